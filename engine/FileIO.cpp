@@ -1,0 +1,110 @@
+#include "FileIO.h"
+
+#include "EngineError.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& what, const std::string& fileName, int error)
+{
+    throw EFOpenError(what + " \"" + fileName + "\". " + std::strerror(error));
+}
+
+void WriteAll(int fd, std::string_view data, const std::string& fileName)
+{
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            Fail("Cannot write file", fileName, errno);
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+} // namespace
+
+std::string ReadWholeFile(const std::string& fileName)
+{
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        Fail("Cannot open file", fileName, errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        Fail("Cannot open file", fileName, EISDIR);
+    }
+    std::string data;
+    if (S_ISREG(st.st_mode) && st.st_size > 0)
+        data.reserve(static_cast<std::size_t>(st.st_size));
+    char chunk[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            const int error = errno;
+            ::close(fd);
+            Fail("Cannot read file", fileName, error);
+        }
+        if (n == 0)
+            break;
+        data.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return data;
+}
+
+void WriteFileSafely(const std::string& fileName, bool overwrite,
+                     const std::function<void(const std::function<void(std::string_view)>&)>& writer)
+{
+    // Without overwrite the file is created exclusively, so an existing one
+    // is never touched; with it a temporary file replaces the old one only
+    // when complete.
+    std::string written = overwrite ? fileName + ".XXXXXX" : fileName;
+    const int fd = overwrite ? ::mkstemp(written.data())
+                             : ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        Fail(errno == EEXIST ? "File exists" : "Cannot create file", fileName, errno);
+    bool open = true;
+    try {
+        std::string buffer;
+        buffer.reserve(1 << 16);
+        writer([&](std::string_view piece) {
+            if (buffer.size() + piece.size() > (1 << 16)) {
+                WriteAll(fd, buffer, written);
+                buffer.clear();
+            }
+            if (piece.size() >= (1 << 16))
+                WriteAll(fd, piece, written);
+            else
+                buffer.append(piece);
+        });
+        WriteAll(fd, buffer, written);
+        if (overwrite)
+            ::fchmod(fd, 0644);
+        open = false;
+        if (::close(fd) != 0)
+            Fail("Cannot write file", written, errno);
+        if (overwrite && ::rename(written.c_str(), fileName.c_str()) != 0)
+            Fail("Cannot replace file", fileName, errno);
+    } catch (...) {
+        if (open)
+            ::close(fd);
+        ::unlink(written.c_str());
+        throw;
+    }
+}
+
+std::string BaseName(std::string_view path)
+{
+    const std::size_t sep = path.find_last_of('/');
+    return std::string(sep == std::string_view::npos ? path : path.substr(sep + 1));
+}

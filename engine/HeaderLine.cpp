@@ -1,0 +1,338 @@
+#include "HeaderLine.h"
+
+#include "Codecs.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+std::string StripOuterQuotes(std::string s)
+{
+    if (!s.empty() && s.front() == '"' && s.back() == '"')
+        return s.size() >= 2 ? s.substr(1, s.size() - 2) : std::string();
+    return s;
+}
+
+// Decodes the encoded text of one word by its encoding letter. The result
+// is never longer than the encoded text.
+std::string DecodeWordText(char encoding, std::string_view text)
+{
+    if (text.empty())
+        return {};
+    switch (encoding) {
+    case 'B': {
+        std::vector<unsigned char> buf(text.size() + 3);
+        const std::size_t n = Base64DecodeToBuffer(text, buf.data());
+        return std::string(UpToZero(std::string_view(reinterpret_cast<const char*>(buf.data()), n)));
+    }
+    case 'U': {
+        unsigned char buf[45] = {};
+        const std::size_t n = UUDecodeLine(text, buf);
+        return std::string(UpToZero(std::string_view(reinterpret_cast<const char*>(buf), n)));
+    }
+    default: {
+        std::string t(text);
+        for (char& c : t)
+            if (c == '_')
+                c = ' ';
+        return QPDecodeText(t);
+    }
+    }
+}
+
+} // namespace
+
+// The text is decoded in one buffer: finished output grows at the front,
+// the text still to be searched sits at the back, and each decoded word is
+// written just before the rest it belongs to. A decoded word is never longer
+// than its encoded form, so the two regions never meet and the whole header
+// is handled in linear time, however many words it holds.
+std::string DecodeHeaderWords(std::string_view input)
+{
+    std::string buf = TrimBlanks(input);
+    const std::size_t n = buf.size();
+    std::size_t out = 0;  // end of finished output
+    std::size_t head = 0; // start of the text still to be searched
+    std::size_t prevWordEnd = std::string::npos;
+    auto find = [&](std::string_view what, std::size_t from) {
+        return from > n ? std::string::npos : buf.find(what, from);
+    };
+    for (;;) {
+        const std::size_t p = find("=?", head);
+        if (p == std::string::npos)
+            break;
+        std::size_t q = find("?", p + 2);
+        if (q == std::string::npos)
+            q = p + 1;
+        std::size_t e = find("?=", q + 1);
+        if (e == std::string::npos)
+            e = q;
+        // An encoded text that begins with "=" ends at its real "?=".
+        const std::size_t next = find("?", e + 1);
+        if (next != std::string::npos && next + 1 < n && buf[next + 1] == '=')
+            e = next;
+        if (!(p < q && q < e))
+            break;
+        std::string_view piece(buf.data() + q + 1, e - q - 1);
+        char encoding = 'Q';
+        if (piece.size() >= 2 && piece[1] == '?') {
+            const char c = AsciiUpper(piece[0]);
+            if (c == 'B' || c == 'Q' || c == 'U')
+                encoding = c;
+        }
+        const std::string decoded = DecodeWordText(encoding, piece.size() >= 2 ? piece.substr(2) : std::string_view());
+
+        // RFC 2047 6.2: white space that only separates two encoded words
+        // is not part of the text.
+        std::size_t prefixEnd = p;
+        if (prevWordEnd != std::string::npos && prevWordEnd >= head && prevWordEnd <= p) {
+            bool onlyBlanks = true;
+            for (std::size_t i = prevWordEnd; i < p && onlyBlanks; ++i)
+                onlyBlanks = IsBlank(buf[i]);
+            if (onlyBlanks)
+                prefixEnd = prevWordEnd;
+        }
+        // A trailing "=" of the prefix may start a new word with the decoded
+        // text, so it stays with the text still to be searched.
+        const bool keepEq = prefixEnd > head && buf[prefixEnd - 1] == '=';
+        const std::size_t moveLen = prefixEnd - head - (keepEq ? 1 : 0);
+        std::memmove(buf.data() + out, buf.data() + head, moveLen);
+        out += moveLen;
+        std::size_t newHead = e + 2 - decoded.size();
+        std::memcpy(buf.data() + newHead, decoded.data(), decoded.size());
+        if (keepEq)
+            buf[--newHead] = '=';
+        head = newHead;
+        prevWordEnd = e + 2;
+    }
+    std::memmove(buf.data() + out, buf.data() + head, n - head);
+    buf.resize(out + n - head);
+    return buf;
+}
+
+std::string EncodeHeaderWord(std::string_view text, std::string_view charset)
+{
+    std::string enc = QPEncodeText(text, true);
+    if (enc == text)
+        return std::string(text);
+    std::string r;
+    r.reserve(enc.size() + charset.size() + 7);
+    r += "=?";
+    r += charset;
+    r += "?Q?";
+    r += enc;
+    r += "?=";
+    return r;
+}
+
+std::string CanonicalHeaderLine(std::string_view line)
+{
+    std::string name;
+    std::string value;
+    std::size_t i = 0;
+    bool afterDash = true; // the first character is upper-cased too
+    for (; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == ':') {
+            name += ':';
+            ++i;
+            break;
+        }
+        if (afterDash)
+            name += AsciiUpper(c);
+        else
+            name += AsciiLower(c);
+        afterDash = c == '-';
+    }
+    // "-Id" before the colon is written "-ID" (Message-ID, Content-ID).
+    if (name.size() >= 4 && name.back() == ':' && name[name.size() - 2] == 'd' && name[name.size() - 3] == 'I'
+        && name[name.size() - 4] == '-')
+        name[name.size() - 2] = 'D';
+    std::size_t quoteStart = std::string::npos;
+    for (; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoteStart != std::string::npos) {
+            if (c == '"') {
+                value.append(line.substr(quoteStart, i - quoteStart + 1));
+                quoteStart = std::string::npos;
+            }
+            continue;
+        }
+        if (c == '"') {
+            quoteStart = i;
+        } else if (c == ' ') {
+            while (!value.empty() && IsBlank(value.back()))
+                value.pop_back();
+            value += ' ';
+        } else {
+            value += c;
+        }
+    }
+    // A quotation that never closes keeps its text as it stands.
+    if (quoteStart != std::string::npos)
+        value.append(line.substr(quoteStart));
+    std::string r = TrimBlanks(name);
+    r += ' ';
+    r += TrimBlanksView(value);
+    return r;
+}
+
+std::string_view HeaderMainValueView(std::string_view line)
+{
+    bool inQuotes = false;
+    std::size_t start = std::string_view::npos;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '"')
+            inQuotes = !inQuotes;
+        else if (!inQuotes && c == ':' && start == std::string_view::npos)
+            start = i + 1;
+        else if (!inQuotes && c == ';' && start != std::string_view::npos)
+            return line.substr(start, i - start);
+    }
+    return start == std::string_view::npos ? std::string_view() : line.substr(start);
+}
+
+std::string GetHeaderMainValue(std::string_view line)
+{
+    return StripOuterQuotes(TrimBlanks(HeaderMainValueView(line)));
+}
+
+std::string SetHeaderMainValue(std::string_view line, std::string_view value)
+{
+    bool inQuotes = false;
+    std::size_t start = std::string_view::npos;
+    std::size_t end = line.size();
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '"')
+            inQuotes = !inQuotes;
+        else if (!inQuotes && c == ':' && start == std::string_view::npos)
+            start = i + 1;
+        else if (!inQuotes && c == ';' && start != std::string_view::npos) {
+            end = i;
+            break;
+        }
+    }
+    if (start == std::string_view::npos)
+        return std::string(line);
+    std::string r(line.substr(0, start));
+    r += ' ';
+    r += TrimBlanksView(value);
+    r += line.substr(end);
+    return r;
+}
+
+namespace {
+
+// One pass over a header line as GetHeaderParam and SetHeaderParam read it.
+// Calls onValueChar(i) for every character of a matching parameter's value;
+// returns after the first matching value ends when stopAtFirst is set.
+struct ParamScan {
+    std::string_view wanted;
+    std::size_t valueStart = std::string::npos;
+    std::size_t valueEnd = std::string::npos;
+    std::string collected;
+
+    void Run(std::string_view s, bool stopAtFirst)
+    {
+        bool inQuotes = false, inMain = false, inParams = false, matching = false;
+        std::string nameBuf;
+        const std::string want = TrimBlanks(wanted);
+        for (std::size_t i = 0; i < s.size(); ++i) {
+            const char c = s[i];
+            if (c == '"')
+                inQuotes = !inQuotes;
+            else if (!inQuotes) {
+                if (c == ':' && !inMain && !inParams) {
+                    inMain = true;
+                    continue;
+                }
+                if (c == ';' && (inMain || inParams)) {
+                    if (matching && stopAtFirst) {
+                        valueEnd = i;
+                        return;
+                    }
+                    inMain = false;
+                    inParams = true;
+                    matching = false;
+                    nameBuf.clear();
+                    continue;
+                }
+                if (c == '=' && inParams) {
+                    if (matching && stopAtFirst) {
+                        // a second "=" ends nothing for the setter: the value
+                        // runs to the next ";"
+                        collected += c;
+                        continue;
+                    }
+                    matching = IEquals(TrimBlanksView(nameBuf), want);
+                    nameBuf.clear();
+                    if (matching && valueStart == std::string::npos)
+                        valueStart = i + 1;
+                    continue;
+                }
+            }
+            if (matching)
+                collected += c;
+            else if (inParams)
+                nameBuf += c;
+        }
+    }
+};
+
+std::string WithFinalSemicolon(std::string_view line)
+{
+    std::string s = TrimBlanks(line);
+    if (s.empty() || s.back() != ';')
+        s += ';';
+    return s;
+}
+
+} // namespace
+
+std::string GetHeaderParam(std::string_view line, std::string_view name)
+{
+    const std::string s = WithFinalSemicolon(line);
+    ParamScan scan;
+    scan.wanted = name;
+    scan.Run(s, false);
+    return StripOuterQuotes(TrimBlanks(scan.collected));
+}
+
+std::string SetHeaderParam(std::string_view line, std::string_view name, std::string_view value)
+{
+    std::string s = WithFinalSemicolon(line);
+    ParamScan scan;
+    scan.wanted = name;
+    scan.Run(s, true);
+    if (scan.valueStart != std::string::npos && scan.valueEnd != std::string::npos) {
+        std::string r = s.substr(0, scan.valueStart);
+        r += TrimBlanksView(value);
+        r += std::string_view(s).substr(scan.valueEnd, s.size() - 1 - scan.valueEnd);
+        return r;
+    }
+    s.pop_back();
+    std::string r = TrimBlanks(s);
+    r += "; ";
+    r += TrimBlanksView(name);
+    r += '=';
+    r += TrimBlanksView(value);
+    return r;
+}
+
+int FindHeaderLine(const TStringList* list, std::string_view prefix, int occurrence)
+{
+    if (!list)
+        return -1;
+    int seen = 0;
+    for (std::size_t i = 0; i < list->size(); ++i) {
+        if (IStartsWith((*list)[i], prefix)) {
+            if (seen == occurrence)
+                return static_cast<int>(i);
+            ++seen;
+        }
+    }
+    return -1;
+}

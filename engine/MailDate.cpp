@@ -1,0 +1,170 @@
+#include "MailDate.h"
+
+#include "TextUtils.h"
+
+#include <array>
+#include <cmath>
+#include <string>
+
+namespace {
+
+constexpr double kUnixEpochDays = 25569.0; // 1970-01-01 as a day count
+
+long long DaysFromCivil(long long y, long long m, long long d)
+{
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const long long yoe = y - era * 400;
+    const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468; // days since 1970-01-01
+}
+
+// A decimal integer with an optional sign, or fallback when the text is
+// empty, not a number or out of range.
+long long ToIntDef(std::string_view s, long long fallback)
+{
+    if (s.empty())
+        return fallback;
+    std::size_t i = 0;
+    bool neg = false;
+    if (s[0] == '+' || s[0] == '-') {
+        neg = s[0] == '-';
+        i = 1;
+    }
+    if (i == s.size())
+        return fallback;
+    long long v = 0;
+    for (; i < s.size(); ++i) {
+        if (s[i] < '0' || s[i] > '9')
+            return fallback;
+        v = v * 10 + (s[i] - '0');
+        if (v > 2147483647LL)
+            return fallback;
+    }
+    return neg ? -v : v;
+}
+
+// Offset of local time from UTC at a given moment, in seconds.
+bool LocalOffsetAt(double unixSeconds, long& offset)
+{
+    if (!(unixSeconds > -6.0e10 && unixSeconds < 2.5e11))
+        return false;
+    const std::time_t t = static_cast<std::time_t>(std::floor(unixSeconds));
+    std::tm tm{};
+    if (!localtime_r(&t, &tm))
+        return false;
+    offset = tm.tm_gmtoff;
+    return true;
+}
+
+} // namespace
+
+bool IsValidCalendarDate(long long year, long long month, long long day)
+{
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1)
+        return false;
+    static constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    long long dim = kDays[static_cast<std::size_t>(month - 1)];
+    if (month == 2 && ((year % 4 == 0 && year % 100 != 0) || year % 400 == 0))
+        dim = 29;
+    return day <= dim;
+}
+
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second)
+{
+    return static_cast<double>(DaysFromCivil(year, month, day)) + kUnixEpochDays + hour / 24.0 + minute / 1440.0
+           + second / 86400.0;
+}
+
+TDateTime UnixSecondsToDateTime(long long seconds) { return seconds / 86400.0 + kUnixEpochDays; }
+
+long long DateTimeToUnixSeconds(TDateTime utcDays)
+{
+    return static_cast<long long>(std::llround((utcDays - kUnixEpochDays) * 86400.0));
+}
+
+double LocalTimeBias()
+{
+    long offset = 0;
+    if (!LocalOffsetAt(static_cast<double>(std::time(nullptr)), offset))
+        return 0.0;
+    return offset / 86400.0;
+}
+
+TDateTime NowLocal()
+{
+    const std::time_t now = std::time(nullptr);
+    long offset = 0;
+    LocalOffsetAt(static_cast<double>(now), offset);
+    return UnixSecondsToDateTime(static_cast<long long>(now) + offset);
+}
+
+TDateTime ParseMailDate(std::string_view text)
+{
+    std::size_t b = 0, e = text.size();
+    while (b < e && static_cast<unsigned char>(text[b]) <= 32)
+        ++b;
+    while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32)
+        --e;
+    text = text.substr(b, e - b);
+    if (text.empty())
+        return 0.0;
+
+    std::array<std::string, 8> field;
+    int counter = (text[0] >= '0' && text[0] <= '9') ? 1 : 0;
+    for (char c : text) {
+        if (c == ' ' || c == '/' || c == ':') {
+            ++counter;
+            if (counter == 6 && c == ' ')
+                counter = 7; // no seconds: straight to the zone
+        } else if (counter >= 1 && counter <= 7) {
+            field[static_cast<std::size_t>(counter)] += c;
+        }
+    }
+
+    const long long day = ToIntDef(field[1], 0);
+    long long year = ToIntDef(field[3], 0);
+    const long long hour = ToIntDef(field[4], 0);
+    const long long minute = ToIntDef(field[5], 0);
+    const long long second = ToIntDef(field[6], 0);
+
+    long long month = 0;
+    const std::string& mf = field[2];
+    if (mf.empty()) {
+        month = 0; // nothing after the day: no date
+    } else if (mf[0] >= '0' && mf[0] <= '9') {
+        month = ToIntDef(mf, 0);
+    } else {
+        static constexpr std::string_view kMonths = "Jan,Feb,Mar,Apr,May,Jun,Jul,Aug,Sep,Oct,Nov,Dec,";
+        const std::size_t p = kMonths.find(mf);
+        month = p == std::string_view::npos ? 1 : static_cast<long long>(p / 4 + 1);
+    }
+    if (year >= 0 && year < 100)
+        year += year < 50 ? 2000 : 1900;
+    if (month == 0 || year == 0)
+        return 0.0;
+
+    long long zoneSign = 1, zoneHours = 0, zoneMinutes = 0;
+    const std::string zone = TrimBlanks(field[7]);
+    if (zone != "GMT" && zone.size() == 5) {
+        zoneSign = ToIntDef(zone.substr(0, 1) + "1", 1);
+        zoneHours = ToIntDef(zone.substr(1, 2), 0);
+        zoneMinutes = ToIntDef(zone.substr(3, 2), 0);
+    }
+    if (zoneHours < 0 || zoneHours >= 24 || zoneMinutes < 0 || zoneMinutes >= 60)
+        return NowLocal();
+    if (!IsValidCalendarDate(year, month, day))
+        return NowLocal();
+
+    const double zoneOffset = static_cast<double>(zoneSign) * (zoneHours / 24.0 + zoneMinutes / 1440.0);
+    const double senders = static_cast<double>(DaysFromCivil(year, month, day)) + kUnixEpochDays + hour / 24.0
+                           + minute / 1440.0 + second / 86400.0;
+    const double utc = senders - zoneOffset;
+    // The local offset in force at that moment, not now: a summer date read
+    // in winter must not come out an hour off.
+    long offset = 0;
+    if (!LocalOffsetAt((utc - kUnixEpochDays) * 86400.0, offset))
+        return LocalTimeBias() + utc;
+    return utc + offset / 86400.0;
+}

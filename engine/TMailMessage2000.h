@@ -1,0 +1,87 @@
+#pragma once
+// The message as a whole: the root of its own part tree and the owner of
+// every part in it, with the sender, subject, date and recipient accessors,
+// the derived text/HTML bodies and attachment list, and the normalisation
+// and building operations.
+#include "MailDate.h"
+#include "TMailPart.h"
+#include "TMailRecipients.h"
+
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+using TProgressEvent = std::function<void(TMailPart* sender, std::size_t total, std::size_t current)>;
+
+class TMailMessage2000 : public TMailPart {
+public:
+    TMailMessage2000();
+    ~TMailMessage2000() override;
+
+    TMailPartList AttachList;
+    TStringList TextLines;
+    TStringList HtmlLines;
+    TMailPart* TextPart = nullptr;
+    TMailPart* HtmlPart = nullptr;
+    TMailPart* MixedPart = nullptr;
+    TMailPart* RelatedPart = nullptr;
+    TMailPart* AlternativePart = nullptr;
+    TMailPart* CurrentContainer = nullptr;
+    std::string Charset = "iso-8859-1";
+    TProgressEvent OnProgress;
+    int FileCounter = 0;
+    TMailRecipients ToList{this, "To"};
+    TMailRecipients CcList{this, "Cc"};
+    TMailRecipients BccList{this, "Bcc"};
+    TEncodingType TextEncoding = TEncodingType::etQuotedPrintable;
+    TEncodingType AttachEncoding = TEncodingType::etBase64;
+    TEmbedMethod EmbedMethod = TEmbedMethod::emContentLocation;
+    std::string ContentLocationBase = "http://localhost/corvanta/";
+    bool NeedsSerialize = false;
+    bool NeedsRebuild = false;
+    bool NeedsScan = false;
+
+    // Part store. CreatePart makes a part owned by this message; FreePart
+    // frees a part and its subtree, unhooks it from its parent and from
+    // every reference the message keeps.
+    TMailPart* CreatePart();
+    void FreePart(TMailPart* part);
+    [[nodiscard]] std::size_t PartCount() const { return m_parts.size(); }
+
+    // Accessors of the message's own header.
+    void GetAddressParts(std::string_view field, std::string& name, std::string& address) const;
+    [[nodiscard]] std::string GetFromName() const;
+    [[nodiscard]] std::string GetFromAddress() const;
+    [[nodiscard]] std::string GetSubject() const;
+    [[nodiscard]] TDateTime GetDate() const;
+    // Length of the header text (all lines joined with CR LF).
+    [[nodiscard]] std::size_t HeaderTextLength() const;
+
+    // Structure.
+    void ScanParts();
+    void RebuildStructure(int mode);
+
+    // Building and serialisation.
+    void AttachFile(const std::string& fileName, const std::string& contentType, bool embedded);
+    void AttachStream(const std::string& stream, const std::string& fileName, bool embedded,
+                      const std::string& contentType);
+    void RemoveAttachment(int index);
+    void SerializeBody();
+    // Writes the whole message (header lines, an empty line, the serialised
+    // body) to a file, streaming the children's bodies instead of building
+    // the body in memory first.
+    void SaveToFile(const std::string& fileName, bool overwrite) const;
+
+private:
+    bool TakeBody(TMailPart* part, const std::string& type);
+    void PlaceAttachment(std::size_t index, TMailPart* mixed, TMailPart* related);
+    TMailPart* NewContainer(TMailPart* parent, const char* type, const char* suffix);
+    void ForgetPart(TMailPart* part);
+
+    std::vector<std::unique_ptr<TMailPart>> m_parts;
+};
+
+// The body SerializeBody would write, streamed to a sink instead.
+void WriteParts(const TMailPart& part, const std::function<void(std::string_view)>& sink);

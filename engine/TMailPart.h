@@ -1,0 +1,107 @@
+#pragma once
+// One node of a message's part tree: its header lines, its body as stored
+// (transfer-encoded) and as decoded, and its children.
+//
+// Ownership: every part the engine creates belongs to its message, which
+// frees it (see TMailMessage2000::CreatePart / FreePart). SubPartList and
+// every other list of parts only refers to parts.
+#include "TextUtils.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class TMailMessage2000;
+class TMailPart;
+
+enum class TEncodingType { etBase64, etQuotedPrintable, etNoEncoding };
+enum class TEmbedMethod { emContentID, emContentLocation };
+
+class TMailPartList {
+public:
+    [[nodiscard]] TMailPart* Items(std::size_t index) const { return m_items.at(index); }
+    [[nodiscard]] std::size_t Count() const { return m_items.size(); }
+    [[nodiscard]] bool Empty() const { return m_items.empty(); }
+    [[nodiscard]] int IndexOf(const TMailPart* part) const;
+    void Add(TMailPart* part) { m_items.push_back(part); }
+    void Insert(std::size_t index, TMailPart* part);
+    void Delete(std::size_t index);
+    bool Remove(const TMailPart* part);
+    void Clear() { m_items.clear(); }
+    [[nodiscard]] auto begin() const { return m_items.begin(); }
+    [[nodiscard]] auto end() const { return m_items.end(); }
+
+private:
+    std::vector<TMailPart*> m_items;
+};
+
+class TMailPart {
+public:
+    // A part created with a message as owner is freed by that message; one
+    // created without an owner is freed by whoever holds it, and cannot parse.
+    explicit TMailPart(TMailMessage2000* owner);
+    TMailPart(const TMailPart&) = delete;
+    TMailPart& operator=(const TMailPart&) = delete;
+    virtual ~TMailPart();
+
+    std::string Name; // component name, used in error messages
+    TStringList Header;
+    std::string Body;
+    std::string Decoded;
+    std::string ParentBoundary;
+    TMailMessage2000* OwnerMessage = nullptr;
+    TMailPartList SubPartList;
+    TMailPart* ParentPart = nullptr;
+    bool IsDecoded = false;
+    bool Embedded = false;
+
+    // Header access; field names compare without regard to ASCII case.
+    [[nodiscard]] std::string GetLabelValue(std::string_view label) const;
+    [[nodiscard]] std::string GetLabelParamValue(std::string_view label, std::string_view param) const;
+    void SetLabelValue(std::string_view label, std::string_view value);
+    void SetLabelParamValue(std::string_view label, std::string_view param, std::string_view value);
+    [[nodiscard]] bool LabelExists(std::string_view label) const;
+    [[nodiscard]] bool LabelParamExists(std::string_view label, std::string_view param) const;
+
+    [[nodiscard]] std::string GetContentType() const;
+    [[nodiscard]] std::string GetBoundary() const;
+    [[nodiscard]] std::string GetFileName() const;
+
+    // Removes the part from its parent's children; it stays alive.
+    void Detach();
+    // Reads a message file (any line ending; the text ends at a zero byte)
+    // and parses it with its header. Raises EFOpenError and leaves the part
+    // unchanged when the file cannot be read.
+    void LoadFromFile(const std::string& fileName);
+
+    // Parses text (up to its first zero byte) into this part, replacing its
+    // whole content. The text is changed while parsing and restored.
+    void ParseText(std::string& data, bool hasHeader);
+    void ParseText(char* data, std::size_t length, bool hasHeader);
+
+    bool Decode();
+    void Encode(TEncodingType encoding);
+    void EncodeQuotedPrintable();
+    void EncodeBase64();
+
+    // Multiparts nested deeper than this keep their body unparsed, so a
+    // hostile message cannot exhaust the stack.
+    static constexpr int kMaxNesting = 512;
+
+protected:
+    [[nodiscard]] int FindLabel(std::string_view label) const;
+
+private:
+    friend class TMailMessage2000;
+    void ParseRange(char* data, std::size_t length, bool hasHeader, int depth);
+    void ParseMultipartChildren(char* data, std::size_t length, long long& start, bool& done, char*& line,
+                                std::size_t& lineLength, int depth, const std::string& delimiter,
+                                const std::string& closing);
+    void ParseUuencodeChildren(char* data, std::size_t length, long long& start, bool& done, char*& line,
+                               std::size_t& lineLength, int depth);
+    void ReportProgress(std::size_t total, std::size_t current);
+
+    std::size_t m_slot = 0; // index in the owner's part store
+    bool m_doomed = false;  // being freed
+};

@@ -1,0 +1,131 @@
+#include "TextUtils.h"
+
+#include <cstring>
+
+std::string_view TrimBlanksView(std::string_view text)
+{
+    std::size_t b = 0;
+    while (b < text.size() && IsBlank(text[b]))
+        ++b;
+    std::size_t e = text.size();
+    while (e > b && text[e - 1] == ' ')
+        --e;
+    return text.substr(b, e - b);
+}
+
+std::string TrimBlanks(std::string_view text) { return std::string(TrimBlanksView(text)); }
+
+std::string TrimLeadingBlanks(std::string_view text)
+{
+    std::size_t b = 0;
+    while (b < text.size() && IsBlank(text[b]))
+        ++b;
+    return std::string(text.substr(b));
+}
+
+std::string TrimTrailingBlanks(std::string_view text)
+{
+    std::size_t e = text.size();
+    while (e > 0 && IsBlank(text[e - 1]))
+        --e;
+    return std::string(text.substr(0, e));
+}
+
+std::string PadLeftTo(std::string_view text, std::size_t width, std::string_view pad)
+{
+    std::string s = TrimLeadingBlanks(text);
+    if (s.size() > width)
+        return s.substr(s.size() - width);
+    if (pad.empty())
+        return s;
+    std::string prefix;
+    while (prefix.size() + s.size() < width)
+        prefix.insert(0, pad);
+    return prefix + s;
+}
+
+std::string NextTextLine(std::string_view text, long long& position)
+{
+    if (position < 1 || static_cast<std::size_t>(position) > text.size()) {
+        position = -1;
+        return {};
+    }
+    const std::size_t start = static_cast<std::size_t>(position - 1);
+    std::size_t end = text.size();
+    for (std::size_t i = start; i + 1 < text.size(); ++i) {
+        const void* cr = std::memchr(text.data() + i, '\r', text.size() - 1 - i);
+        if (!cr)
+            break;
+        i = static_cast<const char*>(cr) - text.data();
+        if (text[i + 1] == '\n') {
+            end = i + 2;
+            break;
+        }
+    }
+    position = end >= text.size() ? -1 : static_cast<long long>(end + 1);
+    return std::string(text.substr(start, end - start));
+}
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+std::string AsciiLowerCase(std::string_view text)
+{
+    std::string s(text);
+    for (char& c : s)
+        c = AsciiLower(c);
+    return s;
+}
+
+bool IEquals(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (AsciiLower(a[i]) != AsciiLower(b[i]))
+            return false;
+    return true;
+}
+
+bool IStartsWith(std::string_view text, std::string_view prefix)
+{
+    return text.size() >= prefix.size() && IEquals(text.substr(0, prefix.size()), prefix);
+}
+
+std::string_view UpToZero(std::string_view text)
+{
+    const void* z = std::memchr(text.data(), 0, text.size());
+    return z ? text.substr(0, static_cast<const char*>(z) - text.data()) : text;
+}
+
+TStringList SplitLines(std::string_view text)
+{
+    TStringList lines;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t j = i;
+        while (j < text.size() && text[j] != '\r' && text[j] != '\n')
+            ++j;
+        lines.emplace_back(text.substr(i, j - i));
+        if (j < text.size() && text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n')
+            j += 2;
+        else if (j < text.size())
+            ++j;
+        i = j;
+    }
+    return lines;
+}
+
+std::string JoinLines(const TStringList& lines)
+{
+    std::size_t n = 0;
+    for (const auto& l : lines)
+        n += l.size() + 2;
+    std::string s;
+    s.reserve(n);
+    for (const auto& l : lines) {
+        s += l;
+        s += "\r\n";
+    }
+    return s;
+}

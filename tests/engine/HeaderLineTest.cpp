@@ -1,0 +1,127 @@
+#include "HeaderLine.h"
+
+#include <gtest/gtest.h>
+
+TEST(EncodedWords, DecodeEachEncodingAndOddForms)
+{
+    EXPECT_EQ(DecodeHeaderWords("=?iso-8859-1?Q?Andr=E9_Smith?="), "Andr\xE9 Smith");
+    EXPECT_EQ(DecodeHeaderWords("=?x?B?SGVsbG8=?="), "Hello");
+    EXPECT_EQ(DecodeHeaderWords("=?x?q?a_b?="), "a b");
+    EXPECT_EQ(DecodeHeaderWords("=?x?Z?abc?="), "abc");
+    EXPECT_EQ(DecodeHeaderWords("=?x?Q?=41?="), "A");
+    EXPECT_EQ(DecodeHeaderWords("=?x?U?#0V%T?="), "Cat");
+    EXPECT_EQ(DecodeHeaderWords("Re: =?x?Q?a?= tail"), "Re: a tail");
+    EXPECT_EQ(DecodeHeaderWords("x =?y"), "x =?y");
+    EXPECT_EQ(DecodeHeaderWords("a =? b =?x?Q?c?="), "a Q?c");
+    EXPECT_EQ(DecodeHeaderWords("=?x?B?" "?="), "");
+    EXPECT_EQ(DecodeHeaderWords("  plain  "), "plain");
+    // A zero byte ends a B word's text.
+    EXPECT_EQ(DecodeHeaderWords("=?x?B?QQBC?="), "A");
+}
+
+TEST(EncodedWords, BlanksBetweenAdjacentWordsAreDropped)
+{
+    EXPECT_EQ(DecodeHeaderWords("=?a?Q?x?= =?a?Q?y?="), "xy");
+    EXPECT_EQ(DecodeHeaderWords("=?a?Q?x?= \t =?a?Q?y?= z =?a?Q?w?="), "xy z w");
+    // A UTF-8 character split over two words comes out whole.
+    EXPECT_EQ(DecodeHeaderWords("=?utf-8?Q?caf=C3?= =?utf-8?Q?=A9?="), "caf\xC3\xA9");
+    EXPECT_EQ(DecodeHeaderWords("a =?a?Q?x?= b"), "a x b");
+}
+
+TEST(EncodedWords, NestedAndUnclosedWordsTerminate)
+{
+    // The decoded text is itself an encoded word: decoded in a later pass.
+    EXPECT_EQ(DecodeHeaderWords("=?x?Q?=3D=3Fx=3FQ=3Fhi=3F=3D?="), "hi");
+    EXPECT_EQ(DecodeHeaderWords("=?x?Q?never closes"), "=?x?Q?never closes");
+    EXPECT_EQ(DecodeHeaderWords("=?x?Q?a?=?="), "a?");
+    // A long header of many words stays linear (no hang) and drops the blanks.
+    std::string many;
+    for (int i = 0; i < 20000; ++i)
+        many += "=?utf-8?B?QQ==?= ";
+    EXPECT_EQ(DecodeHeaderWords(many), std::string(20000, 'A'));
+}
+
+TEST(EncodedWords, EncodeOnlyWhenNeeded)
+{
+    EXPECT_EQ(EncodeHeaderWord("Hello", "iso-8859-1"), "Hello");
+    EXPECT_EQ(EncodeHeaderWord("Hello World", "iso-8859-1"), "=?iso-8859-1?Q?Hello=20World?=");
+    EXPECT_EQ(EncodeHeaderWord("a_b", "x"), "=?x?Q?a=5Fb?=");
+    EXPECT_EQ(EncodeHeaderWord("why?", "x"), "=?x?Q?why=3F?=");
+    EXPECT_EQ(DecodeHeaderWords(EncodeHeaderWord("Andr\xE9 \"x\" <y>", "iso-8859-1")), "Andr\xE9 \"x\" <y>");
+}
+
+TEST(HeaderLines, CanonicalForm)
+{
+    EXPECT_EQ(CanonicalHeaderLine("MIME-VERSION: 1.0"), "Mime-Version: 1.0");
+    EXPECT_EQ(CanonicalHeaderLine("x-mailer:a"), "X-Mailer: a");
+    EXPECT_EQ(CanonicalHeaderLine("Subject:  a   b  "), "Subject: a b");
+    EXPECT_EQ(CanonicalHeaderLine("content-type:   text/plain;  charset=x"), "Content-Type: text/plain; charset=x");
+    EXPECT_EQ(CanonicalHeaderLine("message-id: <a@b>"), "Message-ID: <a@b>");
+    EXPECT_EQ(CanonicalHeaderLine("content-id:<a>"), "Content-ID: <a>");
+    EXPECT_EQ(CanonicalHeaderLine("x-idea: 1"), "X-Idea: 1");
+    EXPECT_EQ(CanonicalHeaderLine("Subject: \"a   b\"  c"), "Subject: \"a   b\" c");
+    EXPECT_EQ(CanonicalHeaderLine("no colon here"), "No colon here ");
+    // An open quotation keeps its text rather than losing it.
+    EXPECT_EQ(CanonicalHeaderLine("Subject: x \"open  end"), "Subject: x \"open  end");
+    EXPECT_EQ(CanonicalHeaderLine(""), " ");
+}
+
+TEST(HeaderLines, MainValue)
+{
+    EXPECT_EQ(GetHeaderMainValue("Content-Type: text/plain ; charset=x"), "text/plain");
+    EXPECT_EQ(GetHeaderMainValue("Content-Type: \"text/plain\" ; charset=x"), "text/plain");
+    EXPECT_EQ(GetHeaderMainValue("Subject: a: b"), "a: b");
+    EXPECT_EQ(GetHeaderMainValue("Subject: \"a;b\"; c"), "a;b");
+    EXPECT_EQ(GetHeaderMainValue("no colon"), "");
+    EXPECT_EQ(SetHeaderMainValue("Content-Type: text/plain; charset=x", "text/html"),
+              "Content-Type: text/html; charset=x");
+    EXPECT_EQ(SetHeaderMainValue("Subject: old", "  new "), "Subject: new");
+    EXPECT_EQ(SetHeaderMainValue("no colon", "x"), "no colon");
+}
+
+TEST(HeaderLines, Parameters)
+{
+    EXPECT_EQ(GetHeaderParam("Content-Type: multipart/mixed; boundary=\"a;b\"", "boundary"), "a;b");
+    EXPECT_EQ(GetHeaderParam("Content-Type: text/plain", "charset"), "");
+    EXPECT_EQ(GetHeaderParam("Content-Type: text/plain; CHARSET=x", "charset"), "x");
+    EXPECT_EQ(GetHeaderParam("Content-Type: text/plain; a=b=c", "a"), "b");
+    EXPECT_EQ(GetHeaderParam("Content-Type: text/plain;name = \"f g.txt\" ;x=1", "name"), "f g.txt");
+    EXPECT_EQ(GetHeaderParam("name=x; charset=y", "charset"), "");
+    EXPECT_EQ(GetHeaderParam("X: a; bcharset=1; charset=2", "charset"), "2");
+
+    EXPECT_EQ(SetHeaderParam("Content-Type: text/plain; charset=x", "charset", "y"),
+              "Content-Type: text/plain; charset=y");
+    EXPECT_EQ(SetHeaderParam("Content-Type: text/plain; charset=x", "name", "f.txt"),
+              "Content-Type: text/plain; charset=x; name=f.txt");
+    EXPECT_EQ(SetHeaderParam("Content-Type: text/plain; charset=x; name=a", "CHARSET", "\"q\""),
+              "Content-Type: text/plain; charset=\"q\"; name=a");
+    EXPECT_EQ(SetHeaderParam("Content-Type: text/plain;", "a", "1"), "Content-Type: text/plain; a=1");
+    EXPECT_EQ(SetHeaderParam("", "a", "1"), "; a=1");
+}
+
+TEST(HeaderLines, FindLineByPrefixAndOccurrence)
+{
+    const TStringList list = {"To: a", "Tox: c", "TO:b"};
+    EXPECT_EQ(FindHeaderLine(&list, "to:", 0), 0);
+    EXPECT_EQ(FindHeaderLine(&list, "to:", 1), 2);
+    EXPECT_EQ(FindHeaderLine(&list, "to:", 2), -1);
+    EXPECT_EQ(FindHeaderLine(nullptr, "to:", 0), -1);
+}
+
+TEST(TextUtils, TrimPadAndLines)
+{
+    EXPECT_EQ(TrimBlanks("\ta\t"), "a\t");
+    EXPECT_EQ(TrimBlanks(" \t "), "");
+    EXPECT_EQ(TrimLeadingBlanks(" \ta "), "a ");
+    EXPECT_EQ(TrimTrailingBlanks(" a \t"), " a");
+    EXPECT_EQ(PadLeftTo("7", 3, "0"), "007");
+    EXPECT_EQ(PadLeftTo("  12345", 3, "0"), "345");
+    EXPECT_EQ(PadLeftTo("1", 4, "ab"), "abab1");
+
+    long long pos = 1;
+    const std::string text = "a\r\nb\rc\r\nd";
+    EXPECT_EQ(NextTextLine(text, pos), "a\r\n");
+    EXPECT_EQ(NextTextLine(text, pos), "b\rc\r\n");
+    EXPECT_EQ(NextTextLine(text, pos), "d");
+    EXPECT_EQ(pos, -1);
+}

@@ -1,0 +1,122 @@
+#include "EngineError.h"
+#include "TMailMessage2000.h"
+#include "TestUtil.h"
+
+#include <gtest/gtest.h>
+
+using testutil::Parse;
+
+TEST(PartTree, LabelAccessors)
+{
+    TMailMessage2000 m;
+    Parse(m, "Subject: \"word\"\nX-Two: \"\"\nX-Mixed: 'abc\"\nContent-Type: text/html; charset=x\nReceived: a\n"
+             "Received: b\n\nbody\n");
+    EXPECT_EQ(m.GetLabelValue("subject"), "word");
+    EXPECT_EQ(m.GetLabelValue("X-Two"), "\"\"");
+    EXPECT_EQ(m.GetLabelValue("X-Mixed"), "abc");
+    EXPECT_EQ(m.GetLabelValue("Missing"), "");
+    EXPECT_TRUE(m.LabelExists("X-Two"));
+    EXPECT_FALSE(m.LabelParamExists("Content-Type", "name"));
+    EXPECT_TRUE(m.LabelParamExists("Content-Type", "charset"));
+
+    m.SetLabelValue("Content-Type", "text/plain");
+    EXPECT_EQ(m.GetLabelParamValue("Content-Type", "charset"), "x");
+    EXPECT_EQ(m.GetContentType(), "text/plain");
+    m.SetLabelValue("Received", "");
+    EXPECT_EQ(m.GetLabelValue("Received"), "b");
+    m.SetLabelValue("Nothing", "");
+    m.SetLabelParamValue("X-New", "p", "\"v\"");
+    EXPECT_EQ(m.Header.back(), "X-New:; p=\"v\"");
+    m.SetLabelValue("X-Set", "value");
+    EXPECT_EQ(m.Header.back(), "X-Set: value");
+}
+
+TEST(PartTree, FileNameSources)
+{
+    TMailMessage2000 m;
+    TMailPart* p = m.CreatePart();
+    EXPECT_EQ(p->GetFileName(), "unknown");
+    p->Header = {"Content-Type: application/pdf"};
+    EXPECT_EQ(p->GetFileName(), "application_pdf.pdf");
+    p->Header = {"Content-Type: text/plain", "Content-Location: http://x/a"};
+    EXPECT_EQ(p->GetFileName(), "http___x_a.txt");
+    p->Header.push_back("Content-ID: <id.1>");
+    EXPECT_EQ(p->GetFileName(), "_id.1_");
+    p->Header.push_back("Content-Disposition: attachment; filename=\"=?iso-8859-1?Q?r=E9sum=E9?=\"");
+    EXPECT_EQ(p->GetFileName(), "r\xE9sum\xE9.txt");
+    p->Header.push_back("Content-Type: image/png; name=\"ignored.png\"");
+    EXPECT_EQ(p->GetFileName(), "r\xE9sum\xE9.txt"); // only the first Content-Type counts
+    p->Header.push_back("X-Corvanta-Attachment: \"../../etc/passwd\"; embedded=no");
+    EXPECT_EQ(p->GetFileName(), ".._.._etc_passwd");
+}
+
+TEST(PartTree, OwnershipAndDetach)
+{
+    TMailMessage2000 m;
+    TMailPart* parent = m.CreatePart();
+    TMailPart* child = m.CreatePart();
+    TMailPart* grandchild = m.CreatePart();
+    parent->ParentPart = &m;
+    m.SubPartList.Add(parent);
+    child->ParentPart = parent;
+    parent->SubPartList.Add(child);
+    grandchild->ParentPart = child;
+    child->SubPartList.Add(grandchild);
+    m.AttachList.Add(grandchild);
+    m.TextPart = child;
+    EXPECT_EQ(m.PartCount(), 3u);
+
+    child->Detach();
+    EXPECT_EQ(child->ParentPart, nullptr);
+    EXPECT_TRUE(parent->SubPartList.Empty());
+    child->Detach(); // nothing to do
+    m.Detach();      // the message never detaches
+
+    m.FreePart(child); // frees the grandchild with it and forgets both
+    EXPECT_EQ(m.PartCount(), 1u);
+    EXPECT_TRUE(m.AttachList.Empty());
+    EXPECT_EQ(m.TextPart, nullptr);
+
+    m.FreePart(parent);
+    EXPECT_EQ(m.PartCount(), 0u);
+    EXPECT_TRUE(m.SubPartList.Empty());
+    m.FreePart(&m); // refused
+    TMailPart stranger(nullptr);
+    m.FreePart(&stranger); // not ours: refused
+}
+
+TEST(PartTree, ParsingNeedsAnOwner)
+{
+    TMailPart loose(nullptr);
+    loose.Name = "Loose1";
+    loose.Header = {"Subject: keep"};
+    std::string text = "Subject: x\r\n\r\nbody";
+    try {
+        loose.ParseText(text, true);
+        FAIL();
+    } catch (const EMailError& e) {
+        EXPECT_STREQ(e.what(), "Loose1: TMailPart must be owned by a TMailMessage2000");
+    }
+    EXPECT_EQ(loose.Header.size(), 1u);
+}
+
+TEST(PartTree, LoadFromFileNormalisesLineEndsAndStopsAtZero)
+{
+    testutil::TempDir dir;
+    TMailMessage2000 m;
+    m.LoadFromFile(dir.Write("lf.eml", "Subject: lf\nFrom: a@b\n\nline1\nline2"));
+    EXPECT_EQ(m.GetSubject(), "lf");
+    EXPECT_EQ(m.Body, "line1\r\nline2\r\n");
+    m.LoadFromFile(dir.Write("cr.eml", "Subject: cr\r\rbody\r"));
+    EXPECT_EQ(m.GetSubject(), "cr");
+    EXPECT_EQ(m.Body, "body\r\n");
+    m.LoadFromFile(dir.Write("zero.eml", std::string("Subject: z\r\n\r\nab\0cd", 19)));
+    EXPECT_EQ(m.Body, "ab\r\n");
+    m.LoadFromFile(dir.Write("empty.eml", ""));
+    EXPECT_TRUE(m.Header.empty());
+
+    m.LoadFromFile(dir.Write("keep.eml", "Subject: keep\n\nx\n"));
+    EXPECT_THROW(m.LoadFromFile(dir.File("missing.eml")), EFOpenError);
+    EXPECT_THROW(m.LoadFromFile(dir.Path().string()), EFOpenError);
+    EXPECT_EQ(m.GetSubject(), "keep"); // unchanged after a failed load
+}

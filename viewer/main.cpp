@@ -1,0 +1,58 @@
+// Program entry: string table, application object, the viewer window.
+#include "MessageStrings.h"
+#include "TApplication.h"
+#include "TForm1.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QStandardPaths>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+// corvanta-viewer --write-language-file N PATH: block N's current image, so
+// translators can start from the built-in texts.
+int WriteLanguageFile(const QStringList& args)
+{
+    bool ok = false;
+    const int block = args.value(2).toInt(&ok);
+    if (!ok || block < 0 || block >= MessageStrings::kBlocks || args.size() < 4) {
+        std::fprintf(stderr, "usage: corvanta-viewer --write-language-file N PATH (N from 0 to 4)\n");
+        return 2;
+    }
+    QFile out(args.at(3));
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || out.write(MessageStrings::BlockImage(block)) != MessageStrings::BlockSize(block)) {
+        std::fprintf(stderr, "corvanta-viewer: cannot write %s\n", qPrintable(args.at(3)));
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    TApplication app(argc, argv);
+    TApplication::setApplicationName(QStringLiteral("corvanta"));
+    TApplication::setApplicationDisplayName(QStringLiteral("Corvanta Quick e-Mail Viewer"));
+
+    const QString exeFolder = QCoreApplication::applicationDirPath();
+    const QString fallback = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    MessageStrings::Initialize(exeFolder, fallback, [](const QString& message) {
+        QApplication::beep();
+        QMessageBox::critical(nullptr, QStringLiteral("Corvanta Quick e-Mail Viewer"), message);
+    });
+
+    const QStringList args = QCoreApplication::arguments();
+    if (args.value(1) == QLatin1String("--write-language-file"))
+        return WriteLanguageFile(args);
+
+    auto* form = new TForm1(args.value(1));
+    form->setAttribute(Qt::WA_DeleteOnClose);
+    form->show();
+    return app.exec();
+}

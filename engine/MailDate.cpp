@@ -100,7 +100,7 @@ TDateTime NowLocal()
     return UnixSecondsToDateTime(static_cast<long long>(now) + offset);
 }
 
-TDateTime ParseMailDate(std::string_view text)
+TMailDateParts ParseMailDateUtc(std::string_view text)
 {
     std::size_t b = 0, e = text.size();
     while (b < e && static_cast<unsigned char>(text[b]) <= 32)
@@ -109,7 +109,7 @@ TDateTime ParseMailDate(std::string_view text)
         --e;
     text = text.substr(b, e - b);
     if (text.empty())
-        return 0.0;
+        return {TMailDateKind::None, 0.0};
 
     std::array<std::string, 8> field;
     int counter = (text[0] >= '0' && text[0] <= '9') ? 1 : 0;
@@ -143,7 +143,7 @@ TDateTime ParseMailDate(std::string_view text)
     if (year >= 0 && year < 100)
         year += year < 50 ? 2000 : 1900;
     if (month == 0 || year == 0)
-        return 0.0;
+        return {TMailDateKind::None, 0.0};
 
     long long zoneSign = 1, zoneHours = 0, zoneMinutes = 0;
     const std::string zone = TrimBlanks(field[7]);
@@ -153,18 +153,27 @@ TDateTime ParseMailDate(std::string_view text)
         zoneMinutes = ToIntDef(zone.substr(3, 2), 0);
     }
     if (zoneHours < 0 || zoneHours >= 24 || zoneMinutes < 0 || zoneMinutes >= 60)
-        return NowLocal();
+        return {TMailDateKind::Invalid, 0.0};
     if (!IsValidCalendarDate(year, month, day))
-        return NowLocal();
+        return {TMailDateKind::Invalid, 0.0};
 
     const double zoneOffset = static_cast<double>(zoneSign) * (zoneHours / 24.0 + zoneMinutes / 1440.0);
     const double senders = static_cast<double>(DaysFromCivil(year, month, day)) + kUnixEpochDays + hour / 24.0
                            + minute / 1440.0 + second / 86400.0;
-    const double utc = senders - zoneOffset;
+    return {TMailDateKind::Valid, senders - zoneOffset};
+}
+
+TDateTime ParseMailDate(std::string_view text)
+{
+    const TMailDateParts parts = ParseMailDateUtc(text);
+    if (parts.kind == TMailDateKind::None)
+        return 0.0;
+    if (parts.kind == TMailDateKind::Invalid)
+        return NowLocal();
     // The local offset in force at that moment, not now: a summer date read
     // in winter must not come out an hour off.
     long offset = 0;
-    if (!LocalOffsetAt((utc - kUnixEpochDays) * 86400.0, offset))
-        return LocalTimeBias() + utc;
-    return utc + offset / 86400.0;
+    if (!LocalOffsetAt((parts.utc - kUnixEpochDays) * 86400.0, offset))
+        return LocalTimeBias() + parts.utc;
+    return parts.utc + offset / 86400.0;
 }

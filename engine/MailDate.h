@@ -12,11 +12,17 @@ using TDateTime = double;
 // is no usable date; the current local time when the date is invalid.
 [[nodiscard]] TDateTime ParseMailDate(std::string_view text);
 
+enum class TMailDateKind { None, Invalid, Valid };
+struct TMailDateParts {
+    TMailDateKind kind;
+    TDateTime utc; // the moment in UTC when kind is Valid
+};
+// The same reading of a Date text, stopping at the UTC moment.
+[[nodiscard]] TMailDateParts ParseMailDateUtc(std::string_view text);
+
 // Helpers shared with the viewer and tools.
 [[nodiscard]] TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second);
 [[nodiscard]] bool IsValidCalendarDate(long long year, long long month, long long day);
 [[nodiscard]] TDateTime NowLocal();
-// UTC day count of a local-time day count, for epoch output; uses the zone
-// offset in force at that moment.
 [[nodiscard]] TDateTime UnixSecondsToDateTime(long long seconds);
 [[nodiscard]] long long DateTimeToUnixSeconds(TDateTime utcDays);

@@ -186,11 +186,14 @@ void TMailMessage2000::ScanParts()
 
         const std::string type = p->GetContentType();
         const bool leaf = p->SubPartList.Empty();
-        if (!MixedPart && type == "multipart/mixed")
+        // A multipart without parts (its boundary never came) holds its
+        // text as its body: it is listed like any leaf, not lost as an
+        // empty container.
+        if (!MixedPart && type == "multipart/mixed" && !leaf)
             MixedPart = p;
-        else if (!RelatedPart && type == "multipart/related")
+        else if (!RelatedPart && type == "multipart/related" && !leaf)
             RelatedPart = p;
-        else if (!AlternativePart && type == "multipart/alternative")
+        else if (!AlternativePart && type == "multipart/alternative" && !leaf)
             AlternativePart = p;
         else if (p == this && leaf && (type.compare(0, 5, "text/") == 0 || type == "text") && TakeBody(p, type))
             ;

@@ -156,8 +156,10 @@ void TMailPart::Detach()
 
 namespace {
 
-// Every line ends in CR LF afterwards, whatever it ended in before; the
-// text ends at its first zero byte. Already clean text is used as it is.
+// Every line break becomes CR LF, whatever it was before; the text ends at
+// its first zero byte. A last line without a break gets none: adding one
+// would change the content of the message's last part. Text that is
+// already clean is used as it is.
 void NormaliseLineEnds(std::string& text)
 {
     text.resize(UpToZero(text).size());
@@ -172,11 +174,8 @@ void NormaliseLineEnds(std::string& text)
         clean = text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n';
         i = j + 1;
     }
-    if (clean) {
-        if (!text.empty() && !(text.size() >= 2 && text[text.size() - 2] == '\r' && text.back() == '\n'))
-            text += "\r\n";
+    if (clean)
         return;
-    }
     std::string out;
     out.reserve(text.size() + text.size() / 16 + 2);
     std::size_t i = 0;
@@ -185,7 +184,8 @@ void NormaliseLineEnds(std::string& text)
         while (j < text.size() && text[j] != '\r' && text[j] != '\n')
             ++j;
         out.append(text, i, j - i);
-        out += "\r\n";
+        if (j < text.size())
+            out += "\r\n"; // a last line without a break stays without one
         if (j < text.size() && text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n')
             j += 2;
         else if (j < text.size())
@@ -254,12 +254,20 @@ void TMailPart::ParseRange(char* data, std::size_t length, bool hasHeader, int d
             ReportProgress(length, static_cast<std::size_t>(start) + 1);
     };
 
+    bool bodyStartsAtCurrentLine = false;
     if (hasHeader) {
         for (;;) {
             next();
             if (done || lineLength == 0)
                 break;
             const std::string_view l(line, lineLength);
+            // A line that is no field at all (no colon, no fold) means the
+            // blank line before the body is missing: the body starts here
+            // instead of being swallowed into the header.
+            if (l[0] != '\t' && l[0] != ' ' && l.find(':') == std::string_view::npos && !Header.empty()) {
+                bodyStartsAtCurrentLine = true;
+                break;
+            }
             if ((l[0] == '\t' || l[0] == ' ') && !Header.empty()) {
                 std::string& prev = Header.back();
                 prev += ' ';
@@ -289,7 +297,8 @@ void TMailPart::ParseRange(char* data, std::size_t length, bool hasHeader, int d
         scanning = true;
     }
 
-    next();
+    if (!bodyStartsAtCurrentLine)
+        next();
     long long bodyStart = -1;
     bool stopped = false;
     while (!done) {
@@ -478,10 +487,15 @@ bool TMailPart::Decode()
     if (cte == "quoted-printable") {
         QPDecodeAppend(UpToZero(Body), Decoded);
     } else if (cte == "base64") {
-        // Line by line, each with its line break, straight into Decoded.
-        Decoded.resize(Body.size() / 4 * 3 + 3);
+        // Line by line, straight into Decoded. Encoders write lines of whole
+        // groups, but RFC 2045 does not require it: a line that ends inside
+        // a group hands its last characters on to the next line instead of
+        // decoding them as a short group.
+        Decoded.resize(Body.size() / 4 * 3 + 6);
         unsigned char* w = reinterpret_cast<unsigned char*>(Decoded.data());
         const std::string_view body(Body);
+        char carry[8];
+        std::size_t carried = 0;
         std::size_t pos = 0;
         while (pos < body.size()) {
             std::size_t end = body.size();
@@ -496,8 +510,31 @@ bool TMailPart::Decode()
                 }
                 ++i;
             }
-            w += Base64DecodeToBuffer(TrimBlanksView(body.substr(pos, end - pos)), w);
+            std::string_view line = TrimBlanksView(body.substr(pos, end - pos));
             pos = end;
+            while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+                line.remove_suffix(1);
+            if (carried) {
+                while (carried < 4 && !line.empty()) {
+                    carry[carried++] = line.front();
+                    line.remove_prefix(1);
+                }
+                if (carried < 4)
+                    continue;
+                w += Base64DecodeToBuffer(std::string_view(carry, 4), w);
+                carried = 0;
+            }
+            const std::size_t whole = line.size() / 4 * 4;
+            w += Base64DecodeToBuffer(line.substr(0, whole), w);
+            for (char c : line.substr(whole))
+                carry[carried++] = c;
+        }
+        if (carried > 1) {
+            // An unpadded last group: its missing places count as pads. A
+            // single character carries no whole byte and is dropped.
+            while (carried < 4)
+                carry[carried++] = '=';
+            w += Base64DecodeToBuffer(std::string_view(carry, 4), w);
         }
         Decoded.resize(static_cast<std::size_t>(w - reinterpret_cast<unsigned char*>(Decoded.data())));
     } else if (cte == "uucode" || cte == "x-uuencode") {

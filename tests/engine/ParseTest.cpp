@@ -20,8 +20,10 @@ TEST(ParseHeader, FoldingCanonicalFormAndBodies)
     EXPECT_EQ(m.Header.size(), 2u);
     EXPECT_TRUE(m.Body.empty());
 
-    Parse(m, " starts with blank\nno colon line\n\n");
-    EXPECT_EQ(m.Header, (TStringList{"starts with blank ", "No colon line "}));
+    // A line that is no field ends a header that lacks its blank line.
+    Parse(m, " starts with blank\nSubject: s\nno colon line\nbody\n");
+    EXPECT_EQ(m.Header, (TStringList{"starts with blank ", "Subject: s"}));
+    EXPECT_EQ(m.Body, Crlf("no colon line\nbody\n"));
 }
 
 TEST(ParseHeader, LongLinesAndBinaryBytesGiveDefinedOutput)

@@ -1,0 +1,137 @@
+#!/usr/bin/env python3
+"""corvanta-eml as scripts use it: output, exit codes, extraction that never
+leaves its folder or replaces files, and messages it builds that Python's
+email package reads back."""
+import email
+import email.policy
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TOOL = SAMPLES = None
+
+
+def run(*args, check=None):
+    p = subprocess.run([TOOL, *args], capture_output=True, timeout=60)
+    if check is not None:
+        assert p.returncode == check, (args, p.returncode, p.stderr)
+    return p
+
+
+HOSTILE = (b"From: Evil <e@x>\r\nTo: a@x\r\nSubject: names\r\n"
+           b"Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+           b"--b\r\nContent-Type: text/plain\r\n\r\nbody\r\n"
+           b"--b\r\nContent-Type: application/octet-stream; name=\"../../escape.txt\"\r\n\r\nA\r\n"
+           b"--b\r\nContent-Type: application/octet-stream; name=\"..\"\r\n\r\nB\r\n"
+           b"--b\r\nContent-Type: application/octet-stream; name=\"/etc/passwd\"\r\n\r\nC\r\n"
+           b"--b\r\nContent-Type: application/octet-stream; name=\"a\x01b\x7f.bin\"\r\n\r\nD\r\n"
+           b"--b\r\nContent-Type: application/octet-stream; name=\"" + b"x" * 300 + b"\"\r\n\r\nE\r\n"
+           b"--b\r\nContent-Type: application/octet-stream; name=\"same.bin\"\r\n\r\nF\r\n"
+           b"--b\r\nContent-Type: application/octet-stream; name=\"same.bin\"\r\n\r\nG\r\n"
+           b"--b--\r\n")
+
+
+class EmlTool(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def write(self, name, data):
+        path = os.path.join(self.dir, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def test_info_json_and_body_of_the_sample(self):
+        sample = os.path.join(SAMPLES, "welcome.eml")
+        info = run("info", sample, check=0).stdout.decode()
+        self.assertIn("From: Corvanta Team (welcome@corvanta.example)", info)
+        self.assertIn("attachment\ttext/plain\t", info)
+        doc = json.loads(run("json", sample, check=0).stdout)
+        self.assertEqual(doc["date"], 1796718600)
+        self.assertEqual(doc["to"], ["you@example.org", "reader@example.org"])
+        self.assertEqual(doc["subject"], "Welcome to Corvanta \u2014 your quick e-mail viewer")
+        self.assertEqual([a["embedded"] for a in doc["attachments"]], [True, False])
+        html = run("body", sample, "--html", check=0).stdout
+        self.assertEqual(len(html), doc["html"]["size"])
+        self.assertIn(b"Welcome to Corvanta", html)
+        self.assertIn(b"Quick e-Mail Viewer", run("body", sample, check=0).stdout)
+
+    def test_usage_and_unreadable_input(self):
+        self.assertEqual(run().returncode, 2)
+        self.assertEqual(run("frobnicate", "x").returncode, 2)
+        self.assertEqual(run("info").returncode, 2)
+        self.assertEqual(run("--help", check=0).stdout[:6], b"usage:")
+        p = run("info", os.path.join(self.dir, "missing.eml"))
+        self.assertEqual(p.returncode, 1)
+        self.assertEqual(len(p.stderr.decode().strip().splitlines()), 1)
+        self.assertEqual(run("json", self.dir).returncode, 1)
+        self.assertEqual(run("extract", self.write("m.eml", HOSTILE), self.dir, "99").returncode, 2)
+
+    def test_json_strings_of_latin1_bytes_and_missing_date(self):
+        msg = self.write("l1.eml", b"Subject: caf\xe9\r\nFrom: Andr\xe9 <a@x>\r\n\r\nhi\r\n")
+        doc = json.loads(run("json", msg, check=0).stdout)
+        self.assertEqual(doc["subject"], "caf\u00e9")
+        self.assertEqual(doc["from"], {"name": "Andr\u00e9", "address": "a@x"})
+        self.assertIsNone(doc["date"])
+        self.assertIsNone(doc["html"])
+
+    def test_extract_stays_inside_its_folder(self):
+        msg = self.write("hostile.eml", HOSTILE)
+        out = os.path.join(self.dir, "out")
+        run("extract", msg, out, check=0)
+        names = sorted(os.listdir(out))
+        self.assertEqual(len(names), 7)
+        for n in names:
+            self.assertNotIn("/", n)
+            self.assertNotIn(n, (".", ".."))
+            self.assertLessEqual(len(n.encode()), 255)
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "escape.txt")))
+        contents = sorted(open(os.path.join(out, n), "rb").read() for n in names)
+        self.assertEqual(contents, [b"A", b"B", b"C", b"D", b"E", b"F", b"G"])
+
+    def test_extract_never_replaces_without_force(self):
+        msg = self.write("hostile.eml", HOSTILE)
+        out = os.path.join(self.dir, "out")
+        os.mkdir(out)
+        keep = os.path.join(out, "same.bin")
+        with open(keep, "wb") as f:
+            f.write(b"mine")
+        self.assertEqual(run("extract", msg, out, "5").returncode, 1)
+        self.assertEqual(open(keep, "rb").read(), b"mine")
+        run("extract", msg, out, "5", "--force", check=0)
+        self.assertEqual(open(keep, "rb").read(), b"F")
+
+    def test_build_writes_a_message_python_reads(self):
+        text = self.write("t.txt", "Gr\u00fc\u00dfe, line one\nline two\n".encode())
+        html = self.write("h.html", b"<p>hello <img src='pic.png'></p>")
+        data = bytes(range(256)) * 40
+        attach = self.write("data \"odd\".bin", data)
+        pic = self.write("pic.png", b"\x89PNG fake")
+        out = os.path.join(self.dir, "built.eml")
+        run("build", out, "--subject", "Gr\u00fc\u00dfe", "--from", "Me <me@x>", "--to", "a@x, b@y",
+            "--text", text, "--html", html, "--attach", attach, "--embed", pic, check=0)
+        self.assertEqual(run("build", out, "--subject", "again").returncode, 1)
+        with open(out, "rb") as f:
+            msg = email.message_from_binary_file(f, policy=email.policy.default)
+        self.assertEqual(str(msg["subject"]), "Gr\u00fc\u00dfe")
+        payloads = [p.get_payload(decode=True) for p in msg.walk() if not p.is_multipart()]
+        self.assertIn(data, payloads)
+        self.assertIn(b"\x89PNG fake", payloads)
+        self.assertIn("Gr\u00fc\u00dfe, line one\nline two\n".encode(), [p.replace(b"\r\n", b"\n") for p in payloads])
+        doc = json.loads(run("json", out, check=0).stdout)
+        self.assertEqual(doc["to"], ["a@x", "b@y"])
+        self.assertEqual([(a["file_name"], a["embedded"]) for a in doc["attachments"]],
+                         [("pic.png", True), ("data _odd_.bin", False)])
+        run("build", out, "--force", check=0)
+
+
+if __name__ == "__main__":
+    TOOL, SAMPLES = sys.argv.pop(1), sys.argv.pop(1)
+    unittest.main()

@@ -1,0 +1,383 @@
+// corvanta-eml: the viewer's message engine for scripts. Loads a message the
+// way the viewer does (load, normalise, scan, serialise) and prints its
+// fields, bodies and attachments, extracts attachments, or builds a message.
+#include "Codecs.h"
+#include "EngineError.h"
+#include "EngineText.h"
+#include "FileIO.h"
+#include "HeaderLine.h"
+#include "MimeTypes.h"
+#include "TMailMessage2000.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: corvanta-eml COMMAND ...\n"
+    "\n"
+    "  info FILE                  date, sender, recipients, subject and one line per attachment\n"
+    "                             (index, embedded or not, content type, decoded size, file name)\n"
+    "  json FILE                  the same as one JSON object, with sizes and SHA-256 of the\n"
+    "                             decoded text and HTML bodies and of every attachment\n"
+    "                             (sha256_lf: the same with line ends made LF)\n"
+    "  body FILE [--html]         the decoded text (or HTML) body's bytes on standard output\n"
+    "  extract FILE DIR [INDEX...] [--force]\n"
+    "                             write attachments (all, or the given indexes) into DIR under\n"
+    "                             their file names; existing files are kept unless --force\n"
+    "  build OUT.eml [--subject S] [--from F] [--to T] [--text FILE] [--html FILE]\n"
+    "                [--attach FILE]... [--embed FILE]... [--force]\n"
+    "                             write a new message; OUT is kept unless --force\n"
+    "\n"
+    "Indexes are those of the attachment list that info prints. Exit status: 0 ok,\n"
+    "1 unreadable input or failed write, 2 usage.\n";
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+QString Hex(const std::string& bytes)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
+                                 QCryptographicHash::Sha256)
+            .toHex());
+}
+
+void Load(TMailMessage2000& m, const std::string& file)
+{
+    m.LoadFromFile(file);
+    m.RebuildStructure(0);
+    m.ScanParts();
+    m.SerializeBody();
+}
+
+const std::string* DecodedBody(TMailPart* part)
+{
+    if (!part)
+        return nullptr;
+    part->Decode();
+    return &part->Decoded;
+}
+
+std::string ContentType(const TMailPart& p) { return AsciiLowerCase(p.GetLabelValue("Content-Type")); }
+
+int Info(const std::string& file)
+{
+    TMailMessage2000 m;
+    Load(m, file);
+    std::cout << "Date: " << DateTimeToStr(m.GetDate()).toStdString() << "\n"
+              << "From: " << FromEngineBytes(m.GetFromName() + " (" + m.GetFromAddress() + ")").toStdString() << "\n"
+              << "To: " << FromEngineBytes(m.ToList.GetAddressesText()).toStdString() << "\n"
+              << "Subject: " << FromEngineBytes(m.GetSubject()).toStdString() << "\n";
+    for (std::size_t i = 0; i < m.AttachList.Count(); ++i) {
+        TMailPart* a = m.AttachList.Items(i);
+        a->Decode();
+        std::cout << i << "\t" << (a->Embedded ? "embedded" : "attachment") << "\t" << ContentType(*a) << "\t"
+                  << a->Decoded.size() << "\t" << FromEngineBytes(a->GetFileName()).toStdString() << "\n";
+    }
+    return 0;
+}
+
+// SHA-256 of the bytes with CR LF and lone CR made LF, for comparing with
+// readers that normalise line ends.
+QString HexLf(const std::string& bytes)
+{
+    std::string lf;
+    lf.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r') {
+            lf += '\n';
+            if (i + 1 < bytes.size() && bytes[i + 1] == '\n')
+                ++i;
+        } else {
+            lf += bytes[i];
+        }
+    }
+    return Hex(lf);
+}
+
+QJsonValue BodyJson(TMailPart* part)
+{
+    const std::string* bytes = DecodedBody(part);
+    if (!bytes)
+        return QJsonValue::Null;
+    return QJsonObject{
+        {"size", static_cast<qint64>(bytes->size())}, {"sha256", Hex(*bytes)}, {"sha256_lf", HexLf(*bytes)}};
+}
+
+int Json(const std::string& file)
+{
+    TMailMessage2000 m;
+    Load(m, file);
+    QJsonObject o;
+    const TMailDateParts date = ParseMailDateUtc(TrimBlanks(m.GetLabelValue("Date")));
+    o["date"] = date.kind == TMailDateKind::Valid ? QJsonValue(static_cast<qint64>(DateTimeToUnixSeconds(date.utc)))
+                                                   : QJsonValue(QJsonValue::Null);
+    o["date_local"] = DateTimeToStr(m.GetDate());
+    o["from"] = QJsonObject{{"name", FromEngineBytes(m.GetFromName())},
+                            {"address", FromEngineBytes(m.GetFromAddress())}};
+    m.ToList.Refresh();
+    QJsonArray to;
+    for (const auto& a : m.ToList.Addresses)
+        to.append(FromEngineBytes(a));
+    o["to"] = to;
+    o["subject"] = FromEngineBytes(m.GetSubject());
+    o["text"] = BodyJson(m.TextPart);
+    o["html"] = BodyJson(m.HtmlPart);
+    QJsonArray attachments;
+    for (std::size_t i = 0; i < m.AttachList.Count(); ++i) {
+        TMailPart* a = m.AttachList.Items(i);
+        a->Decode();
+        attachments.append(QJsonObject{{"index", static_cast<qint64>(i)},
+                                       {"embedded", a->Embedded},
+                                       {"content_type", FromEngineBytes(ContentType(*a))},
+                                       {"file_name", FromEngineBytes(a->GetFileName())},
+                                       {"size", static_cast<qint64>(a->Decoded.size())},
+                                       {"sha256", Hex(a->Decoded)},
+                                       {"sha256_lf", HexLf(a->Decoded)}});
+    }
+    o["attachments"] = attachments;
+    std::cout << QJsonDocument(o).toJson(QJsonDocument::Indented).toStdString();
+    return 0;
+}
+
+int Body(const std::string& file, bool html)
+{
+    TMailMessage2000 m;
+    Load(m, file);
+    if (const std::string* bytes = DecodedBody(html ? m.HtmlPart : m.TextPart)) {
+        if (std::fwrite(bytes->data(), 1, bytes->size(), stdout) != bytes->size() || std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "corvanta-eml: cannot write the body: %s\n", std::strerror(errno));
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// A file name that stays inside the target folder: the engine's safe name,
+// never empty, "." or "..", and unique within one run.
+std::string TargetName(const std::string& safe, std::size_t index, std::set<std::string>& used)
+{
+    std::string name = safe;
+    if (name.empty() || name == "." || name == "..")
+        name = "attachment-" + std::to_string(index);
+    if (used.count(name)) {
+        const std::size_t dot = name.rfind('.');
+        const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+        const std::string ext = dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot);
+        name = stem + "-" + std::to_string(index) + ext;
+    }
+    used.insert(name);
+    return name;
+}
+
+int Extract(const std::string& file, const std::string& dir, const std::vector<std::string>& indexArgs, bool force)
+{
+    TMailMessage2000 m;
+    Load(m, file);
+    std::vector<std::size_t> indexes;
+    for (const auto& arg : indexArgs) {
+        char* end = nullptr;
+        const unsigned long v = std::strtoul(arg.c_str(), &end, 10);
+        if (arg.empty() || *end || arg[0] == '-')
+            throw UsageError("not an attachment index: " + arg);
+        if (v >= m.AttachList.Count())
+            throw UsageError("no attachment " + arg + " (the message has " + std::to_string(m.AttachList.Count())
+                             + ")");
+        indexes.push_back(v);
+    }
+    if (indexArgs.empty())
+        for (std::size_t i = 0; i < m.AttachList.Count(); ++i)
+            indexes.push_back(i);
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (!std::filesystem::is_directory(dir)) {
+        std::fprintf(stderr, "corvanta-eml: %s is not a folder\n", dir.c_str());
+        return 1;
+    }
+    int status = 0;
+    std::set<std::string> used;
+    for (std::size_t i : indexes) {
+        TMailPart* a = m.AttachList.Items(i);
+        a->Decode();
+        const std::string path = (std::filesystem::path(dir) / TargetName(a->GetFileName(), i, used)).string();
+        try {
+            WriteFileSafely(path, force, [&](const auto& sink) { sink(a->Decoded); });
+            std::cout << path << "\n";
+        } catch (const EMailError& e) {
+            std::fprintf(stderr, "corvanta-eml: %s%s\n", e.what(),
+                         std::filesystem::exists(path) && !force ? " (use --force to replace it)" : "");
+            status = 1;
+        }
+    }
+    return status;
+}
+
+std::string Rfc822Now()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    return QLocale::c().toString(now, QStringLiteral("ddd, d MMM yyyy hh:mm:ss ")).toStdString()
+           + now.toString(QStringLiteral("t")).replace(QStringLiteral("UTC"), QStringLiteral("+0000")).toStdString();
+}
+
+std::string HeaderText(const std::string& value, const std::string& charset)
+{
+    return EncodeHeaderWord(value, charset) == value ? value : EncodeHeaderWord(value, charset);
+}
+
+int Build(const std::vector<std::string>& args)
+{
+    std::string out, subject, from, to, textFile, htmlFile;
+    std::vector<std::pair<std::string, bool>> files;
+    bool force = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= args.size())
+                throw UsageError(a + " needs a value");
+            return args[++i];
+        };
+        if (a == "--subject")
+            subject = value();
+        else if (a == "--from")
+            from = value();
+        else if (a == "--to")
+            to = value();
+        else if (a == "--text")
+            textFile = value();
+        else if (a == "--html")
+            htmlFile = value();
+        else if (a == "--attach")
+            files.emplace_back(value(), false);
+        else if (a == "--embed")
+            files.emplace_back(value(), true);
+        else if (a == "--force")
+            force = true;
+        else if (out.empty() && !a.starts_with("--"))
+            out = a;
+        else
+            throw UsageError("unexpected argument: " + a);
+    }
+    if (out.empty())
+        throw UsageError("build needs OUT.eml");
+    if (!force && std::filesystem::exists(out)) {
+        std::fprintf(stderr, "corvanta-eml: %s exists (use --force to replace it)\n", out.c_str());
+        return 1;
+    }
+
+    // The bodies go in base64, so no text can clash with a boundary; the
+    // normalisation below re-encodes them as the message's text encoding.
+    const std::string charset = "utf-8";
+    std::string text = "Date: " + Rfc822Now() + "\r\n";
+    if (!from.empty())
+        text += "From: " + HeaderText(from, charset) + "\r\n";
+    if (!to.empty())
+        text += "To: " + to + "\r\n";
+    if (!subject.empty())
+        text += "Subject: " + HeaderText(subject, charset) + "\r\n";
+    text += "Mime-Version: 1.0\r\n";
+    auto bodyPart = [&](const std::string& type, const std::string& file) {
+        std::string encoded;
+        Base64EncodeStream(encoded, ReadWholeFile(file));
+        return "Content-Type: " + type + "; charset=\"" + charset + "\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+               + encoded;
+    };
+    if (!textFile.empty() && !htmlFile.empty()) {
+        const std::string b = NewBoundary();
+        text += "Content-Type: multipart/alternative; boundary=\"" + b + "\"\r\n\r\n--" + b + "\r\n"
+                + bodyPart("text/plain", textFile) + "\r\n--" + b + "\r\n" + bodyPart("text/html", htmlFile)
+                + "\r\n--" + b + "--\r\n";
+    } else if (!textFile.empty() || !htmlFile.empty()) {
+        text += bodyPart(textFile.empty() ? "text/html" : "text/plain", textFile.empty() ? htmlFile : textFile);
+    } else {
+        text += "\r\n";
+    }
+
+    TMailMessage2000 m;
+    m.Charset = charset;
+    m.ParseText(text, true);
+    m.RebuildStructure(0);
+    m.ScanParts();
+    for (const auto& [file, embedded] : files)
+        m.AttachFile(file, "", embedded);
+    m.SerializeBody();
+    m.SaveToFile(out, force);
+    return 0;
+}
+
+int Run(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        std::fputs(kUsage, args.empty() ? stderr : stdout);
+        return args.empty() ? 2 : 0;
+    }
+    const std::string command = args[0];
+    args.erase(args.begin());
+    auto needFile = [&](std::size_t n) {
+        if (args.size() < n)
+            throw UsageError(command + " needs " + (n == 1 ? "FILE" : "FILE and DIR"));
+    };
+    if (command == "info" || command == "json") {
+        needFile(1);
+        if (args.size() > 1)
+            throw UsageError("unexpected argument: " + args[1]);
+        return command == "info" ? Info(args[0]) : Json(args[0]);
+    }
+    if (command == "body") {
+        needFile(1);
+        bool html = false;
+        for (std::size_t i = 1; i < args.size(); ++i) {
+            if (args[i] != "--html")
+                throw UsageError("unexpected argument: " + args[i]);
+            html = true;
+        }
+        return Body(args[0], html);
+    }
+    if (command == "extract") {
+        needFile(2);
+        bool force = false;
+        std::vector<std::string> indexes;
+        for (std::size_t i = 2; i < args.size(); ++i) {
+            if (args[i] == "--force")
+                force = true;
+            else
+                indexes.push_back(args[i]);
+        }
+        return Extract(args[0], args[1], indexes, force);
+    }
+    if (command == "build")
+        return Build(args);
+    throw UsageError("unknown command: " + command);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (const char* types = std::getenv("CORVANTA_MIME_TYPES"))
+        SetMimeTypesPath(types);
+    try {
+        return Run(argc, argv);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "corvanta-eml: %s (see corvanta-eml --help)\n", e.what());
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "corvanta-eml: %s\n", e.what());
+        return 1;
+    }
+}

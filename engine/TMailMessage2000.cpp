@@ -242,10 +242,13 @@ void TMailMessage2000::RebuildStructure(int mode)
     for (TMailPart* a : AttachList)
         (a->Embedded ? embedded : attachments) += 1;
 
-    // The message's own body moves into a part of its own.
+    // The message's own body moves into a part of its own. Every path below
+    // writes the message's Body anew, so the bytes move instead of being
+    // copied.
     if (!Body.empty()) {
         TMailPart* x = CreatePart();
-        x->Body = Body;
+        x->Body = std::move(Body);
+        Body.clear();
         for (const auto& line : Header)
             if (IStartsWith(line, "Content-"))
                 x->Header.push_back(line);
@@ -290,6 +293,7 @@ void TMailMessage2000::RebuildStructure(int mode)
         CurrentContainer = alternative;
     }
 
+    DetachPartsToPlace();
     for (int which = 0; which < 2; ++which) {
         TMailPart* body = which == 0 ? TextPart : HtmlPart;
         const char* type = which == 0 ? "text/plain" : "text/html";
@@ -312,8 +316,9 @@ void TMailMessage2000::RebuildStructure(int mode)
             SetLabelValue("Content-Type", type);
             SetLabelValue("Content-Disposition", "inline");
             body->Decode();
-            Decoded = body->Decoded;
+            Decoded = std::move(body->Decoded); // the part is freed below
             Encode(TextEncoding);
+            IsDecoded = true; // Decoded already holds what Body encodes
             FreePart(body);
             (which == 0 ? TextPart : HtmlPart) = this;
         }
@@ -329,6 +334,36 @@ void TMailMessage2000::RebuildStructure(int mode)
     MixedPart = mixed;
     RelatedPart = related;
     AlternativePart = alternative;
+}
+
+// Takes the bodies and attachments out of their old parents in one pass per
+// parent. Taking them out one by one from the front of a long child list
+// would make a rebuild quadratic in the number of parts.
+void TMailMessage2000::DetachPartsToPlace()
+{
+    std::vector<TMailPart*> moving;
+    for (TMailPart* p : {TextPart, HtmlPart})
+        if (p && p != this)
+            moving.push_back(p);
+    for (TMailPart* p : AttachList)
+        if (p != this)
+            moving.push_back(p);
+    std::vector<TMailPart*> parents;
+    for (TMailPart* p : moving) {
+        p->m_moving = true;
+        if (p->ParentPart && !p->ParentPart->m_moving) {
+            parents.push_back(p->ParentPart);
+            p->ParentPart->m_moving = true;
+        }
+    }
+    for (TMailPart* parent : parents)
+        parent->m_moving = false;
+    for (TMailPart* parent : parents)
+        parent->SubPartList.RemoveIf([](const TMailPart* c) { return c->m_moving; });
+    for (TMailPart* p : moving) {
+        p->m_moving = false;
+        p->ParentPart = nullptr;
+    }
 }
 
 void TMailMessage2000::PlaceAttachment(std::size_t index, TMailPart* mixed, TMailPart* related)
@@ -378,8 +413,9 @@ void TMailMessage2000::PlaceAttachment(std::size_t index, TMailPart* mixed, TMai
                 Header.push_back(line);
     if (!a->IsDecoded)
         a->Decode();
-    Decoded = a->Decoded;
+    Decoded = std::move(a->Decoded); // the part is freed below
     Encode(TEncodingType::etBase64);
+    IsDecoded = true;
     AttachList.Delete(index);
     AttachList.Insert(index, this);
     FreePart(a);

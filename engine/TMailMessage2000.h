@@ -79,6 +79,7 @@ private:
     void PlaceAttachment(std::size_t index, TMailPart* mixed, TMailPart* related);
     TMailPart* NewContainer(TMailPart* parent, const char* type, const char* suffix);
     void ForgetPart(TMailPart* part);
+    void DetachPartsToPlace();
 
     std::vector<std::unique_ptr<TMailPart>> m_parts;
 };

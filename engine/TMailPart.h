@@ -28,6 +28,7 @@ public:
     void Insert(std::size_t index, TMailPart* part);
     void Delete(std::size_t index);
     bool Remove(const TMailPart* part);
+    template <class Pred> void RemoveIf(Pred pred) { std::erase_if(m_items, pred); }
     void Clear() { m_items.clear(); }
     [[nodiscard]] auto begin() const { return m_items.begin(); }
     [[nodiscard]] auto end() const { return m_items.end(); }
@@ -104,4 +105,5 @@ private:
 
     std::size_t m_slot = 0; // index in the owner's part store
     bool m_doomed = false;  // being freed
+    bool m_moving = false;  // being placed by a rebuild
 };

@@ -2,8 +2,14 @@
 
 #include "EngineError.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -17,6 +23,19 @@ constexpr signed char HexValue(char c)
 }
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// 0 to 15 for upper-case hexadecimal digits, 0xFF for everything else.
+constexpr std::array<unsigned char, 256> MakeHexTable()
+{
+    std::array<unsigned char, 256> t{};
+    for (auto& v : t)
+        v = 0xFF;
+    for (int c = 0; c < 256; ++c)
+        if (HexValue(static_cast<char>(c)) >= 0)
+            t[static_cast<std::size_t>(c)] = static_cast<unsigned char>(HexValue(static_cast<char>(c)));
+    return t;
+}
+constexpr auto kHexValue = MakeHexTable();
 
 // 0..63 alphabet, 64 pad, 0x80 anything else.
 constexpr std::array<unsigned char, 256> MakeBase64Table()
@@ -52,6 +71,18 @@ constexpr std::array<signed char, 256> MakeUUTable()
 }
 constexpr auto kUU = MakeUUTable();
 
+// The same as 0..63, with 0x40 set for characters outside the alphabet.
+constexpr std::array<unsigned char, 256> MakeUUValueTable()
+{
+    std::array<unsigned char, 256> t{};
+    for (int c = 0; c < 256; ++c)
+        t[static_cast<std::size_t>(c)] = kUU[static_cast<std::size_t>(c)] < 0
+                                             ? 0x40
+                                             : static_cast<unsigned char>(kUU[static_cast<std::size_t>(c)]);
+    return t;
+}
+constexpr auto kUUValue = MakeUUValueTable();
+
 // Bytes QPEncodeText escapes regardless of their neighbours.
 constexpr std::array<bool, 256> MakeQPEscapeTable(bool header)
 {
@@ -67,6 +98,17 @@ constexpr std::array<bool, 256> MakeQPEscapeTable(bool header)
 }
 constexpr auto kQPBody = MakeQPEscapeTable(false);
 constexpr auto kQPHeader = MakeQPEscapeTable(true);
+
+// Inside a line (between CR LF pairs) a CR or LF is always escaped.
+constexpr std::array<bool, 256> MakeQPLineTable(bool header)
+{
+    auto t = MakeQPEscapeTable(header);
+    t['\r'] = true;
+    t['\n'] = true;
+    return t;
+}
+constexpr auto kQPBodyLine = MakeQPLineTable(false);
+constexpr auto kQPHeaderLine = MakeQPLineTable(true);
 
 inline char* PutEscape(char* out, unsigned char b)
 {
@@ -85,32 +127,52 @@ inline bool IsEscapeAt(const char* s)
 
 void QPDecodeAppend(std::string_view in, std::string& out)
 {
-    const std::size_t base = out.size();
-    out.resize(base + in.size()); // decoding never grows the text
-    char* w = out.data() + base;
-    const char* p = in.data();
-    const char* const end = p + in.size();
+    // Decoded in pieces through a small buffer into reserved space: only the
+    // memory the result needs is ever touched.
+    out.reserve(out.size() + in.size());
+    char buffer[16384];
+    char* w = buffer;
+    char* const limit = buffer + sizeof buffer - 16;
+    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+    const auto* const end = p + in.size();
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+    constexpr std::uint64_t kEquals = kOnes * '=';
+    int literalRun = 0;
     while (p < end) {
-        const char* eq = static_cast<const char*>(std::memchr(p, '=', static_cast<std::size_t>(end - p)));
-        const char* runEnd = eq ? eq : end;
-        std::memcpy(w, p, static_cast<std::size_t>(runEnd - p));
-        w += runEnd - p;
-        p = runEnd;
-        if (!eq)
-            break;
+        if (w >= limit) {
+            out.append(buffer, static_cast<std::size_t>(w - buffer));
+            w = buffer;
+        }
+        if (*p != '=') {
+            *w++ = static_cast<char>(*p++);
+            // In a long run of plain text, eight bytes at a time while none
+            // of them is "=".
+            if (++literalRun >= 8) {
+                while (end - p >= 8 && w < limit) {
+                    std::uint64_t v;
+                    std::memcpy(&v, p, 8);
+                    const std::uint64_t x = v ^ kEquals;
+                    if ((x - kOnes) & ~x & kHighs)
+                        break;
+                    std::memcpy(w, p, 8);
+                    w += 8;
+                    p += 8;
+                }
+                literalRun = 0;
+            }
+            continue;
+        }
+        literalRun = 0;
         if (end - p < 3)
             break; // "=" with fewer than two characters after it ends the text
-        if (p[1] == '\r' && p[2] == '\n') {
-            // soft line break
-        } else {
-            const signed char hi = HexValue(p[1]);
-            const signed char lo = HexValue(p[2]);
-            if (hi >= 0 && lo >= 0)
-                *w++ = static_cast<char>((hi << 4) | lo);
-        }
+        const unsigned hi = kHexValue[p[1]], lo = kHexValue[p[2]];
+        if ((hi | lo) < 16)
+            *w++ = static_cast<char>((hi << 4) | lo);
+        // Otherwise a soft line break, or a broken escape: dropped either way.
         p += 3;
     }
-    out.resize(static_cast<std::size_t>(w - out.data()));
+    out.append(buffer, static_cast<std::size_t>(w - buffer));
 }
 
 std::string QPDecodeText(std::string_view encoded)
@@ -127,10 +189,14 @@ namespace {
 char* QPEscapeLine(std::string_view line, const std::array<bool, 256>& table, char* out)
 {
     for (unsigned char b : line) {
-        if (table[b] || b == '\r' || b == '\n')
-            out = PutEscape(out, b);
-        else
+        if (table[b]) {
+            out[0] = '=';
+            out[1] = kHexDigits[b >> 4];
+            out[2] = kHexDigits[b & 15];
+            out += 3;
+        } else {
             *out++ = static_cast<char>(b);
+        }
     }
     return out;
 }
@@ -143,7 +209,7 @@ std::string QPEncodeText(std::string_view text, bool headerMode)
         return {};
     if (headerMode) {
         std::string out(text.size() * 3, '\0');
-        char* end = QPEscapeLine(text, kQPHeader, out.data());
+        char* end = QPEscapeLine(text, kQPHeaderLine, out.data());
         out.resize(static_cast<std::size_t>(end - out.data()));
         return out;
     }
@@ -152,8 +218,18 @@ std::string QPEncodeText(std::string_view text, bool headerMode)
     // that end a line followed by CR LF, then cut lines at 72 columns with
     // soft breaks that never split an escape.
     std::string out;
-    out.resize(text.size() * 3 + (text.size() * 3 / 69 + 2) * 3 + 2);
-    char* w = out.data();
+    QPEncodeBodyAppend(text, out);
+    return out;
+}
+
+void QPEncodeBodyAppend(std::string_view text, std::string& out)
+{
+    if (text.empty())
+        return;
+    // Encoded a line at a time into a scratch buffer and appended to space
+    // reserved for the usual size, so a large text touches only what it
+    // needs (and a recycled buffer's pages are used again).
+    out.reserve(out.size() + text.size() + text.size() / 8 + 64);
     std::string line;
     line.resize(1);
     std::size_t pos = 0;
@@ -166,7 +242,7 @@ std::string QPEncodeText(std::string_view text, bool headerMode)
         std::string_view src = text.substr(pos, lineEnd - pos);
         if (line.size() < src.size() * 3 + 1)
             line.resize(src.size() * 3 + 1);
-        char* le = QPEscapeLine(src, kQPBody, line.data());
+        char* le = QPEscapeLine(src, kQPBodyLine, line.data());
         if (hasBreak) {
             // Escape the run of literal blanks before the line break; each
             // came from one source byte, so the widened line still fits.
@@ -183,31 +259,27 @@ std::string QPEncodeText(std::string_view text, bool headerMode)
         const char* ls = line.data();
         std::size_t len = static_cast<std::size_t>(le - ls);
         while (len > 71) {
-            std::size_t cut = len;
+            // Walking down from further right than column 74 passes the
+            // same escape boundaries, so a long line costs no more than a
+            // short one.
+            std::size_t cut = std::min<std::size_t>(len, 74);
             while (cut >= 72) {
                 if (IsEscapeAt(ls + cut - 3))
                     cut -= 3;
                 else
                     cut -= 1;
             }
-            std::memcpy(w, ls, cut);
-            w += cut;
-            *w++ = '=';
-            *w++ = '\r';
-            *w++ = '\n';
+            out.append(ls, cut);
+            out.append("=\r\n", 3);
             ls += cut;
             len -= cut;
         }
-        std::memcpy(w, ls, len);
-        w += len;
-        *w++ = '\r';
-        *w++ = '\n';
+        out.append(ls, len);
+        out.append("\r\n", 2);
         if (!hasBreak)
             break;
         pos = crlf + 2;
     }
-    out.resize(static_cast<std::size_t>(w - out.data()));
-    return out;
 }
 
 std::size_t Base64DecodeToBuffer(std::string_view text, unsigned char* buffer)
@@ -258,51 +330,131 @@ std::size_t Base64EncodedSize(std::size_t n)
     return chars + (chars + 75) / 76 * 2;
 }
 
-void Base64EncodeTo(std::string_view source, char* out)
+namespace {
+
+// Two alphabet characters for every 12-bit value: three source bytes take
+// two lookups.
+struct Base64Pairs {
+    char pairs[4096][2];
+    constexpr Base64Pairs() : pairs()
+    {
+        for (int i = 0; i < 4096; ++i) {
+            pairs[i][0] = kBase64Alphabet[i >> 6];
+            pairs[i][1] = kBase64Alphabet[i & 63];
+        }
+    }
+};
+constexpr Base64Pairs kBase64Pairs;
+
+inline char* EncodeGroup(const unsigned char* s, char* out)
 {
-    const unsigned char* s = reinterpret_cast<const unsigned char*>(source.data());
+    const unsigned v = (unsigned(s[0]) << 16) | (unsigned(s[1]) << 8) | s[2];
+    std::memcpy(out, kBase64Pairs.pairs[v >> 12], 2);
+    std::memcpy(out + 2, kBase64Pairs.pairs[v & 4095], 2);
+    return out + 4;
+}
+
+#if defined(__x86_64__)
+// Twelve source bytes to sixteen characters with SSSE3 (reads sixteen
+// bytes). The split into 6-bit indices and the index-to-character mapping
+// follow the well-known multiply-shift and offset-table method.
+__attribute__((target("ssse3"))) inline char* EncodeTwelve(const unsigned char* s, char* out)
+{
+    __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    in = _mm_shuffle_epi8(in, _mm_set_epi8(10, 11, 9, 10, 7, 8, 6, 7, 4, 5, 3, 4, 1, 2, 0, 1));
+    const __m128i t0 = _mm_and_si128(in, _mm_set1_epi32(0x0fc0fc00));
+    const __m128i t1 = _mm_mulhi_epu16(t0, _mm_set1_epi32(0x04000040));
+    const __m128i t2 = _mm_and_si128(in, _mm_set1_epi32(0x003f03f0));
+    const __m128i t3 = _mm_mullo_epi16(t2, _mm_set1_epi32(0x01000010));
+    const __m128i indices = _mm_or_si128(t1, t3);
+    __m128i offsets = _mm_subs_epu8(indices, _mm_set1_epi8(51));
+    const __m128i less = _mm_cmpgt_epi8(_mm_set1_epi8(26), indices);
+    offsets = _mm_or_si128(offsets, _mm_and_si128(less, _mm_set1_epi8(13)));
+    const __m128i shift = _mm_setr_epi8('a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
+                                        '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0);
+    const __m128i result = _mm_add_epi8(_mm_shuffle_epi8(shift, offsets), indices);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), result);
+    return out + 16;
+}
+
+// One 57-byte row (76 characters), four times twelve bytes by SSSE3 and the
+// last nine one group at a time. Needs four bytes readable after the row.
+__attribute__((target("ssse3"))) inline char* EncodeRowSsse3(const unsigned char* s, char* out)
+{
+    for (int i = 0; i < 4; ++i, s += 12)
+        out = EncodeTwelve(s, out);
+    for (int i = 0; i < 3; ++i, s += 3)
+        out = EncodeGroup(s, out);
+    return out;
+}
+
+bool HasSsse3()
+{
+    static const bool has = __builtin_cpu_supports("ssse3");
+    return has;
+}
+#endif
+
+// Encodes whole 57-byte rows (76-character lines) and then the rest, as
+// Base64EncodeStream lays them out, handing the text to sink in pieces.
+template <class Sink> void Base64EncodeChunks(std::string_view source, Sink&& sink)
+{
+    const auto* s = reinterpret_cast<const unsigned char*>(source.data());
     std::size_t n = source.size();
-    // Whole 57-byte rows give whole 76-character lines.
+    char buffer[78 * 200];
+    char* out = buffer;
+#if defined(__x86_64__)
+    const bool simd = HasSsse3();
+#endif
     while (n >= 57) {
-        for (int i = 0; i < 19; ++i, s += 3) {
-            const unsigned v = (unsigned(s[0]) << 16) | (unsigned(s[1]) << 8) | s[2];
+#if defined(__x86_64__)
+        if (simd && n >= 57 + 4)
+            out = EncodeRowSsse3(s, out), s += 57;
+        else
+#endif
+            for (int i = 0; i < 19; ++i, s += 3)
+                out = EncodeGroup(s, out);
+        *out++ = '\r';
+        *out++ = '\n';
+        n -= 57;
+        if (out == buffer + sizeof buffer) {
+            sink(buffer, sizeof buffer);
+            out = buffer;
+        }
+    }
+    if (n > 0) {
+        for (; n >= 3; n -= 3, s += 3)
+            out = EncodeGroup(s, out);
+        if (n == 2) {
+            const unsigned v = (unsigned(s[0]) << 16) | (unsigned(s[1]) << 8);
             out[0] = kBase64Alphabet[v >> 18];
             out[1] = kBase64Alphabet[(v >> 12) & 63];
             out[2] = kBase64Alphabet[(v >> 6) & 63];
-            out[3] = kBase64Alphabet[v & 63];
+            out[3] = '=';
+            out += 4;
+        } else if (n == 1) {
+            const unsigned v = unsigned(s[0]) << 16;
+            out[0] = kBase64Alphabet[v >> 18];
+            out[1] = kBase64Alphabet[(v >> 12) & 63];
+            out[2] = '=';
+            out[3] = '=';
             out += 4;
         }
         *out++ = '\r';
         *out++ = '\n';
-        n -= 57;
     }
-    if (n == 0)
-        return;
-    for (; n >= 3; n -= 3, s += 3) {
-        const unsigned v = (unsigned(s[0]) << 16) | (unsigned(s[1]) << 8) | s[2];
-        out[0] = kBase64Alphabet[v >> 18];
-        out[1] = kBase64Alphabet[(v >> 12) & 63];
-        out[2] = kBase64Alphabet[(v >> 6) & 63];
-        out[3] = kBase64Alphabet[v & 63];
-        out += 4;
-    }
-    if (n == 2) {
-        const unsigned v = (unsigned(s[0]) << 16) | (unsigned(s[1]) << 8);
-        out[0] = kBase64Alphabet[v >> 18];
-        out[1] = kBase64Alphabet[(v >> 12) & 63];
-        out[2] = kBase64Alphabet[(v >> 6) & 63];
-        out[3] = '=';
-        out += 4;
-    } else if (n == 1) {
-        const unsigned v = unsigned(s[0]) << 16;
-        out[0] = kBase64Alphabet[v >> 18];
-        out[1] = kBase64Alphabet[(v >> 12) & 63];
-        out[2] = '=';
-        out[3] = '=';
-        out += 4;
-    }
-    *out++ = '\r';
-    *out++ = '\n';
+    if (out != buffer)
+        sink(buffer, static_cast<std::size_t>(out - buffer));
+}
+
+} // namespace
+
+void Base64EncodeTo(std::string_view source, char* out)
+{
+    Base64EncodeChunks(source, [&out](const char* piece, std::size_t n) {
+        std::memcpy(out, piece, n);
+        out += n;
+    });
 }
 
 std::size_t Base64EncodeStream(std::string& dest, std::string_view source)
@@ -310,8 +462,10 @@ std::size_t Base64EncodeStream(std::string& dest, std::string_view source)
     dest.clear();
     if (source.empty())
         return 0;
-    dest.resize(Base64EncodedSize(source.size()));
-    Base64EncodeTo(source, dest.data());
+    // Appended in pieces to reserved space: no zero-filling of the whole
+    // destination first.
+    dest.reserve(Base64EncodedSize(source.size()));
+    Base64EncodeChunks(source, [&dest](const char* piece, std::size_t n) { dest.append(piece, n); });
     return dest.size();
 }
 
@@ -332,29 +486,44 @@ std::size_t UUDecodeLine(std::string_view line, unsigned char* buffer)
     // rejected like any other invalid one.
     if (n < 0 || n > 45)
         return 0;
-    std::size_t k = n == 45 ? 60 : line.size() - 1;
+    const std::size_t k = n == 45 ? 60 : line.size() - 1;
     if (n == 45 && line.size() - 1 < 60)
         return 0;
+    const auto* s = reinterpret_cast<const unsigned char*>(line.data()) + 1;
+    // The first 60 characters form a 360-bit sequence packed into the 45
+    // bytes, the bits after the decoded ones being zero; an invalid
+    // character anywhere rejects the line.
     unsigned char bytes[45] = {};
+    const std::size_t used = std::min<std::size_t>(k, 60);
+    unsigned bad = 0;
+    std::size_t i = 0, o = 0;
+    for (; i + 4 <= used; i += 4, o += 3) {
+        const unsigned a = kUUValue[s[i]], b = kUUValue[s[i + 1]], c = kUUValue[s[i + 2]], d = kUUValue[s[i + 3]];
+        bad |= a | b | c | d;
+        const unsigned v = (a << 18) | (b << 12) | (c << 6) | d;
+        bytes[o] = static_cast<unsigned char>(v >> 16);
+        bytes[o + 1] = static_cast<unsigned char>(v >> 8);
+        bytes[o + 2] = static_cast<unsigned char>(v);
+    }
     unsigned bits = 0;
     int nbits = 0;
-    std::size_t outPos = 0;
-    for (std::size_t i = 1; i <= k; ++i) {
-        const int v = kUU[static_cast<unsigned char>(line[i])];
-        if (v < 0)
-            return 0;
-        if (i > 60)
-            continue; // beyond the 360-bit sequence
-        bits = (bits << 6) | static_cast<unsigned>(v);
+    for (; i < used; ++i) {
+        const unsigned v = kUUValue[s[i]];
+        bad |= v;
+        bits = (bits << 6) | (v & 63);
         nbits += 6;
         if (nbits >= 8) {
             nbits -= 8;
-            bytes[outPos++] = static_cast<unsigned char>(bits >> nbits);
+            bytes[o++] = static_cast<unsigned char>(bits >> nbits);
             bits &= (1u << nbits) - 1;
         }
     }
-    if (nbits > 0 && outPos < 45)
-        bytes[outPos] = static_cast<unsigned char>(bits << (8 - nbits));
+    for (; i < k; ++i)
+        bad |= kUUValue[s[i]];
+    if (bad & 0x40)
+        return 0;
+    if (nbits > 0 && o < 45)
+        bytes[o] = static_cast<unsigned char>(bits << (8 - nbits));
     std::memcpy(buffer, bytes, 45);
     return static_cast<std::size_t>(n);
 }
@@ -362,23 +531,42 @@ std::size_t UUDecodeLine(std::string_view line, unsigned char* buffer)
 bool UUDecodeToStream(std::string_view text, std::string& stream)
 {
     stream.clear();
-    text = [&] {
-        const void* z = std::memchr(text.data(), 0, text.size());
-        return z ? text.substr(0, static_cast<const char*>(z) - text.data()) : text;
-    }();
+    text = text.substr(0, std::min(text.size(), text.find('\0')));
+    stream.reserve(text.size() * 3 / 4);
+    unsigned char buffer[45 * 256];
+    std::size_t filled = 0;
     std::size_t pos = 0;
-    unsigned char buf[45];
     while (pos < text.size()) {
-        std::size_t e = text.find("\r\n", pos);
+        const std::size_t e = text.find("\r\n", pos);
         const std::size_t lineEnd = e == std::string_view::npos ? text.size() : e;
-        std::string_view line = text.substr(pos, lineEnd - pos);
-        if (!line.empty()) {
-            const std::size_t n = UUDecodeLine(line, buf);
-            if (n)
-                stream.append(reinterpret_cast<const char*>(buf), n);
-        }
+        const std::string_view line = text.substr(pos, lineEnd - pos);
         pos = e == std::string_view::npos ? text.size() : e + 2;
+        if (line.empty())
+            continue;
+        if (filled + 45 > sizeof buffer) {
+            stream.append(reinterpret_cast<const char*>(buffer), filled);
+            filled = 0;
+        }
+        // A full line ("M" and 60 characters) decodes in place.
+        if (line.size() >= 61 && line[0] == 'M') {
+            const auto* s = reinterpret_cast<const unsigned char*>(line.data()) + 1;
+            unsigned char* o = buffer + filled;
+            unsigned bad = 0;
+            for (int g = 0; g < 15; ++g, s += 4, o += 3) {
+                const unsigned a = kUUValue[s[0]], b = kUUValue[s[1]], c = kUUValue[s[2]], d = kUUValue[s[3]];
+                bad |= a | b | c | d;
+                const unsigned v = (a << 18) | (b << 12) | (c << 6) | d;
+                o[0] = static_cast<unsigned char>(v >> 16);
+                o[1] = static_cast<unsigned char>(v >> 8);
+                o[2] = static_cast<unsigned char>(v);
+            }
+            if (!(bad & 0x40))
+                filled += 45;
+            continue;
+        }
+        filled += UUDecodeLine(line, buffer + filled);
     }
+    stream.append(reinterpret_cast<const char*>(buffer), filled);
     return true;
 }
 

@@ -10,6 +10,8 @@
 // Appends the decoded bytes to out; the streaming form used for part bodies.
 void QPDecodeAppend(std::string_view encoded, std::string& out);
 [[nodiscard]] std::string QPEncodeText(std::string_view text, bool headerMode);
+// Body-mode encoding appended to out (whose capacity is used first).
+void QPEncodeBodyAppend(std::string_view text, std::string& out);
 
 // Decodes one piece of base64 (normally one line) into buffer, which holds at
 // least three quarters of the text's length. Returns the bytes written.

@@ -41,12 +41,15 @@ std::string ReadWholeFile(const std::string& fileName)
         ::close(fd);
         Fail("Cannot open file", fileName, EISDIR);
     }
+    // Read straight into the string, growing it only for files whose size
+    // the system does not know (pipes, /proc).
     std::string data;
-    if (S_ISREG(st.st_mode) && st.st_size > 0)
-        data.reserve(static_cast<std::size_t>(st.st_size));
-    char chunk[1 << 16];
+    std::size_t used = 0;
+    data.resize(S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 1 << 16);
     for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (used == data.size())
+            data.resize(data.size() * 2);
+        const ssize_t n = ::read(fd, data.data() + used, data.size() - used);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -56,9 +59,10 @@ std::string ReadWholeFile(const std::string& fileName)
         }
         if (n == 0)
             break;
-        data.append(chunk, static_cast<std::size_t>(n));
+        used += static_cast<std::size_t>(n);
     }
     ::close(fd);
+    data.resize(used);
     return data;
 }
 

@@ -1,13 +1,13 @@
 #include "MimeTypes.h"
 
+#include "EngineError.h"
+#include "FileIO.h"
 #include "TextUtils.h"
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <mutex>
 #include <random>
-#include <sstream>
 #include <unordered_map>
 
 namespace {
@@ -35,27 +35,39 @@ MimeState& State()
 void Load(MimeState& s)
 {
     s.db = {};
-    std::ifstream in(s.path);
-    std::string line;
-    while (std::getline(in, line)) {
-        const auto hash = line.find('#');
-        if (hash != std::string::npos)
-            line.erase(hash);
-        std::istringstream words(line);
-        std::string type, ext;
-        if (!(words >> type))
-            continue;
-        type = AsciiLowerCase(type);
+    s.loaded = true;
+    std::string text;
+    try {
+        text = ReadWholeFile(s.path);
+    } catch (const EMailError&) {
+        return; // no database: every lookup falls back
+    }
+    std::string_view rest(text);
+    while (!rest.empty()) {
+        const std::size_t nl = rest.find('\n');
+        std::string_view line = rest.substr(0, nl);
+        rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
+        line = line.substr(0, line.find('#'));
+        std::string type;
         bool first = true;
-        while (words >> ext) {
-            std::string dotted = "." + AsciiLowerCase(ext);
-            s.db.typeByExtension.emplace(dotted, type);
+        while (!line.empty()) {
+            const std::size_t b = line.find_first_not_of(" \t\r");
+            if (b == std::string_view::npos)
+                break;
+            line.remove_prefix(b);
+            const std::size_t e = std::min(line.find_first_of(" \t\r"), line.size());
+            const std::string_view word = line.substr(0, e);
+            line.remove_prefix(e);
+            if (type.empty()) {
+                type = AsciiLowerCase(word);
+                continue;
+            }
+            s.db.typeByExtension.emplace("." + AsciiLowerCase(word), type);
             if (first)
-                s.db.extensionByType.emplace(type, "." + ext);
+                s.db.extensionByType.emplace(type, "." + std::string(word));
             first = false;
         }
     }
-    s.loaded = true;
 }
 
 const MimeDatabase& Database(std::unique_lock<std::mutex>&)

@@ -249,6 +249,14 @@ void TMailMessage2000::RebuildStructure(int mode)
         TMailPart* x = CreatePart();
         x->Body = std::move(Body);
         Body.clear();
+        // What the scan already decoded from these bytes comes along, so
+        // they are not decoded twice.
+        if (IsDecoded) {
+            x->Decoded = std::move(Decoded);
+            x->IsDecoded = true;
+            Decoded.clear();
+            IsDecoded = false;
+        }
         for (const auto& line : Header)
             if (IStartsWith(line, "Content-"))
                 x->Header.push_back(line);
@@ -317,6 +325,7 @@ void TMailMessage2000::RebuildStructure(int mode)
             SetLabelValue("Content-Disposition", "inline");
             body->Decode();
             Decoded = std::move(body->Decoded); // the part is freed below
+            Body = std::move(body->Body);         // its storage takes the new encoding
             Encode(TextEncoding);
             IsDecoded = true; // Decoded already holds what Body encodes
             FreePart(body);

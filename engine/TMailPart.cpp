@@ -163,22 +163,25 @@ namespace {
 void NormaliseLineEnds(std::string& text)
 {
     text.resize(UpToZero(text).size());
-    bool clean = true;
-    for (std::size_t i = 0; i < text.size() && clean; ++i) {
-        const void* p = std::memchr(text.data() + i, '\n', text.size() - i);
-        const void* c = std::memchr(text.data() + i, '\r', text.size() - i);
-        if (!p && !c)
+    // Most files already end every line in CR LF: find the first line break
+    // that is not a CR LF pair before copying anything.
+    std::size_t first = text.size();
+    for (std::size_t i = 0; (i = text.find('\n', i)) != std::string::npos; ++i)
+        if (i == 0 || text[i - 1] != '\r') {
+            first = i;
             break;
-        const std::size_t j = std::min(p ? static_cast<const char*>(p) - text.data() : text.size(),
-                                       c ? static_cast<const char*>(c) - text.data() : text.size());
-        clean = text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n';
-        i = j + 1;
-    }
-    if (clean)
+        }
+    for (std::size_t i = 0; (i = text.find('\r', i)) != std::string::npos && i < first; ++i)
+        if (i + 1 >= text.size() || text[i + 1] != '\n') {
+            first = i;
+            break;
+        }
+    if (first == text.size())
         return;
     std::string out;
     out.reserve(text.size() + text.size() / 16 + 2);
-    std::size_t i = 0;
+    out.append(text, 0, first);
+    std::size_t i = first;
     while (i < text.size()) {
         std::size_t j = i;
         while (j < text.size() && text[j] != '\r' && text[j] != '\n')
@@ -201,7 +204,8 @@ void TMailPart::LoadFromFile(const std::string& fileName)
 {
     std::string text = ReadWholeFile(fileName);
     NormaliseLineEnds(text);
-    ParseText(text, true);
+    // The text is ours to give: a single body takes it over.
+    ParseRange(text.data(), UpToZero(text).size(), true, 0, &text);
 }
 
 void TMailPart::ParseText(std::string& data, bool hasHeader)
@@ -223,7 +227,10 @@ void TMailPart::ReportProgress(std::size_t total, std::size_t current)
 
 // data[length] must be readable: it is the terminating zero of the caller's
 // text, or the zero a parent wrote over the CR before a delimiter line.
-void TMailPart::ParseRange(char* data, std::size_t length, bool hasHeader, int depth)
+// owner, when given, is the string that holds data and that the caller
+// gives up: a body that runs to the end of the text is then taken from it
+// instead of copied.
+void TMailPart::ParseRange(char* data, std::size_t length, bool hasHeader, int depth, std::string* owner)
 {
     if (!OwnerMessage)
         throw EMailError(Name + ": TMailPart must be owned by a TMailMessage2000");
@@ -314,7 +321,12 @@ void TMailPart::ParseRange(char* data, std::size_t length, bool hasHeader, int d
             bodyStart = start;
         next();
     }
-    if (bodyStart >= 0) {
+    if (bodyStart >= 0 && !stopped && owner && owner->data() == data) {
+        owner->resize(length);
+        owner->erase(0, static_cast<std::size_t>(bodyStart));
+        Body = std::move(*owner);
+        owner->clear();
+    } else if (bodyStart >= 0) {
         const std::size_t end = stopped ? static_cast<std::size_t>(start) : length;
         Body.assign(data + bodyStart, end - static_cast<std::size_t>(bodyStart));
     }
@@ -445,6 +457,7 @@ void TMailPart::ParseUuencodeChildren(char* data, std::size_t length, long long&
                                                       - static_cast<std::size_t>(childStart)),
                                  child->Decoded);
             child->EncodeBase64();
+            child->IsDecoded = true; // Decoded is what Body now encodes
             child->ParentBoundary = newBoundary;
             child->SetLabelValue("Content-Type", ContentTypeForFile(fileName));
             child->SetLabelValue("Content-Transfer-Encoding", "base64");
@@ -491,8 +504,13 @@ bool TMailPart::Decode()
         // groups, but RFC 2045 does not require it: a line that ends inside
         // a group hands its last characters on to the next line instead of
         // decoding them as a short group.
-        Decoded.resize(Body.size() / 4 * 3 + 6);
-        unsigned char* w = reinterpret_cast<unsigned char*>(Decoded.data());
+        Decoded.reserve(Body.size() / 4 * 3 + 6);
+        unsigned char buffer[16384];
+        std::size_t filled = 0;
+        auto flush = [&] {
+            Decoded.append(reinterpret_cast<const char*>(buffer), filled);
+            filled = 0;
+        };
         const std::string_view body(Body);
         char carry[8];
         std::size_t carried = 0;
@@ -521,11 +539,25 @@ bool TMailPart::Decode()
                 }
                 if (carried < 4)
                     continue;
-                w += Base64DecodeToBuffer(std::string_view(carry, 4), w);
+                filled += Base64DecodeToBuffer(std::string_view(carry, 4), buffer + filled);
                 carried = 0;
             }
             const std::size_t whole = line.size() / 4 * 4;
-            w += Base64DecodeToBuffer(line.substr(0, whole), w);
+            // Lines longer than the buffer are decoded straight into Decoded.
+            if (whole / 4 * 3 > sizeof buffer - filled) {
+                flush();
+                if (whole / 4 * 3 > sizeof buffer) {
+                    const std::size_t at = Decoded.size();
+                    Decoded.resize(at + whole / 4 * 3);
+                    const std::size_t n = Base64DecodeToBuffer(
+                        line.substr(0, whole), reinterpret_cast<unsigned char*>(Decoded.data()) + at);
+                    Decoded.resize(at + n);
+                } else {
+                    filled += Base64DecodeToBuffer(line.substr(0, whole), buffer + filled);
+                }
+            } else {
+                filled += Base64DecodeToBuffer(line.substr(0, whole), buffer + filled);
+            }
             for (char c : line.substr(whole))
                 carry[carried++] = c;
         }
@@ -534,9 +566,11 @@ bool TMailPart::Decode()
             // single character carries no whole byte and is dropped.
             while (carried < 4)
                 carry[carried++] = '=';
-            w += Base64DecodeToBuffer(std::string_view(carry, 4), w);
+            if (filled + 3 > sizeof buffer)
+                flush();
+            filled += Base64DecodeToBuffer(std::string_view(carry, 4), buffer + filled);
         }
-        Decoded.resize(static_cast<std::size_t>(w - reinterpret_cast<unsigned char*>(Decoded.data())));
+        flush();
     } else if (cte == "uucode" || cte == "x-uuencode") {
         const std::string_view body(Body);
         unsigned char buf[45];
@@ -578,7 +612,7 @@ void TMailPart::EncodeQuotedPrintable()
     SetLabelValue("Content-Transfer-Encoding", "quoted-printable");
     if (Decoded.empty())
         return;
-    Body = QPEncodeText(Decoded, false);
+    QPEncodeBodyAppend(Decoded, Body); // Body is empty; its old storage is reused
     // The encoder ends every text with a line break; a text that had none
     // ends with a soft break instead, so decoding gives the same bytes back.
     const bool hadBreak = Decoded.size() >= 2 && Decoded.compare(Decoded.size() - 2, 2, "\r\n") == 0;

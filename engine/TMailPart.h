@@ -95,7 +95,7 @@ protected:
 
 private:
     friend class TMailMessage2000;
-    void ParseRange(char* data, std::size_t length, bool hasHeader, int depth);
+    void ParseRange(char* data, std::size_t length, bool hasHeader, int depth, std::string* owner = nullptr);
     void ParseMultipartChildren(char* data, std::size_t length, long long& start, bool& done, char*& line,
                                 std::size_t& lineLength, int depth, const std::string& delimiter,
                                 const std::string& closing);

@@ -72,7 +72,14 @@ void WriteFileSafely(const std::string& fileName, bool overwrite,
     // Without overwrite the file is created exclusively, so an existing one
     // is never touched; with it a temporary file replaces the old one only
     // when complete.
-    std::string written = overwrite ? fileName + ".XXXXXX" : fileName;
+    // The temporary file sits in the same folder (so the rename replaces the
+    // old file in one step) under a short name of its own, which fits even
+    // beside a name of the longest length.
+    std::string written = fileName;
+    if (overwrite) {
+        const std::size_t slash = fileName.rfind('/');
+        written = (slash == std::string::npos ? std::string() : fileName.substr(0, slash + 1)) + ".corvanta-XXXXXX";
+    }
     const int fd = overwrite ? ::mkstemp(written.data())
                              : ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)

@@ -2,6 +2,7 @@
 
 #include "EngineText.h"
 #include "MessageStrings.h"
+#include "TAttachmentsform.h"
 #include "TApplication.h"
 
 #include <QCloseEvent>
@@ -120,10 +121,24 @@ void TForm1::BuildComponents()
     Label3->setBuddy(Edit4);
     Label4->setBuddy(Edit3);
 
-    kelColorButton1 = new QPushButton(QStringLiteral("View Attachments"), Panel2);
+    kelColorButton1 = new TkelColorButton(Panel2);
     kelColorButton1->setObjectName(QStringLiteral("kelColorButton1"));
     kelColorButton1->setGeometry(447, 4, 123, 22);
+    kelColorButton1->SetCaption(QStringLiteral("View Attachments"));
+    kelColorButton1->SetAlignment(TkelColorButton::TAlignment::taCenter);
+    kelColorButton1->SetWordWrap(false);
+    kelColorButton1->SetFlat(false);
+    kelColorButton1->SetMarginHorizontal(8);
+    kelColorButton1->SetMarginVertical(4);
     kelColorButton1->setEnabled(false);
+    kelColorButton1->SetColor(kOrange);
+    kelColorButton1->SetHotTrack(true);
+    kelColorButton1->SetHotColor(kHotBlue);
+    kelColorButton1->SetDownColor(QColor(0, 0, 128));
+    kelColorButton1->SetHotFontColor(QColor(255, 255, 0));
+    kelColorButton1->SetDownFontColor(Qt::white);
+    kelColorButton1->setFont(PixelFont(11));
+    connect(kelColorButton1, &TkelColorButton::onclick, this, &TForm1::kelColorButton1click);
     layout->addWidget(Panel2);
 
     EmbeddedWB1 = new QWidget(this);
@@ -167,7 +182,7 @@ void TForm1::BuildComponents()
     MailMessage20001.OnProgress = [this](TMailPart* sender, std::size_t total, std::size_t current) {
         MailMessage20001Progress(sender, total, current);
     };
-    SetAttachmentsButton(false, kSilver);
+    SetAttachmentsButton(false);
 }
 
 void TForm1::FormCreate()
@@ -177,7 +192,7 @@ void TForm1::FormCreate()
     Label2->setText(MessageStrings::Text(4, 33));
     Label3->setText(MessageStrings::Text(4, 32));
     Label4->setText(MessageStrings::Text(4, 37));
-    kelColorButton1->setText(MessageStrings::Text(4, 23));
+    kelColorButton1->SetCaption(MessageStrings::Text(4, 23));
     BitBtn1->setText(MessageStrings::Text(1, 363));
     BitBtn2->setText(MessageStrings::Text(1, 235));
 }
@@ -217,17 +232,37 @@ void TForm1::FormActivate()
 
     const auto& list = MailMessage20001.AttachList;
     const bool any = std::any_of(list.begin(), list.end(), [](const TMailPart* p) { return !p->Embedded; });
-    SetAttachmentsButton(any, any ? kOrange : kSilver);
+    SetAttachmentsButton(any);
     m_activating = false;
 }
 
-void TForm1::SetAttachmentsButton(bool enabled, const QColor& color)
+// Orange and live with something to list; flat grey without hot tracking
+// otherwise.
+void TForm1::SetAttachmentsButton(bool enabled)
 {
-    m_attachColor = color;
     kelColorButton1->setEnabled(enabled);
-    QPalette pal = kelColorButton1->palette();
-    pal.setColor(QPalette::Button, color);
-    kelColorButton1->setPalette(pal);
+    if (enabled) {
+        kelColorButton1->SetColor(kOrange);
+    } else {
+        kelColorButton1->SetColor(kSilver);
+        kelColorButton1->SetHotColor(kSilver);
+        kelColorButton1->SetHotFontColor(kSilver);
+    }
+}
+
+void TForm1::kelColorButton1click()
+{
+    Attachmentsform = new TAttachmentsform(this);
+    struct Free {
+        ~Free()
+        {
+            delete Attachmentsform;
+            Attachmentsform = nullptr;
+        }
+    } free;
+    Attachmentsform->ViewOnly = true;
+    Attachmentsform->MailMessage = &MailMessage20001;
+    Attachmentsform->exec();
 }
 
 void TForm1::closeEvent(QCloseEvent* e)

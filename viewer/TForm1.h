@@ -3,6 +3,7 @@
 // attachments button, Print and Close. Each activation reloads the message
 // file from disk and shows it again.
 #include "TMailMessage2000.h"
+#include "TkelColorButton.h"
 
 #include <QWidget>
 
@@ -30,7 +31,7 @@ public:
     QLabel* Label2 = nullptr;
     QLabel* Label3 = nullptr;
     QLabel* Label4 = nullptr;
-    QPushButton* kelColorButton1 = nullptr;
+    TkelColorButton* kelColorButton1 = nullptr;
     QLineEdit* Edit1 = nullptr;
     QLineEdit* Edit2 = nullptr;
     QLineEdit* Edit4 = nullptr;
@@ -43,11 +44,10 @@ public:
     void FormCreate();
     void FormActivate();
     void BitBtn1Click();
+    void kelColorButton1click();
     void MailMessage20001Progress(TMailPart* sender, std::size_t total, std::size_t current);
     static void Errorhandler();
 
-    // The attachments button's colours as last set (it paints with them).
-    QColor AttachmentsButtonColor() const { return m_attachColor; }
 
 protected:
     bool event(QEvent* e) override;
@@ -56,11 +56,10 @@ protected:
 
 private:
     void BuildComponents();
-    void SetAttachmentsButton(bool enabled, const QColor& color);
+    void SetAttachmentsButton(bool enabled);
     void SetProgress(long long maximum, long long position);
 
     QString m_messagePath;
     bool m_activating = false;
-    QColor m_attachColor;
     int m_lastPermille = -1;
 };

@@ -52,7 +52,7 @@ private slots:
         MessageStrings::Initialize(dir.path(), QString(), [&](const QString& m) { errors << m; });
         QVERIFY(errors.isEmpty());
         TForm1 form(QString{});
-        QCOMPARE(form.kelColorButton1->text(), QStringLiteral("Anhaenge"));
+        QCOMPARE(form.kelColorButton1->Caption(), QStringLiteral("Anhaenge"));
         QCOMPARE(MessageStrings::Bytes(4, 33), std::string()); // the file's empty slot wins too
         QCOMPARE(MessageStrings::Bytes(1, 235), std::string("Print"));
 

@@ -36,11 +36,11 @@ private slots:
         QCOMPARE(form.Edit3->text(), QStringLiteral("Welcome to Corvanta \u2014 your quick e-mail viewer"));
         QCOMPARE(form.Edit4->text(), QStringLiteral("you@example.org,reader@example.org"));
         QVERIFY(form.kelColorButton1->isEnabled());
-        QCOMPARE(form.AttachmentsButtonColor(), QColor(253, 172, 83));
+        QCOMPARE(form.kelColorButton1->Color(), QColor(253, 172, 83));
         QCOMPARE(form.ProgressBar1->value(), form.ProgressBar1->maximum());
         QCOMPARE(form.windowTitle(), QStringLiteral("Corvanta - Quick E-Mail Viewer"));
         QCOMPARE(form.Label4->text(), QStringLiteral("Subject"));
-        QCOMPARE(form.kelColorButton1->text(), QStringLiteral("Attachments"));
+        QCOMPARE(form.kelColorButton1->Caption(), QStringLiteral("Attachments"));
         QCOMPARE(form.BitBtn1->text(), QStringLiteral("&Close"));
     }
 
@@ -73,7 +73,9 @@ private slots:
         QCOMPARE(form.Edit3->text(), QString());
         QCOMPARE(form.Edit4->text(), QString());
         QVERIFY(!form.kelColorButton1->isEnabled());
-        QCOMPARE(form.AttachmentsButtonColor(), QColor(192, 192, 192));
+        QCOMPARE(form.kelColorButton1->Color(), QColor(192, 192, 192));
+        QCOMPARE(form.kelColorButton1->HotColor(), QColor(192, 192, 192));
+        QCOMPARE(form.kelColorButton1->HotFontColor(), QColor(192, 192, 192));
     }
 
     void oddMessagesGiveDefinedFields()

@@ -6,6 +6,7 @@
 #include "TApplication.h"
 
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -141,14 +142,25 @@ void TForm1::BuildComponents()
     connect(kelColorButton1, &TkelColorButton::onclick, this, &TForm1::kelColorButton1click);
     layout->addWidget(Panel2);
 
-    EmbeddedWB1 = new QWidget(this);
+    EmbeddedWB1 = new TEmbeddedWB(this);
     EmbeddedWB1->setObjectName(QStringLiteral("EmbeddedWB1"));
-    EmbeddedWB1->setAutoFillBackground(true);
-    {
-        QPalette pal = EmbeddedWB1->palette();
-        pal.setColor(QPalette::Window, Qt::white);
-        EmbeddedWB1->setPalette(pal);
-    }
+    EmbeddedWB1->SetDownloadOptions({TDownloadControlOption::DLCTL_DLIMAGES, TDownloadControlOption::DLCTL_VIDEOS,
+                                     TDownloadControlOption::DLCTL_BGSOUNDS, TDownloadControlOption::DLCTL_NO_SCRIPTS,
+                                     TDownloadControlOption::DLCTL_NO_JAVA,
+                                     TDownloadControlOption::DLCTL_NO_RUNACTIVEXCTLS,
+                                     TDownloadControlOption::DLCTL_NO_DLACTIVEXCTLS});
+    EmbeddedWB1->SetUserInterfaceOptions({});
+    EmbeddedWB1->ReplaceCaption = false;
+    EmbeddedWB1->EnableDDE = false;
+    EmbeddedWB1->SetfpExceptions(true);
+    EmbeddedWB1->PrintOptions.Margins = {19.05, 19.05, 19.05, 19.05};
+    EmbeddedWB1->PrintOptions.Header = QStringLiteral("&w&bPage &p of &P");
+    EmbeddedWB1->PrintOptions.Footer = QStringLiteral("&u&b&d");
+    EmbeddedWB1->PrintOptions.HTMLHeader = QStringList{QStringLiteral("<HTML></HTML>")};
+    EmbeddedWB1->PrintOptions.Orientation = TPrintOrientationOption::poPortrait;
+    EmbeddedWB1->OnProgressChange = [this](TEmbeddedWB* sender, int progress, int max) {
+        EmbeddedWB1ProgressChange(sender, progress, max);
+    };
     layout->addWidget(EmbeddedWB1, 1);
 
     ProgressBar1 = new QProgressBar(this);
@@ -195,6 +207,7 @@ void TForm1::FormCreate()
     kelColorButton1->SetCaption(MessageStrings::Text(4, 23));
     BitBtn1->setText(MessageStrings::Text(1, 363));
     BitBtn2->setText(MessageStrings::Text(1, 235));
+    EmbeddedWB1->SetUserAgent(QStringLiteral("Corvanta v.3.0.5 by TELMOSSA"));
 }
 
 bool TForm1::event(QEvent* e)
@@ -218,6 +231,18 @@ void TForm1::FormActivate()
         MailMessage20001.RebuildStructure(0);
         MailMessage20001.ScanParts();
         MailMessage20001.SerializeBody();
+        EmbeddedWB1->NavigateUrl(m_messagePath);
+        // Wait for the engine without spinning: events (paint, progress,
+        // clicks) run meanwhile.
+        if (EmbeddedWB1->IsBusy()) {
+            QEventLoop loop;
+            connect(EmbeddedWB1, &TEmbeddedWB::BusyChanged, &loop, [&loop](bool busy) {
+                if (!busy)
+                    loop.quit();
+            });
+            if (EmbeddedWB1->IsBusy())
+                loop.exec();
+        }
     } catch (...) {
         // A file that cannot be read shows whatever the message held before.
     }
@@ -233,6 +258,7 @@ void TForm1::FormActivate()
     const auto& list = MailMessage20001.AttachList;
     const bool any = std::any_of(list.begin(), list.end(), [](const TMailPart* p) { return !p->Embedded; });
     SetAttachmentsButton(any);
+    EmbeddedWB1->UIActivateDocument();
     m_activating = false;
 }
 
@@ -267,7 +293,19 @@ void TForm1::kelColorButton1click()
 
 void TForm1::closeEvent(QCloseEvent* e)
 {
+    FormClose();
     e->accept();
+}
+
+void TForm1::FormClose()
+{
+    if (EmbeddedWB1->IsBusy())
+        EmbeddedWB1->StopLoading();
+}
+
+void TForm1::EmbeddedWB1ProgressChange(TEmbeddedWB*, int progress, int progressMax)
+{
+    SetProgress(progressMax, progress);
 }
 
 void TForm1::BitBtn1Click() { close(); }

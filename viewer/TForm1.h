@@ -3,6 +3,7 @@
 // attachments button, Print and Close. Each activation reloads the message
 // file from disk and shows it again.
 #include "TMailMessage2000.h"
+#include "TEmbeddedWB.h"
 #include "TkelColorButton.h"
 
 #include <QWidget>
@@ -25,7 +26,7 @@ public:
     QFrame* Panel1 = nullptr;
     QPushButton* BitBtn1 = nullptr;
     QPushButton* BitBtn2 = nullptr;
-    QWidget* EmbeddedWB1 = nullptr;
+    TEmbeddedWB* EmbeddedWB1 = nullptr;
     QFrame* Panel2 = nullptr;
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
@@ -46,6 +47,8 @@ public:
     void BitBtn1Click();
     void kelColorButton1click();
     void MailMessage20001Progress(TMailPart* sender, std::size_t total, std::size_t current);
+    void EmbeddedWB1ProgressChange(TEmbeddedWB* sender, int progress, int progressMax);
+    void FormClose();
     static void Errorhandler();
 
 

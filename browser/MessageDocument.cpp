@@ -1,0 +1,149 @@
+#include "MessageDocument.h"
+
+#include "EngineText.h"
+
+#include <QFile>
+#include <QUrl>
+
+namespace {
+
+QByteArray Sanitised(const std::string& token)
+{
+    QByteArray out;
+    for (char c : token)
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_'
+            || c == '.' || c == ':' || c == '/' || c == '+')
+            out += c;
+    return out;
+}
+
+QByteArray EscapeHtml(const std::string& bytes)
+{
+    QByteArray out;
+    out.reserve(static_cast<qsizetype>(bytes.size() + bytes.size() / 16));
+    for (char c : bytes) {
+        switch (c) {
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+QString StripAngles(QString id)
+{
+    id = id.trimmed();
+    if (id.startsWith(QLatin1Char('<')) && id.endsWith(QLatin1Char('>')))
+        id = id.mid(1, id.size() - 2);
+    return id;
+}
+
+} // namespace
+
+QByteArray DeclaredCharset(const TMailPart& part) { return Sanitised(part.GetLabelParamValue("Content-Type", "charset")); }
+
+bool TMessageDocument::Load(const QString& path)
+{
+    m_path = path;
+    auto message = std::make_unique<TMailMessage2000>();
+    try {
+        message->LoadFromFile(QFile::encodeName(path).toStdString());
+        // Scanned, not normalised: the parts keep the headers they came with
+        // (the body's character set among them).
+        message->ScanParts();
+    } catch (...) {
+        m_message.reset();
+        return false;
+    }
+    m_message = std::move(message);
+    return true;
+}
+
+TMessageDocument::Reply TMessageDocument::Document() const
+{
+    Reply r;
+    r.found = true;
+    if (m_message && m_message->HtmlPart) {
+        TMailPart* html = m_message->HtmlPart;
+        html->Decode();
+        r.data = QByteArray(html->Decoded.data(), static_cast<qsizetype>(html->Decoded.size()));
+        const QByteArray charset = DeclaredCharset(*html);
+        r.contentType = charset.isEmpty() ? QByteArray("text/html") : "text/html;charset=" + charset;
+        return r;
+    }
+    if (m_message && m_message->TextPart) {
+        TMailPart* text = m_message->TextPart;
+        text->Decode();
+        QByteArray charset = DeclaredCharset(*text);
+        if (charset.isEmpty())
+            charset = IsValidUtf8(text->Decoded) ? "utf-8" : "iso-8859-1";
+        r.data = "<!DOCTYPE html><html><head><style>body{margin:8px 12px}"
+                 "pre{white-space:pre-wrap;word-wrap:break-word;font-family:monospace;font-size:13px}"
+                 "</style></head><body><pre>"
+                 + EscapeHtml(text->Decoded) + "</pre></body></html>";
+        r.contentType = "text/html;charset=" + charset;
+        return r;
+    }
+    r.data = "<!DOCTYPE html><html><body></body></html>";
+    r.contentType = "text/html;charset=utf-8";
+    return r;
+}
+
+TMessageDocument::Reply TMessageDocument::PartReply(TMailPart* part)
+{
+    Reply r;
+    if (!part)
+        return r;
+    part->Decode();
+    r.found = true;
+    r.data = QByteArray(part->Decoded.data(), static_cast<qsizetype>(part->Decoded.size()));
+    r.contentType = Sanitised(AsciiLowerCase(part->GetLabelValue("Content-Type")));
+    if (r.contentType.isEmpty())
+        r.contentType = "application/octet-stream";
+    const QByteArray charset = DeclaredCharset(*part);
+    if (!charset.isEmpty() && r.contentType.startsWith("text/"))
+        r.contentType += ";charset=" + charset;
+    return r;
+}
+
+TMessageDocument::Reply TMessageDocument::PartByContentId(const QString& contentId) const
+{
+    if (!m_message)
+        return {};
+    const QString wanted = StripAngles(QUrl::fromPercentEncoding(contentId.toUtf8()));
+    for (TMailPart* part : m_message->AttachList)
+        if (part->LabelExists("Content-ID") && StripAngles(FromEngineBytes(part->GetLabelValue("Content-ID"))) == wanted)
+            return PartReply(part);
+    return {};
+}
+
+TMessageDocument::Reply TMessageDocument::PartByLocation(const QString& location) const
+{
+    if (!m_message)
+        return {};
+    const QString decoded = QUrl::fromPercentEncoding(location.toUtf8());
+    const QString leaf = decoded.section(QLatin1Char('/'), -1);
+    TMailPart* byLeaf = nullptr;
+    for (TMailPart* part : m_message->AttachList) {
+        if (!part->LabelExists("Content-Location"))
+            continue;
+        const QString loc = FromEngineBytes(part->GetLabelValue("Content-Location"));
+        if (loc == decoded || loc == location)
+            return PartReply(part);
+        if (!byLeaf && !leaf.isEmpty() && loc.section(QLatin1Char('/'), -1) == leaf)
+            byLeaf = part;
+    }
+    return PartReply(byLeaf);
+}

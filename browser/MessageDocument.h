@@ -1,0 +1,40 @@
+#pragma once
+// Turns a message file into what the HTML engine displays: its HTML body
+// with the declared character set, or its text body escaped into a
+// pre-wrapped block, or an empty page; and the message's parts that the
+// body refers to by Content-ID or Content-Location.
+#include "TMailMessage2000.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+class TMessageDocument {
+public:
+    struct Reply {
+        bool found = false;
+        QByteArray contentType;
+        QByteArray data;
+    };
+
+    // Loads the file; false when it cannot be read (the document is then an
+    // empty page).
+    bool Load(const QString& path);
+    [[nodiscard]] const QString& Path() const { return m_path; }
+
+    [[nodiscard]] Reply Document() const;
+    [[nodiscard]] Reply PartByContentId(const QString& contentId) const;
+    // location: the URL as the page asked for it.
+    [[nodiscard]] Reply PartByLocation(const QString& location) const;
+
+private:
+    [[nodiscard]] static Reply PartReply(TMailPart* part);
+
+    QString m_path;
+    std::unique_ptr<TMailMessage2000> m_message;
+};
+
+// The character set of a Content-Type, reduced to characters a charset name
+// may hold; empty when none is declared.
+[[nodiscard]] QByteArray DeclaredCharset(const TMailPart& part);

@@ -1,0 +1,303 @@
+#include "TQtWebEngine.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+#include <QWebEngineUrlRequestInterceptor>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlScheme>
+#include <QWebEngineUrlSchemeHandler>
+#include <QWebEngineView>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr char kMessageScheme[] = "corvanta-msg";
+constexpr char kCidScheme[] = "cid";
+TQtWebEngine::TCommandHandler g_printHandler;
+
+} // namespace
+
+void RegisterBrowserSchemes()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    // The message page may load its parts (cid: is a local scheme of ours);
+    // nothing on the network may load either.
+    for (const char* name : {kMessageScheme, kCidScheme}) {
+        QWebEngineUrlScheme scheme(name);
+        scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+        QWebEngineUrlScheme::Flags flags = QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::LocalScheme;
+        if (name == kMessageScheme)
+            flags |= QWebEngineUrlScheme::LocalAccessAllowed;
+        scheme.setFlags(flags);
+        QWebEngineUrlScheme::registerScheme(scheme);
+    }
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The engine's sandbox refuses to run as root; only then it is left out.
+    if (geteuid() == 0) {
+        QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+        if (!flags.contains("--no-sandbox"))
+            qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (flags + " --no-sandbox").trimmed());
+    }
+}
+
+namespace {
+const bool kSchemesRegistered = (RegisterBrowserSchemes(), true);
+} // namespace
+
+// Serves the message document and the parts it refers to.
+class TMessageSchemeHandler : public QWebEngineUrlSchemeHandler {
+public:
+    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+    TMessageDocument Document;
+    QHash<QString, int> Served;
+
+    void requestStarted(QWebEngineUrlRequestJob* job) override
+    {
+        const QUrl url = job->requestUrl();
+        TMessageDocument::Reply reply;
+        if (url.scheme() == QLatin1String(kCidScheme))
+            reply = Document.PartByContentId(url.path());
+        else if (url.path() == Document.Path())
+            reply = Document.Document();
+        else
+            reply = Document.PartByLocation(url.toString(QUrl::FullyEncoded).mid(int(sizeof kMessageScheme)));
+        if (!reply.found) {
+            job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+            return;
+        }
+        ++Served[url.toString()];
+        auto* buffer = new QBuffer(job);
+        buffer->setData(reply.data);
+        job->reply(reply.contentType, buffer);
+    }
+};
+
+// Decides which requests may leave the message.
+class TRequestFilter : public QWebEngineUrlRequestInterceptor {
+public:
+    using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
+    unsigned Flags = 0;
+    bool DocumentIsLocalFile = false;
+
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override
+    {
+        const QString scheme = info.requestUrl().scheme();
+        const auto type = info.resourceType();
+        if (type == QWebEngineUrlRequestInfo::ResourceTypeMainFrame)
+            return;
+        if (scheme == QLatin1String(kMessageScheme) || scheme == QLatin1String(kCidScheme)
+            || scheme == QLatin1String("data")) {
+            return;
+        }
+        bool allowed = false;
+        switch (type) {
+        case QWebEngineUrlRequestInfo::ResourceTypeImage:
+        case QWebEngineUrlRequestInfo::ResourceTypeFavicon:
+            allowed = Flags & 0x10; // images
+            break;
+        case QWebEngineUrlRequestInfo::ResourceTypeMedia:
+            allowed = Flags & (0x20 | 0x40); // videos, background sounds
+            break;
+        case QWebEngineUrlRequestInfo::ResourceTypeStylesheet:
+        case QWebEngineUrlRequestInfo::ResourceTypeFontResource:
+            allowed = true;
+            break;
+        case QWebEngineUrlRequestInfo::ResourceTypeScript:
+        case QWebEngineUrlRequestInfo::ResourceTypeWorker:
+        case QWebEngineUrlRequestInfo::ResourceTypeSharedWorker:
+        case QWebEngineUrlRequestInfo::ResourceTypeServiceWorker:
+            allowed = !(Flags & 0x80);
+            break;
+        case QWebEngineUrlRequestInfo::ResourceTypeSubFrame:
+            allowed = !(Flags & 0x1000);
+            break;
+        default:
+            allowed = false; // objects, XHR, prefetch, pings, ...
+        }
+        // Nothing in a message reaches the disk.
+        if (scheme == QLatin1String("file") && !DocumentIsLocalFile)
+            allowed = false;
+        if (Flags & 0x10000000) // forced offline
+            allowed = allowed && scheme == QLatin1String("file");
+        if (!allowed)
+            info.block(true);
+    }
+};
+
+// Keeps navigation inside the viewer to what the program asked for.
+class TWebPage : public QWebEnginePage {
+public:
+    using QWebEnginePage::QWebEnginePage;
+    std::function<void()> OnCloseRequest;
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
+    {
+        if (type == NavigationTypeLinkClicked) {
+            // Links open in the system browser, never in the viewer, and
+            // never as local files or programs.
+            const QString scheme = url.scheme();
+            if (scheme == QLatin1String("http") || scheme == QLatin1String("https")
+                || scheme == QLatin1String("mailto") || scheme == QLatin1String("ftp"))
+                QDesktopServices::openUrl(url);
+            return false;
+        }
+        if (type == NavigationTypeFormSubmitted)
+            return false;
+        if (!isMainFrame)
+            return false;
+        return type == NavigationTypeTyped || type == NavigationTypeReload;
+    }
+
+    QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
+};
+
+TQtWebEngine::TQtWebEngine()
+{
+    m_profile = new QWebEngineProfile(this); // off the record: nothing kept on disk
+    m_baseUserAgent = m_profile->httpUserAgent();
+    m_handler = new TMessageSchemeHandler(this);
+    m_profile->installUrlSchemeHandler(kMessageScheme, m_handler);
+    m_profile->installUrlSchemeHandler(kCidScheme, m_handler);
+    m_filter = new TRequestFilter(this);
+    m_profile->setUrlRequestInterceptor(m_filter);
+
+    m_view = new QWebEngineView();
+    m_page = new TWebPage(m_profile, m_view);
+    m_view->setPage(m_page);
+    QWebEngineSettings* s = m_page->settings();
+    s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    s->setAttribute(QWebEngineSettings::LocalStorageEnabled, false);
+    s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    s->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
+    s->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
+    s->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
+    s->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
+    s->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+    m_view->setContextMenuPolicy(Qt::NoContextMenu);
+
+    QObject::connect(m_page, &QWebEnginePage::loadProgress, this, [this](int p) {
+        if (ProgressChange)
+            ProgressChange(p, 100);
+    });
+    QObject::connect(m_page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
+        m_hasDocument = m_hasDocument || ok;
+        if (ok && DocumentComplete)
+            DocumentComplete(m_page->url().toString());
+        SetBusy(false);
+    });
+    QObject::connect(m_page, &QWebEnginePage::titleChanged, this, [this](const QString& t) {
+        if (TitleChange)
+            TitleChange(t);
+    });
+    QObject::connect(m_page, &QWebEnginePage::windowCloseRequested, this, [this] {
+        if (CloseRequest)
+            CloseRequest();
+    });
+}
+
+TQtWebEngine::~TQtWebEngine()
+{
+    // The view (and the page it holds) goes before the profile it uses.
+    if (m_view) {
+        m_view->setPage(nullptr);
+        delete m_page;
+        delete m_view;
+    }
+}
+
+QWidget* TQtWebEngine::Widget() { return m_view; }
+
+bool TQtWebEngine::NamesMessageFile(const QString& url)
+{
+    const QUrl u(url);
+    if (!u.scheme().isEmpty() && u.scheme().size() > 1 && u.scheme() != QLatin1String("file"))
+        return false; // a web address
+    const QString path = u.scheme() == QLatin1String("file") ? u.toLocalFile() : url;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return !(suffix == QLatin1String("html") || suffix == QLatin1String("htm") || suffix == QLatin1String("xhtml")
+             || suffix == QLatin1String("shtml"));
+}
+
+const QHash<QString, int>& TQtWebEngine::ServedRequests() const { return m_handler->Served; }
+
+void TQtWebEngine::SetPrintCommandHandler(TCommandHandler handler) { g_printHandler = std::move(handler); }
+
+void TQtWebEngine::SetBusy(bool busy)
+{
+    if (busy == m_busy)
+        return;
+    m_busy = busy;
+    if (BusyChange)
+        BusyChange(busy);
+}
+
+void TQtWebEngine::Navigate2(const QString& url)
+{
+    QUrl target;
+    if (NamesMessageFile(url)) {
+        const QUrl u(url);
+        const QString path =
+            QFileInfo(u.scheme() == QLatin1String("file") ? u.toLocalFile() : url).absoluteFilePath();
+        m_handler->Document.Load(path);
+        m_handler->Served.clear();
+        target.setScheme(QString::fromLatin1(kMessageScheme));
+        target.setPath(path);
+        m_filter->DocumentIsLocalFile = false;
+    } else {
+        target = QUrl::fromUserInput(url, QDir::currentPath(), QUrl::AssumeLocalFile);
+        m_filter->DocumentIsLocalFile = target.isLocalFile();
+    }
+    SetBusy(true);
+    m_page->load(target);
+}
+
+void TQtWebEngine::Stop()
+{
+    m_page->triggerAction(QWebEnginePage::Stop);
+    SetBusy(false);
+}
+
+long TQtWebEngine::ExecCommand(bool browserGroup, int command, int option, const QVariant& in, QVariant* out)
+{
+    (void)browserGroup;
+    (void)out;
+    if (g_printHandler && (command == 6 || command == 8))
+        return g_printHandler(*this, command, option, in);
+    return static_cast<long>(0x80040100); // not supported
+}
+
+void TQtWebEngine::UIActivate() { m_view->setFocus(Qt::OtherFocusReason); }
+
+long TQtWebEngine::TranslateAccelerator(const TKeyMessage& message)
+{
+    (void)message;
+    return 1; // S_FALSE: the engine handles its keys in its own dispatch
+}
+
+void TQtWebEngine::SetUserAgentToken(const QString& token)
+{
+    m_profile->setHttpUserAgent(token.isEmpty() ? m_baseUserAgent : m_baseUserAgent + QLatin1Char(' ') + token);
+}
+
+void TQtWebEngine::SetDownloadControl(unsigned flags)
+{
+    m_filter->Flags = flags;
+    QWebEngineSettings* s = m_page->settings();
+    s->setAttribute(QWebEngineSettings::JavascriptEnabled, !(flags & 0x80));
+    s->setAttribute(QWebEngineSettings::AutoLoadImages, flags & 0x10);
+    s->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, !(flags & 0x40));
+    s->setAttribute(QWebEngineSettings::PluginsEnabled, false); // never, whatever the flags
+}

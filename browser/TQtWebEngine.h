@@ -1,0 +1,67 @@
+#pragma once
+// The HTML engine on this platform: Qt WebEngine in a private profile. A
+// path that names a message file is served through the program's own URL
+// scheme (see TMessageDocument); its body's cid: and Content-Location
+// references are answered from the message's parts. Scripts and plug-ins
+// are off, only image, media and style requests leave the message, links
+// open in the system browser, forms never submit.
+#include "MessageDocument.h"
+#include "TWebEngine.h"
+
+#include <QHash>
+#include <QWebEngineView>
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+
+#include <functional>
+
+class QWebEngineProfile;
+class QWebEngineView;
+class TWebPage;
+class TMessageSchemeHandler;
+class TRequestFilter;
+
+// Registers the program's URL schemes; must run before the application
+// object exists (done at static initialisation by this library).
+void RegisterBrowserSchemes();
+
+class TQtWebEngine : public QObject, public TWebEngine {
+    Q_OBJECT
+public:
+    TQtWebEngine();
+    ~TQtWebEngine() override;
+
+    QWidget* Widget() override;
+    void Navigate2(const QString& url) override;
+    bool Busy() const override { return m_busy; }
+    void Stop() override;
+    bool HasDocument() const override { return m_hasDocument; }
+    long ExecCommand(bool browserGroup, int command, int option, const QVariant& in, QVariant* out) override;
+    void UIActivate() override;
+    void AmbientPropertyChange(int dispId) override { (void)dispId; }
+    long TranslateAccelerator(const TKeyMessage& message) override;
+    void SetUserAgentToken(const QString& token) override;
+    void SetDownloadControl(unsigned flags) override;
+
+    [[nodiscard]] QWebEngineView* View() const { return m_view; }
+    // Requests the message's scheme served, by URL (tests count them).
+    [[nodiscard]] const QHash<QString, int>& ServedRequests() const;
+    [[nodiscard]] static bool NamesMessageFile(const QString& url);
+
+    // Runs the print and page-setup commands (installed by the print engine).
+    using TCommandHandler = std::function<long(TQtWebEngine& engine, int command, int option, const QVariant& in)>;
+    static void SetPrintCommandHandler(TCommandHandler handler);
+
+private:
+    void SetBusy(bool busy);
+
+    QWebEngineProfile* m_profile = nullptr;
+    TWebPage* m_page = nullptr;
+    QPointer<QWebEngineView> m_view;
+    TMessageSchemeHandler* m_handler = nullptr;
+    TRequestFilter* m_filter = nullptr;
+    QString m_baseUserAgent;
+    bool m_busy = false;
+    bool m_hasDocument = false;
+};

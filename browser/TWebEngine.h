@@ -1,0 +1,57 @@
+#pragma once
+// What the browser host needs of an HTML engine: the operations the host
+// component uses, and the events the engine raises. The Qt WebEngine
+// implementation is TQtWebEngine; tests use a fake.
+#include <QString>
+#include <QVariant>
+
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+// A key message as the host's window sees it (Windows message numbers kept:
+// they are what the keyboard-forwarding rules speak of).
+struct TKeyMessage {
+    enum Kind { KeyDown = 0x100, KeyUp = 0x101, Char = 0x102, DeadChar = 0x103 };
+    int message = KeyDown;
+    int wParam = 0;  // virtual key code or character
+    long lParam = 0; // key data; bit 24 marks an extended key
+    unsigned time = 0;
+};
+
+// The properties of a script error event object, as the host reads them.
+struct TScriptErrorInfo {
+    QString errorCharacter, errorCode, errorMessage, errorUrl, errorLine;
+};
+
+class TWebEngine {
+public:
+    virtual ~TWebEngine() = default;
+
+    [[nodiscard]] virtual QWidget* Widget() = 0;
+    virtual void Navigate2(const QString& url) = 0;
+    [[nodiscard]] virtual bool Busy() const = 0;
+    virtual void Stop() = 0;
+    [[nodiscard]] virtual bool HasDocument() const = 0;
+    // IOleCommandTarget::Exec on the document; group true is the browser
+    // command group. Returns the engine's result code.
+    virtual long ExecCommand(bool browserGroup, int command, int option, const QVariant& in, QVariant* out) = 0;
+    virtual void UIActivate() = 0;
+    virtual void AmbientPropertyChange(int dispId) = 0;
+    // 0 (S_OK) when the engine consumed the key.
+    virtual long TranslateAccelerator(const TKeyMessage& message) = 0;
+    // The token added to the engine's user-agent string (empty: none).
+    virtual void SetUserAgentToken(const QString& token) { (void)token; }
+    // Download control as flags (what may be loaded and run).
+    virtual void SetDownloadControl(unsigned flags) { (void)flags; }
+    // The current script error event object, if any.
+    [[nodiscard]] virtual std::optional<TScriptErrorInfo> ScriptErrorEvent() const { return std::nullopt; }
+
+    // Engine events, set by the host.
+    std::function<void(int progress, int progressMax)> ProgressChange;
+    std::function<void(bool busy)> BusyChange;
+    std::function<void()> CloseRequest;
+    std::function<void(const QString& title)> TitleChange;
+    std::function<void(const QString& url)> DocumentComplete;
+};

@@ -1,0 +1,149 @@
+// The real engine, headless: a message's HTML with its cid: image, a script
+// that must not run, a text body in ISO-8859-1, and the busy state.
+#include "TEmbeddedWB.h"
+#include "TQtWebEngine.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QWebEnginePage>
+#include <QtTest>
+
+namespace {
+
+// A 4x4 PNG, all pure red.
+QByteArray RedPng()
+{
+    QImage img(4, 4, QImage::Format_RGB32);
+    img.fill(QColor(255, 0, 0));
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    img.save(&buffer, "PNG");
+    return data;
+}
+
+QString PlainText(QWebEnginePage* page)
+{
+    QString text;
+    bool done = false;
+    page->toPlainText([&](const QString& t) {
+        text = t;
+        done = true;
+    });
+    QDeadlineTimer deadline(10000);
+    while (!done && !deadline.hasExpired())
+        QTest::qWait(20);
+    return text;
+}
+
+int CountColor(const QImage& img, QRgb color)
+{
+    int n = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            n += (img.pixel(x, y) & 0xFFFFFF) == (color & 0xFFFFFF);
+    return n;
+}
+
+} // namespace
+
+class BrowserEngineTest : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir m_dir;
+
+    QString Write(const char* name, const QByteArray& data)
+    {
+        const QString path = m_dir.filePath(QString::fromLatin1(name));
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write(data);
+        return path;
+    }
+
+    // Shows a host with the viewer's flags and loads path into it.
+    void Show(TEmbeddedWB& wb, const QString& path)
+    {
+        wb.SetDownloadOptions({TDownloadControlOption::DLCTL_DLIMAGES, TDownloadControlOption::DLCTL_VIDEOS,
+                               TDownloadControlOption::DLCTL_BGSOUNDS, TDownloadControlOption::DLCTL_NO_SCRIPTS,
+                               TDownloadControlOption::DLCTL_NO_JAVA, TDownloadControlOption::DLCTL_NO_RUNACTIVEXCTLS,
+                               TDownloadControlOption::DLCTL_NO_DLACTIVEXCTLS});
+        wb.resize(400, 300);
+        wb.show();
+        QSignalSpy idle(&wb, &TEmbeddedWB::BusyChanged);
+        wb.NavigateUrl(path);
+        QVERIFY(wb.IsBusy());
+        QTRY_VERIFY_WITH_TIMEOUT(!wb.IsBusy(), 30000);
+        QVERIFY(!idle.isEmpty());
+    }
+
+private slots:
+    void relatedMessageShowsItsCidImage()
+    {
+        const QByteArray png = RedPng().toBase64();
+        const QString path = Write("related.eml",
+            "Content-Type: multipart/related; boundary=r\r\n\r\n"
+            "--r\r\nContent-Type: text/html; charset=utf-8\r\n\r\n"
+            "<html><body style='margin:0;background:#fff'><img src='cid:pic@x' width=120 height=80></body></html>\r\n"
+            "--r\r\nContent-Type: image/png\r\nContent-ID: <pic@x>\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+            + png + "\r\n--r--\r\n");
+        TEmbeddedWB wb;
+        Show(wb, path);
+        auto* engine = static_cast<TQtWebEngine*>(wb.Engine());
+        QTRY_COMPARE_WITH_TIMEOUT(engine->ServedRequests().value(QStringLiteral("cid:pic@x")), 1, 10000);
+        QVERIFY(wb.Engine()->HasDocument());
+        // The image is drawn: a block of red the size of the <img>.
+        QTRY_VERIFY_WITH_TIMEOUT(CountColor(wb.grab().toImage(), qRgb(255, 0, 0)) >= 120 * 80 * 9 / 10, 10000);
+    }
+
+    void scriptsInAMessageNeverRun()
+    {
+        const QString path = Write("script.eml",
+            "Content-Type: text/html\r\n\r\n"
+            "<html><head><title>quiet</title></head><body style='margin:0;background:#fff'>"
+            "<div id=d style='width:200px;height:100px'></div>"
+            "<img src=x onerror=\"document.title='pwned'\">"
+            "<script>document.title='pwned';document.getElementById('d').style.background='#00f';</script>"
+            "</body></html>\r\n");
+        TEmbeddedWB wb;
+        Show(wb, path);
+        auto* engine = static_cast<TQtWebEngine*>(wb.Engine());
+        QTest::qWait(300);
+        QCOMPARE(engine->View()->page()->title(), QStringLiteral("quiet"));
+        QCOMPARE(CountColor(wb.grab().toImage(), qRgb(0, 0, 255)), 0);
+    }
+
+    void textBodyInIso88591ShowsItsCharacters()
+    {
+        const QString path = Write("latin1.eml",
+            "Subject: x\r\nContent-Type: text/plain; charset=iso-8859-1\r\n"
+            "Content-Transfer-Encoding: quoted-printable\r\n\r\nCaf=E9 cr=E8me <b>not bold</b> & co\r\n");
+        TEmbeddedWB wb;
+        Show(wb, path);
+        const QString text = PlainText(static_cast<TQtWebEngine*>(wb.Engine())->View()->page());
+        QVERIFY2(text.contains(QStringLiteral("Caf\u00e9 cr\u00e8me <b>not bold</b> & co")), qPrintable(text));
+    }
+
+    void messageWithoutBodiesIsAnEmptyPage()
+    {
+        const QString path = Write("empty.eml", "Subject: nothing\r\nContent-Type: application/pdf\r\n\r\n%PDF\r\n");
+        TEmbeddedWB wb;
+        Show(wb, path);
+        QCOMPARE(PlainText(static_cast<TQtWebEngine*>(wb.Engine())->View()->page()).trimmed(), QString());
+    }
+
+    void htmlFilesAreNavigatedToDirectly()
+    {
+        QVERIFY(!TQtWebEngine::NamesMessageFile(QStringLiteral("/tmp/page.html")));
+        QVERIFY(!TQtWebEngine::NamesMessageFile(QStringLiteral("https://example.org/")));
+        QVERIFY(TQtWebEngine::NamesMessageFile(QStringLiteral("/tmp/message.eml")));
+        QVERIFY(TQtWebEngine::NamesMessageFile(QStringLiteral("relative/no-extension")));
+        const QString path = Write("page.html", "<html><body>direct page</body></html>");
+        TEmbeddedWB wb;
+        Show(wb, path);
+        QVERIFY(PlainText(static_cast<TQtWebEngine*>(wb.Engine())->View()->page()).contains(QStringLiteral("direct page")));
+    }
+};
+
+QTEST_MAIN(BrowserEngineTest)
+#include "BrowserEngineTest.moc"

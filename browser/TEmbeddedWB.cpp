@@ -76,6 +76,7 @@ TEmbeddedWB::TEmbeddedWB(QWidget* owner, std::unique_ptr<TWebEngine> engine)
         if (OnTitleChange)
             OnTitleChange(this, t);
     };
+    m_engine->DialogActivated = [this](TEngineDialog& dialog) { OwnerActivationHook(dialog); };
     m_engine->DocumentComplete = [this](const QString& url) {
         if (OnDocumentComplete)
             OnDocumentComplete(this, url);

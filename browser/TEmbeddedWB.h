@@ -129,16 +129,7 @@ public:
     void PrintWithHeader();
     [[nodiscard]] QString FormatMargin(double value) const;
     // The owner's activation hook: a dialog of this program becoming active.
-    // The dialog is described by its class, caption and a way to set them.
-    struct TDialogWindow {
-        bool isSystemDialog = false; // the page-setup dialog class
-        QString caption;
-        std::function<void(const QString&)> setCaption;
-        std::function<void()> setIcon;
-        std::function<void()> moveOutOfSight;
-        std::function<void(const TPrintOptions&, const QString (&margins)[4])> fill; // fill and confirm
-        void* handle = nullptr;
-    };
+    using TDialogWindow = TEngineDialog;
     void OwnerActivationHook(TDialogWindow& window);
     static bool PageSetupPending;
     static bool HidePageSetupDialog;

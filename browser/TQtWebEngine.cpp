@@ -5,6 +5,9 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
+#include <QPageSetupDialog>
+#include <QPrinter>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
@@ -20,7 +23,6 @@ namespace {
 
 constexpr char kMessageScheme[] = "corvanta-msg";
 constexpr char kCidScheme[] = "cid";
-TQtWebEngine::TCommandHandler g_printHandler;
 
 } // namespace
 
@@ -164,6 +166,7 @@ protected:
 
 TQtWebEngine::TQtWebEngine()
 {
+    LocaleUsesInches = QLocale::system().measurementSystem() == QLocale::ImperialUSSystem;
     m_profile = new QWebEngineProfile(this); // off the record: nothing kept on disk
     m_baseUserAgent = m_profile->httpUserAgent();
     m_handler = new TMessageSchemeHandler(this);
@@ -233,8 +236,6 @@ bool TQtWebEngine::NamesMessageFile(const QString& url)
 
 const QHash<QString, int>& TQtWebEngine::ServedRequests() const { return m_handler->Served; }
 
-void TQtWebEngine::SetPrintCommandHandler(TCommandHandler handler) { g_printHandler = std::move(handler); }
-
 void TQtWebEngine::SetBusy(bool busy)
 {
     if (busy == m_busy)
@@ -273,10 +274,41 @@ void TQtWebEngine::Stop()
 long TQtWebEngine::ExecCommand(bool browserGroup, int command, int option, const QVariant& in, QVariant* out)
 {
     (void)browserGroup;
+    (void)option;
     (void)out;
-    if (g_printHandler && (command == 6 || command == 8))
-        return g_printHandler(*this, command, option, in);
-    return static_cast<long>(0x80040100); // not supported
+    constexpr long kNotSupported = static_cast<long>(0x80040100);
+    if (command == 8) { // page setup
+        // The page setup opens as a dialog of the program; the host's hook
+        // fills and confirms it when a print asked for that, and then the
+        // user never sees it.
+        bool filled = false;
+        TEngineDialog dialog;
+        dialog.isSystemDialog = true;
+        dialog.caption = QStringLiteral("Page Setup");
+        dialog.handle = &dialog;
+        dialog.fill = [&](const TPrintOptions& options, const QString (&margins)[4]) {
+            m_printing.ApplyPageSetup(options, margins, LocaleUsesInches);
+            filled = true;
+        };
+        if (DialogActivated)
+            DialogActivated(dialog);
+        if (!filled) {
+            QPrinter printer;
+            printer.setPageLayout(m_printing.Layout);
+            QPageSetupDialog visible(&printer, m_view);
+            if (visible.exec() == QDialog::Accepted)
+                m_printing.Layout = printer.pageLayout();
+        }
+        return 0;
+    }
+    if (command == 6) { // print, without a dialog
+        const QVariantList args = in.toList();
+        return m_printing.Print(m_page, args.value(0).toString(), args.value(1).toString(), args.value(2).toByteArray(),
+                                m_handler->Document.Path())
+                   ? 0
+                   : kNotSupported;
+    }
+    return kNotSupported;
 }
 
 void TQtWebEngine::UIActivate() { m_view->setFocus(Qt::OtherFocusReason); }

@@ -6,6 +6,7 @@
 // are off, only image, media and style requests leave the message, links
 // open in the system browser, forms never submit.
 #include "MessageDocument.h"
+#include "TPrintEngine.h"
 #include "TWebEngine.h"
 
 #include <QHash>
@@ -49,9 +50,9 @@ public:
     [[nodiscard]] const QHash<QString, int>& ServedRequests() const;
     [[nodiscard]] static bool NamesMessageFile(const QString& url);
 
-    // Runs the print and page-setup commands (installed by the print engine).
-    using TCommandHandler = std::function<long(TQtWebEngine& engine, int command, int option, const QVariant& in)>;
-    static void SetPrintCommandHandler(TCommandHandler handler);
+    [[nodiscard]] TPrintEngine& Printing() { return m_printing; }
+    // Whether the engine's page setup uses inches (set by the host).
+    bool LocaleUsesInches = false;
 
 private:
     void SetBusy(bool busy);
@@ -64,4 +65,5 @@ private:
     QString m_baseUserAgent;
     bool m_busy = false;
     bool m_hasDocument = false;
+    TPrintEngine m_printing;
 };

@@ -25,6 +25,22 @@ struct TScriptErrorInfo {
     QString errorCharacter, errorCode, errorMessage, errorUrl, errorLine;
 };
 
+class TPrintOptions;
+
+// A dialog of the engine's becoming active in the program (the page setup):
+// what the host's activation hook may look at and do with it.
+struct TEngineDialog {
+    bool isSystemDialog = false; // the engine's page-setup dialog
+    QString caption;
+    std::function<void(const QString&)> setCaption;
+    std::function<void()> setIcon;
+    std::function<void()> moveOutOfSight;
+    // Fills the dialog (margins as its texts: left, top, right, bottom) and
+    // confirms it.
+    std::function<void(const TPrintOptions&, const QString (&margins)[4])> fill;
+    void* handle = nullptr;
+};
+
 class TWebEngine {
 public:
     virtual ~TWebEngine() = default;
@@ -54,4 +70,5 @@ public:
     std::function<void()> CloseRequest;
     std::function<void(const QString& title)> TitleChange;
     std::function<void(const QString& url)> DocumentComplete;
+    std::function<void(TEngineDialog& dialog)> DialogActivated;
 };

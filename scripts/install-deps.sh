@@ -11,7 +11,7 @@ PACKAGES="
   libgtest-dev libgmock-dev libbenchmark-dev
   media-types tzdata
   fonts-dejavu-core fonts-liberation
-  poppler-utils python3
+  poppler-utils python3 libqpdf-dev
   xvfb xauth
 "
 

@@ -184,6 +184,7 @@ void TForm1::BuildComponents()
     layout->addWidget(Panel1);
 
     connect(BitBtn1, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &TForm1::BitBtn2Click);
 
     MailMessage20001.Name = "MailMessage20001";
     MailMessage20001.Charset = "iso-8859-1";
@@ -309,6 +310,46 @@ void TForm1::EmbeddedWB1ProgressChange(TEmbeddedWB*, int progress, int progressM
 }
 
 void TForm1::BitBtn1Click() { close(); }
+
+void TForm1::BitBtn2Click()
+{
+    EmbeddedWB1->setCursor(Qt::WaitCursor);
+    struct Restore {
+        QWidget* w;
+        ~Restore() { w->unsetCursor(); }
+    } restore{EmbeddedWB1};
+    if (EmbeddedWB1->IsBusy()) {
+        QEventLoop loop;
+        connect(EmbeddedWB1, &TEmbeddedWB::BusyChanged, &loop, [&loop](bool busy) {
+            if (!busy)
+                loop.quit();
+        });
+        if (EmbeddedWB1->IsBusy())
+            loop.exec();
+    }
+    // The block is built anew on every click; values go in as they are, so
+    // the print engine reads them as HTML.
+    QStringList& block = EmbeddedWB1->PrintOptions.HTMLHeader;
+    block.clear();
+    block << QStringLiteral("<HR><font face=\"verdana,arial\" size=-1>");
+    block << MessageStrings::Text(1, 307) + QStringLiteral(": ") + DateTimeToStr(MailMessage20001.GetDate())
+                 + QStringLiteral("<BR>");
+    if (!MailMessage20001.GetFromName().empty())
+        block << MessageStrings::Text(4, 33) + QStringLiteral(": ") + FromEngineBytes(MailMessage20001.GetFromName())
+                     + QStringLiteral(" (") + FromEngineBytes(MailMessage20001.GetFromAddress())
+                     + QStringLiteral(")<BR>");
+    else
+        block << MessageStrings::Text(4, 33) + QStringLiteral(": ")
+                     + FromEngineBytes(MailMessage20001.GetFromAddress()) + QStringLiteral("<BR>");
+    block << MessageStrings::Text(4, 32) + QStringLiteral(": ")
+                 + FromEngineBytes(MailMessage20001.ToList.GetAddressesText()) + QStringLiteral("<BR>");
+    block << MessageStrings::Text(3, 32) + QStringLiteral(": ")
+                 + FromEngineBytes(MailMessage20001.GetLabelValue("Organization")) + QStringLiteral("<BR>");
+    block << MessageStrings::Text(4, 37) + QStringLiteral(": ") + FromEngineBytes(MailMessage20001.GetSubject())
+                 + QStringLiteral("<BR>");
+    block << QStringLiteral("<HR></font><P>");
+    EmbeddedWB1->PrintDocument();
+}
 
 void TForm1::SetProgress(long long maximum, long long position)
 {

@@ -46,6 +46,7 @@ public:
     void FormActivate();
     void BitBtn1Click();
     void kelColorButton1click();
+    void BitBtn2Click();
     void MailMessage20001Progress(TMailPart* sender, std::size_t total, std::size_t current);
     void EmbeddedWB1ProgressChange(TEmbeddedWB* sender, int progress, int progressMax);
     void FormClose();

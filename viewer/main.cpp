@@ -2,9 +2,13 @@
 #include "MessageStrings.h"
 #include "TApplication.h"
 #include "TForm1.h"
+#include "TPrintEngine.h"
+#include "TQtWebEngine.h"
+#include "TQuickMessage.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QStandardPaths>
 
@@ -32,6 +36,38 @@ int WriteLanguageFile(const QStringList& args)
     return 0;
 }
 
+// corvanta-viewer --print-to OUT.pdf FILE.eml: loads the message as the
+// window does and prints it through the same path into OUT.pdf, without
+// showing a window.
+int PrintTo(const QStringList& args)
+{
+    if (args.size() != 4) {
+        std::fprintf(stderr, "usage: corvanta-viewer --print-to OUT.pdf FILE.eml\n");
+        return 2;
+    }
+    const QString out = QFileInfo(args.at(2)).absoluteFilePath();
+    if (QFileInfo::exists(out)) {
+        std::fprintf(stderr, "corvanta-viewer: %s exists\n", qPrintable(out));
+        return 1;
+    }
+    if (!QFileInfo(args.at(3)).isFile()) {
+        std::fprintf(stderr, "corvanta-viewer: cannot read %s\n", qPrintable(args.at(3)));
+        return 1;
+    }
+    TPrintEngine::SetOutputFile(out);
+    TForm1 form(args.at(3));
+    form.FormActivate();
+    form.BitBtn2Click();
+    auto* engine = static_cast<TQtWebEngine*>(form.EmbeddedWB1->Engine());
+    if (!QFileInfo::exists(out)) {
+        const QString error = engine->Printing().LastError;
+        std::fprintf(stderr, "corvanta-viewer: %s\n",
+                     qPrintable(error.isEmpty() ? QStringLiteral("the message could not be printed") : error));
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -51,6 +87,13 @@ int main(int argc, char** argv)
     if (args.value(1) == QLatin1String("--write-language-file"))
         return WriteLanguageFile(args);
 
+    if (args.value(1) == QLatin1String("--print-to"))
+        return PrintTo(args);
+
+    TPrintEngine::SetSavedInsteadNotice([](const QString& path) {
+        ShowQuickMessage(QStringLiteral("Print"), QStringLiteral("No printer is set up. The message was saved as\n") + path,
+                         8000, false, true, 10, 0);
+    });
     auto* form = new TForm1(args.value(1));
     form->setAttribute(Qt::WA_DeleteOnClose);
     form->show();

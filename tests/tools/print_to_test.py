@@ -1,0 +1,40 @@
+#!/usr/bin/env python3
+"""corvanta-viewer --print-to: exit codes, and a PDF that holds the message."""
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+VIEWER = SAMPLES = None
+
+
+def run(*args):
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    return subprocess.run([VIEWER, *args], capture_output=True, timeout=120, env=env)
+
+
+class PrintTo(unittest.TestCase):
+    def test_prints_and_refuses_what_it_cannot_do(self):
+        with tempfile.TemporaryDirectory() as d:
+            out = os.path.join(d, "welcome.pdf")
+            p = run("--print-to", out, os.path.join(SAMPLES, "welcome.eml"))
+            self.assertEqual(p.returncode, 0, p.stderr)
+            text = subprocess.run(["pdftotext", out, "-"], capture_output=True).stdout.decode()
+            self.assertIn("Subject: Welcome to Corvanta", text)
+            self.assertIn("Page 1 of 1", text)
+            with open(out, "rb") as f:
+                before = f.read()
+            p = run("--print-to", out, os.path.join(SAMPLES, "welcome.eml"))
+            self.assertEqual(p.returncode, 1)
+            with open(out, "rb") as f:
+                self.assertEqual(f.read(), before)  # never overwritten
+            p = run("--print-to", os.path.join(d, "x.pdf"), os.path.join(d, "missing.eml"))
+            self.assertEqual(p.returncode, 1)
+            self.assertFalse(os.path.exists(os.path.join(d, "x.pdf")))
+            self.assertEqual(run("--print-to", out).returncode, 2)
+
+
+if __name__ == "__main__":
+    VIEWER, SAMPLES = sys.argv.pop(1), sys.argv.pop(1)
+    unittest.main()

@@ -147,6 +147,11 @@ std::size_t TMailMessage2000::HeaderTextLength() const
 
 bool TMailMessage2000::TakeBody(TMailPart* part, const std::string& type)
 {
+    // A part its sender marked as an attachment is never the body: the
+    // rebuild marks every attachment so, and a text file attached to a
+    // message must still be listed when the message is read again.
+    if (AsciiLowerCase(part->GetLabelValue("Content-Disposition")) == "attachment")
+        return false;
     bool took = false;
     if (!TextPart && (type == "text/plain" || type == "text")) {
         part->Decode();
@@ -339,6 +344,7 @@ void TMailMessage2000::RebuildStructure(int mode)
     for (TMailPart** old : {&AlternativePart, &RelatedPart, &MixedPart})
         if (*old && *old != this)
             FreePart(*old); // also clears *old
+    FreeHusks(mixed, related, alternative);
 
     MixedPart = mixed;
     RelatedPart = related;
@@ -373,6 +379,28 @@ void TMailMessage2000::DetachPartsToPlace()
         p->m_moving = false;
         p->ParentPart = nullptr;
     }
+}
+
+// Multiparts of other kinds (signed, report, ...) hang on under the message
+// after the rebuild took every body and attachment out of them. Written out
+// they would come back as empty parts, so they go.
+void TMailMessage2000::FreeHusks(TMailPart* mixed, TMailPart* related, TMailPart* alternative)
+{
+    std::vector<TMailPart*> keep{mixed, related, alternative, TextPart, HtmlPart};
+    for (TMailPart* p : AttachList)
+        keep.push_back(p);
+    for (TMailPart* p : keep)
+        if (p)
+            p->m_moving = true;
+    std::vector<TMailPart*> husks;
+    for (TMailPart* child : SubPartList)
+        if (!child->m_moving)
+            husks.push_back(child);
+    for (TMailPart* p : keep)
+        if (p)
+            p->m_moving = false;
+    for (TMailPart* p : husks)
+        FreePart(p);
 }
 
 void TMailMessage2000::PlaceAttachment(std::size_t index, TMailPart* mixed, TMailPart* related)

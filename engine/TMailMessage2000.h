@@ -80,6 +80,7 @@ private:
     TMailPart* NewContainer(TMailPart* parent, const char* type, const char* suffix);
     void ForgetPart(TMailPart* part);
     void DetachPartsToPlace();
+    void FreeHusks(TMailPart* mixed, TMailPart* related, TMailPart* alternative);
 
     std::vector<std::unique_ptr<TMailPart>> m_parts;
 };

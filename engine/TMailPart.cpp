@@ -227,6 +227,27 @@ void TMailPart::ReportProgress(std::size_t total, std::size_t current)
 
 // data[length] must be readable: it is the terminating zero of the caller's
 // text, or the zero a parent wrote over the CR before a delimiter line.
+// One parse's walk over its text, line by line in place: the current line,
+// and the progress the root reports for every line it reads.
+struct TMailPart::LineCursor {
+    TMailPart& part;
+    char* data;
+    std::size_t length;
+    long long start = -1;
+    bool done = false;
+    char* line = nullptr;
+    std::size_t lineLength = 0;
+
+    void Next()
+    {
+        NextBufferLine(data, length, start, done, line, lineLength);
+        if (!done)
+            part.ReportProgress(length, static_cast<std::size_t>(start) + 1);
+    }
+    [[nodiscard]] std::string_view Line() const { return {line, lineLength}; }
+    [[nodiscard]] std::size_t Offset() const { return static_cast<std::size_t>(start); }
+};
+
 // owner, when given, is the string that holds data and that the caller
 // gives up: a body that runs to the end of the text is then taken from it
 // instead of copied.
@@ -251,23 +272,15 @@ void TMailPart::ParseRange(char* data, std::size_t length, bool hasHeader, int d
     msg->NeedsSerialize = msg->NeedsRebuild = msg->NeedsScan = true;
 
     ReportProgress(length, 0);
-    long long start = -1;
-    bool done = false;
-    char* line = nullptr;
-    std::size_t lineLength = 0;
-    auto next = [&] {
-        NextBufferLine(data, length, start, done, line, lineLength);
-        if (!done)
-            ReportProgress(length, static_cast<std::size_t>(start) + 1);
-    };
+    LineCursor cursor{*this, data, length};
 
     bool bodyStartsAtCurrentLine = false;
     if (hasHeader) {
         for (;;) {
-            next();
-            if (done || lineLength == 0)
+            cursor.Next();
+            if (cursor.done || cursor.lineLength == 0)
                 break;
-            const std::string_view l(line, lineLength);
+            const std::string_view l = cursor.Line();
             // A line that is no field at all (no colon, no fold) means the
             // blank line before the body is missing: the body starts here
             // instead of being swallowed into the header.
@@ -305,11 +318,11 @@ void TMailPart::ParseRange(char* data, std::size_t length, bool hasHeader, int d
     }
 
     if (!bodyStartsAtCurrentLine)
-        next();
+        cursor.Next();
     long long bodyStart = -1;
     bool stopped = false;
-    while (!done) {
-        const std::string_view l(line, lineLength);
+    while (!cursor.done) {
+        const std::string_view l = cursor.Line();
         bool atDelimiter = false;
         if (scanning && (StartsWith(l, "--") || StartsWith(l, "be")))
             atDelimiter = StartsWith(l, delimiter);
@@ -318,8 +331,8 @@ void TMailPart::ParseRange(char* data, std::size_t length, bool hasHeader, int d
             break;
         }
         if (bodyStart < 0)
-            bodyStart = start;
-        next();
+            bodyStart = cursor.start;
+        cursor.Next();
     }
     if (bodyStart >= 0 && !stopped && owner && owner->data() == data) {
         owner->resize(length);
@@ -327,28 +340,29 @@ void TMailPart::ParseRange(char* data, std::size_t length, bool hasHeader, int d
         Body = std::move(*owner);
         owner->clear();
     } else if (bodyStart >= 0) {
-        const std::size_t end = stopped ? static_cast<std::size_t>(start) : length;
+        const std::size_t end = stopped ? cursor.Offset() : length;
         Body.assign(data + bodyStart, end - static_cast<std::size_t>(bodyStart));
     }
 
     if (stopped && multipart)
-        ParseMultipartChildren(data, length, start, done, line, lineLength, depth, delimiter, closing);
+        ParseMultipartChildren(cursor, depth, delimiter, closing);
     else if (stopped)
-        ParseUuencodeChildren(data, length, start, done, line, lineLength, depth);
+        ParseUuencodeChildren(cursor, depth);
 
     // Leave the buffer as it came: put back a CR still replaced by a zero.
-    if (!done) {
-        const std::size_t end = static_cast<std::size_t>(start) + lineLength;
+    if (!cursor.done) {
+        const std::size_t end = cursor.Offset() + cursor.lineLength;
         if (end < length && data[end] == '\0')
             data[end] = '\r';
     }
     ReportProgress(length, length);
 }
 
-void TMailPart::ParseMultipartChildren(char* data, std::size_t length, long long& start, bool& done, char*& line,
-                                       std::size_t& lineLength, int depth, const std::string& delimiter,
+void TMailPart::ParseMultipartChildren(LineCursor& cursor, int depth, const std::string& delimiter,
                                        const std::string& closing)
 {
+    char* const data = cursor.data;
+    const std::size_t length = cursor.length;
     TMailMessage2000* const msg = OwnerMessage;
     const std::string boundary = GetBoundary();
     auto addChild = [&](std::size_t from, std::size_t to) {
@@ -369,20 +383,14 @@ void TMailPart::ParseMultipartChildren(char* data, std::size_t length, long long
         child->ParentBoundary = boundary;
         SubPartList.Add(child);
     };
-    auto next = [&] {
-        NextBufferLine(data, length, start, done, line, lineLength);
-        if (!done)
-            ReportProgress(length, static_cast<std::size_t>(start) + 1);
-    };
-
-    bool atClosing = StartsWith(std::string_view(line, lineLength), closing);
+    bool atClosing = StartsWith(cursor.Line(), closing);
     bool atDelimiter = !atClosing;
     long long childStart = -1;
     bool closed = false;
-    while (!done) {
+    while (!cursor.done) {
         if (atDelimiter || atClosing) {
-            if (childStart >= 0 && start >= 2) {
-                const std::size_t childEnd = static_cast<std::size_t>(start) - 2;
+            if (childStart >= 0 && cursor.start >= 2) {
+                const std::size_t childEnd = cursor.Offset() - 2;
                 if (childEnd > static_cast<std::size_t>(childStart))
                     addChild(static_cast<std::size_t>(childStart), childEnd);
             }
@@ -393,12 +401,12 @@ void TMailPart::ParseMultipartChildren(char* data, std::size_t length, long long
             atDelimiter = false;
             childStart = -1;
         } else if (childStart < 0) {
-            childStart = start;
+            childStart = cursor.start;
         }
-        next();
-        if (done)
+        cursor.Next();
+        if (cursor.done)
             break;
-        const std::string_view l(line, lineLength);
+        const std::string_view l = cursor.Line();
         atDelimiter = atClosing = false;
         if (StartsWith(l, "--")) {
             atClosing = StartsWith(l, closing);
@@ -412,23 +420,18 @@ void TMailPart::ParseMultipartChildren(char* data, std::size_t length, long long
         addChild(static_cast<std::size_t>(childStart), length);
 }
 
-void TMailPart::ParseUuencodeChildren(char* data, std::size_t length, long long& start, bool& done, char*& line,
-                                      std::size_t& lineLength, int depth)
+void TMailPart::ParseUuencodeChildren(LineCursor& cursor, int depth)
 {
     TMailMessage2000* const msg = OwnerMessage;
-    auto next = [&] {
-        NextBufferLine(data, length, start, done, line, lineLength);
-        if (!done)
-            ReportProgress(length, static_cast<std::size_t>(start) + 1);
-    };
+    char* const data = cursor.data;
     std::string newBoundary;
     std::string fileName;
     long long childStart = -1;
     bool inBlock = true;
     bool atBegin = true;
     bool atEnd = false;
-    while (!done) {
-        const std::string_view l(line, lineLength);
+    while (!cursor.done) {
+        const std::string_view l = cursor.Line();
         if (atBegin) {
             if (newBoundary.empty()) {
                 // The text before the first file becomes the first part.
@@ -450,12 +453,10 @@ void TMailPart::ParseUuencodeChildren(char* data, std::size_t length, long long&
         } else if (atEnd) {
             TMailPart* child = msg->CreatePart();
             child->ParentPart = this;
-            if (childStart >= 0 && static_cast<std::size_t>(start) >= 2
-                && static_cast<std::size_t>(start) - 2 > static_cast<std::size_t>(childStart))
-                UUDecodeToStream(std::string_view(data + childStart,
-                                                  static_cast<std::size_t>(start) - 2
-                                                      - static_cast<std::size_t>(childStart)),
-                                 child->Decoded);
+            if (childStart >= 0 && cursor.Offset() >= 2 && cursor.Offset() - 2 > static_cast<std::size_t>(childStart))
+                UUDecodeToStream(
+                    std::string_view(data + childStart, cursor.Offset() - 2 - static_cast<std::size_t>(childStart)),
+                    child->Decoded);
             child->EncodeBase64();
             child->IsDecoded = true; // Decoded is what Body now encodes
             child->ParentBoundary = newBoundary;
@@ -470,12 +471,12 @@ void TMailPart::ParseUuencodeChildren(char* data, std::size_t length, long long&
             SubPartList.Add(child);
             childStart = -1;
         } else if (childStart < 0) {
-            childStart = start;
+            childStart = cursor.start;
         }
-        next();
-        if (done)
+        cursor.Next();
+        if (cursor.done)
             break;
-        const std::string_view n(line, lineLength);
+        const std::string_view n = cursor.Line();
         atBegin = atEnd = false;
         if (StartsWith(n, "be")) {
             atBegin = StartsWith(n, "begin 6");

@@ -95,12 +95,11 @@ protected:
 
 private:
     friend class TMailMessage2000;
+    struct LineCursor;
     void ParseRange(char* data, std::size_t length, bool hasHeader, int depth, std::string* owner = nullptr);
-    void ParseMultipartChildren(char* data, std::size_t length, long long& start, bool& done, char*& line,
-                                std::size_t& lineLength, int depth, const std::string& delimiter,
+    void ParseMultipartChildren(LineCursor& cursor, int depth, const std::string& delimiter,
                                 const std::string& closing);
-    void ParseUuencodeChildren(char* data, std::size_t length, long long& start, bool& done, char*& line,
-                               std::size_t& lineLength, int depth);
+    void ParseUuencodeChildren(LineCursor& cursor, int depth);
     void ReportProgress(std::size_t total, std::size_t current);
 
     std::size_t m_slot = 0; // index in the owner's part store

@@ -233,17 +233,7 @@ void TForm1::FormActivate()
         MailMessage20001.ScanParts();
         MailMessage20001.SerializeBody();
         EmbeddedWB1->NavigateUrl(m_messagePath);
-        // Wait for the engine without spinning: events (paint, progress,
-        // clicks) run meanwhile.
-        if (EmbeddedWB1->IsBusy()) {
-            QEventLoop loop;
-            connect(EmbeddedWB1, &TEmbeddedWB::BusyChanged, &loop, [&loop](bool busy) {
-                if (!busy)
-                    loop.quit();
-            });
-            if (EmbeddedWB1->IsBusy())
-                loop.exec();
-        }
+        WaitWhileBusy();
     } catch (...) {
         // A file that cannot be read shows whatever the message held before.
     }
@@ -298,6 +288,21 @@ void TForm1::closeEvent(QCloseEvent* e)
     e->accept();
 }
 
+// Waits for the engine without spinning: events (paint, progress, clicks)
+// run meanwhile.
+void TForm1::WaitWhileBusy()
+{
+    if (!EmbeddedWB1->IsBusy())
+        return;
+    QEventLoop loop;
+    connect(EmbeddedWB1, &TEmbeddedWB::BusyChanged, &loop, [&loop](bool busy) {
+        if (!busy)
+            loop.quit();
+    });
+    if (EmbeddedWB1->IsBusy())
+        loop.exec();
+}
+
 void TForm1::FormClose()
 {
     if (EmbeddedWB1->IsBusy())
@@ -318,15 +323,7 @@ void TForm1::BitBtn2Click()
         QWidget* w;
         ~Restore() { w->unsetCursor(); }
     } restore{EmbeddedWB1};
-    if (EmbeddedWB1->IsBusy()) {
-        QEventLoop loop;
-        connect(EmbeddedWB1, &TEmbeddedWB::BusyChanged, &loop, [&loop](bool busy) {
-            if (!busy)
-                loop.quit();
-        });
-        if (EmbeddedWB1->IsBusy())
-            loop.exec();
-    }
+    WaitWhileBusy();
     // The block is built anew on every click; values go in as they are, so
     // the print engine reads them as HTML.
     QStringList& block = EmbeddedWB1->PrintOptions.HTMLHeader;

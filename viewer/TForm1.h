@@ -62,6 +62,7 @@ private:
     void BuildComponents();
     void SetAttachmentsButton(bool enabled);
     void SetProgress(long long maximum, long long position);
+    void WaitWhileBusy();
 
     QString m_messagePath;
     bool m_activating = false;

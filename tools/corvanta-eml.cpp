@@ -16,6 +16,7 @@
 #include <QJsonObject>
 #include <QLocale>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -234,9 +235,31 @@ std::string Rfc822Now()
            + now.toString(QStringLiteral("t")).replace(QStringLiteral("UTC"), QStringLiteral("+0000")).toStdString();
 }
 
-std::string HeaderText(const std::string& value, const std::string& charset)
+bool IsAscii(std::string_view s)
 {
-    return EncodeHeaderWord(value, charset) == value ? value : EncodeHeaderWord(value, charset);
+    return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 128; });
+}
+
+// "Name <address>, ..." with each non-ASCII display name as an encoded word;
+// the addresses stay readable.
+std::string AddressHeader(const std::string& value, const std::string& charset)
+{
+    std::string out;
+    std::size_t start = 0;
+    while (start <= value.size()) {
+        const std::size_t comma = value.find(',', start);
+        std::string one = TrimBlanks(value.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        const std::size_t lt = one.rfind('<');
+        if (lt != std::string::npos && lt > 0 && !IsAscii(one.substr(0, lt)))
+            one = EncodeHeaderWord(TrimBlanks(one.substr(0, lt)), charset) + " " + one.substr(lt);
+        if (!out.empty())
+            out += ", ";
+        out += one;
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    return out;
 }
 
 int Build(const std::vector<std::string>& args)
@@ -284,11 +307,11 @@ int Build(const std::vector<std::string>& args)
     const std::string charset = "utf-8";
     std::string text = "Date: " + Rfc822Now() + "\r\n";
     if (!from.empty())
-        text += "From: " + HeaderText(from, charset) + "\r\n";
+        text += "From: " + AddressHeader(from, charset) + "\r\n";
     if (!to.empty())
-        text += "To: " + to + "\r\n";
+        text += "To: " + AddressHeader(to, charset) + "\r\n";
     if (!subject.empty())
-        text += "Subject: " + HeaderText(subject, charset) + "\r\n";
+        text += "Subject: " + EncodeHeaderWord(subject, charset) + "\r\n";
     text += "Mime-Version: 1.0\r\n";
     auto bodyPart = [&](const std::string& type, const std::string& file) {
         std::string encoded;

@@ -115,7 +115,7 @@ class EmlTool(unittest.TestCase):
         attach = self.write("data \"odd\".bin", data)
         pic = self.write("pic.png", b"\x89PNG fake")
         out = os.path.join(self.dir, "built.eml")
-        run("build", out, "--subject", "Gr\u00fc\u00dfe", "--from", "Me <me@x>", "--to", "a@x, b@y",
+        run("build", out, "--subject", "Gr\u00fc\u00dfe", "--from", "J\u00fcrgen M\u00fcller <me@x>", "--to", "a@x, b@y",
             "--text", text, "--html", html, "--attach", attach, "--embed", pic, check=0)
         self.assertEqual(run("build", out, "--subject", "again").returncode, 1)
         with open(out, "rb") as f:
@@ -125,8 +125,11 @@ class EmlTool(unittest.TestCase):
         self.assertIn(data, payloads)
         self.assertIn(b"\x89PNG fake", payloads)
         self.assertIn("Gr\u00fc\u00dfe, line one\nline two\n".encode(), [p.replace(b"\r\n", b"\n") for p in payloads])
+        self.assertEqual(msg["from"].addresses[0].display_name, "J\u00fcrgen M\u00fcller")
+        self.assertEqual(msg["from"].addresses[0].addr_spec, "me@x")
         doc = json.loads(run("json", out, check=0).stdout)
         self.assertEqual(doc["to"], ["a@x", "b@y"])
+        self.assertEqual(doc["from"], {"name": "J\u00fcrgen M\u00fcller", "address": "me@x"})
         self.assertEqual([(a["file_name"], a["embedded"]) for a in doc["attachments"]],
                          [("pic.png", True), ("data _odd_.bin", False)])
         run("build", out, "--force", check=0)

@@ -3,6 +3,7 @@
 #include "EngineError.h"
 #include "EngineText.h"
 #include "FileIO.h"
+#include "Look.h"
 #include "MessageStrings.h"
 #include "TQuickMessage.h"
 
@@ -26,14 +27,7 @@ namespace {
 
 QString g_settingsOverride;
 
-QFont DialogFont(bool bold = false)
-{
-    QFont f(QStringLiteral("Liberation Sans"));
-    f.setStyleHint(QFont::SansSerif);
-    f.setPixelSize(11);
-    f.setBold(bold);
-    return f;
-}
+QFont DialogFont(bool bold = false) { return SansFont(11, true, bold); }
 
 // The folder part of a path, up to and including its last separator; an
 // empty text when there is none (the prompt text the dialog started with).
@@ -92,10 +86,7 @@ TAttachmentsform::TAttachmentsform(QWidget* owner) : QDialog(owner), m_ownMessag
     setObjectName(QStringLiteral("Attachmentsform"));
     setFixedSize(383, 277);
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowCloseButtonHint | Qt::WindowTitleHint);
-    setAutoFillBackground(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(205, 219, 235));
-    setPalette(pal);
+    FillBackground(this, QColor(205, 219, 235));
     setFont(DialogFont());
 
     Label1 = new QLabel(this);

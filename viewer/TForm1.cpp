@@ -1,6 +1,7 @@
 #include "TForm1.h"
 
 #include "EngineText.h"
+#include "Look.h"
 #include "MessageStrings.h"
 #include "TAttachmentsform.h"
 #include "TApplication.h"
@@ -31,22 +32,12 @@ const QColor kCream(254, 252, 224);
 const QColor kSilver(192, 192, 192);
 const QColor kHotBlue(0, 128, 255);
 
-QFont PixelFont(int pixels, bool bold = false)
-{
-    QFont f(QStringLiteral("Liberation Sans"));
-    f.setStyleHint(QFont::SansSerif);
-    f.setPixelSize(pixels);
-    f.setBold(bold);
-    return f;
-}
+QFont PixelFont(int pixels) { return SansFont(pixels, true); }
 
 QFrame* Panel(QWidget* parent, const QColor& color, int height)
 {
     auto* p = new QFrame(parent);
-    p->setAutoFillBackground(true);
-    QPalette pal = p->palette();
-    pal.setColor(QPalette::Window, color);
-    p->setPalette(pal);
+    FillBackground(p, color);
     p->setFixedHeight(height);
     return p;
 }

@@ -1,5 +1,6 @@
 #include "TQuickMessage.h"
 
+#include "Look.h"
 #include "MessageStrings.h"
 
 #include <QApplication>
@@ -22,23 +23,8 @@ const QColor kCream(254, 252, 224);
 const QColor kInk(64, 0, 64);
 const QColor kOrange(252, 168, 84);
 
-QFont Font(double points, bool bold = false)
-{
-    QFont f(QStringLiteral("Liberation Sans"));
-    f.setStyleHint(QFont::SansSerif);
-    f.setPointSizeF(points);
-    f.setBold(bold);
-    return f;
-}
-
-void Fill(QWidget* w, const QColor& c)
-{
-    w->setAutoFillBackground(true);
-    QPalette p = w->palette();
-    p.setColor(QPalette::Window, c);
-    p.setColor(QPalette::Base, c);
-    w->setPalette(p);
-}
+QFont Font(double points, bool bold = false) { return SansFont(points, false, bold); }
+void Fill(QWidget* w, const QColor& c) { FillBackground(w, c); }
 
 QLabel* Text(QWidget* parent, const QString& text, double points, const QColor& color, int x, int y)
 {

@@ -12,19 +12,36 @@
 
 namespace fs = std::filesystem;
 
-TEST(Corpus, EveryMessageLoadsRebuildsAndDecodes)
+namespace {
+
+// The corpus's message files (its oracle and notes left out), sorted.
+std::vector<fs::path> CorpusFiles()
 {
+    std::vector<fs::path> files;
     const fs::path root = CORVANTA_CORPUS;
     if (!fs::is_directory(root))
-        GTEST_SKIP() << "no corpus at " << root;
-    int files = 0;
+        return files;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
         const std::string ext = entry.path().extension().string();
-        if (!entry.is_regular_file() || ext == ".jsonl" || ext == ".md")
-            continue;
-        SCOPED_TRACE(entry.path().string());
+        if (entry.is_regular_file() && ext != ".jsonl" && ext != ".md")
+            files.push_back(entry.path());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+} // namespace
+
+TEST(Corpus, EveryMessageLoadsRebuildsAndDecodes)
+{
+    const std::vector<fs::path> corpus = CorpusFiles();
+    if (corpus.empty())
+        GTEST_SKIP() << "no corpus at " << CORVANTA_CORPUS;
+    int files = 0;
+    for (const fs::path& file : corpus) {
+        SCOPED_TRACE(file.string());
         TMailMessage2000 m;
-        m.LoadFromFile(entry.path().string());
+        m.LoadFromFile(file.string());
         m.RebuildStructure(0);
         m.ScanParts();
         m.SerializeBody();
@@ -77,18 +94,15 @@ Leaves Collect(TMailMessage2000& m)
 // again, keeps its bodies and its attachments' bytes, names and flags.
 TEST(Corpus, EveryMessageSurvivesARoundTrip)
 {
-    const fs::path root = CORVANTA_CORPUS;
-    if (!fs::is_directory(root))
-        GTEST_SKIP() << "no corpus at " << root;
+    const std::vector<fs::path> corpus = CorpusFiles();
+    if (corpus.empty())
+        GTEST_SKIP() << "no corpus at " << CORVANTA_CORPUS;
     const fs::path out = fs::temp_directory_path() / ("corvanta-roundtrip-" + std::to_string(::getpid()) + ".eml");
     int files = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        const std::string ext = entry.path().extension().string();
-        if (!entry.is_regular_file() || ext == ".jsonl" || ext == ".md")
-            continue;
-        SCOPED_TRACE(entry.path().string());
+    for (const fs::path& file : corpus) {
+        SCOPED_TRACE(file.string());
         TMailMessage2000 first;
-        first.LoadFromFile(entry.path().string());
+        first.LoadFromFile(file.string());
         first.RebuildStructure(0);
         first.ScanParts();
         first.SerializeBody();

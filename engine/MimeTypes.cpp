@@ -9,19 +9,20 @@
 #include <mutex>
 #include <random>
 #include <unordered_map>
+#include <vector>
 
 namespace {
 
-struct MimeDatabase {
-    std::unordered_map<std::string, std::string> typeByExtension; // ".pdf" lower case -> type
-    std::unordered_map<std::string, std::string> extensionByType; // type lower case -> ".pdf"
-};
-
+// The file is kept as text and searched on demand; answers are remembered.
+// Reading a few types for a message costs less than indexing the whole
+// database, and each distinct extension or type is searched only once.
 struct MimeState {
     std::mutex mutex;
     std::string path = "/etc/mime.types";
     bool loaded = false;
-    MimeDatabase db;
+    std::string text;
+    std::unordered_map<std::string, std::string> typeByExtension; // ".pdf" lower case -> type
+    std::unordered_map<std::string, std::string> extensionByType; // type lower case -> ".pdf"
 };
 
 MimeState& State()
@@ -30,52 +31,43 @@ MimeState& State()
     return state;
 }
 
-// Lines are "type ext ext ..."; "#" starts a comment. The first type that
-// names an extension wins, and a type's first extension is its own.
-void Load(MimeState& s)
+void EnsureLoaded(MimeState& s)
 {
-    s.db = {};
+    if (s.loaded)
+        return;
     s.loaded = true;
-    std::string text;
+    s.typeByExtension.clear();
+    s.extensionByType.clear();
     try {
-        text = ReadWholeFile(s.path);
+        s.text = ReadWholeFile(s.path);
     } catch (const EMailError&) {
-        return; // no database: every lookup falls back
+        s.text.clear(); // no database: every lookup falls back
     }
-    std::string_view rest(text);
-    while (!rest.empty()) {
-        const std::size_t nl = rest.find('\n');
-        std::string_view line = rest.substr(0, nl);
-        rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
+}
+
+// Calls visit(type, words) for each line "type ext ext ..." of the file
+// (comments removed) until it returns true.
+template <class Visit> void ForEachEntry(std::string_view text, Visit&& visit)
+{
+    std::vector<std::string_view> words;
+    while (!text.empty()) {
+        const std::size_t nl = text.find('\n');
+        std::string_view line = text.substr(0, nl);
+        text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
         line = line.substr(0, line.find('#'));
-        std::string type;
-        bool first = true;
+        words.clear();
         while (!line.empty()) {
             const std::size_t b = line.find_first_not_of(" \t\r");
             if (b == std::string_view::npos)
                 break;
             line.remove_prefix(b);
             const std::size_t e = std::min(line.find_first_of(" \t\r"), line.size());
-            const std::string_view word = line.substr(0, e);
+            words.push_back(line.substr(0, e));
             line.remove_prefix(e);
-            if (type.empty()) {
-                type = AsciiLowerCase(word);
-                continue;
-            }
-            s.db.typeByExtension.emplace("." + AsciiLowerCase(word), type);
-            if (first)
-                s.db.extensionByType.emplace(type, "." + std::string(word));
-            first = false;
         }
+        if (words.size() > 1 && visit(words))
+            return;
     }
-}
-
-const MimeDatabase& Database(std::unique_lock<std::mutex>&)
-{
-    MimeState& s = State();
-    if (!s.loaded)
-        Load(s);
-    return s.db;
 }
 
 } // namespace
@@ -99,21 +91,48 @@ std::string ContentTypeForFile(std::string_view fileName)
     const std::size_t dot = fileName.rfind('.');
     std::string result;
     if (dot != std::string_view::npos && (sep == std::string_view::npos || dot > sep)) {
-        std::unique_lock lock(State().mutex);
-        const auto& db = Database(lock);
-        const auto it = db.typeByExtension.find(AsciiLowerCase(fileName.substr(dot)));
-        if (it != db.typeByExtension.end())
-            result = it->second;
+        const std::string ext = AsciiLowerCase(fileName.substr(dot + 1));
+        std::lock_guard lock(State().mutex);
+        MimeState& s = State();
+        EnsureLoaded(s);
+        const auto known = s.typeByExtension.find(ext);
+        if (known != s.typeByExtension.end()) {
+            result = known->second;
+        } else {
+            // The first type that names the extension.
+            ForEachEntry(s.text, [&](const std::vector<std::string_view>& words) {
+                for (std::size_t i = 1; i < words.size(); ++i)
+                    if (IEquals(words[i], ext)) {
+                        result = AsciiLowerCase(words[0]);
+                        return true;
+                    }
+                return false;
+            });
+            s.typeByExtension.emplace(ext, result);
+        }
     }
     return result.empty() ? "application/octet-stream" : result;
 }
 
 std::string ExtensionForContentType(std::string_view contentType)
 {
-    std::unique_lock lock(State().mutex);
-    const auto& db = Database(lock);
-    const auto it = db.extensionByType.find(AsciiLowerCase(contentType));
-    return it == db.extensionByType.end() ? std::string() : it->second;
+    const std::string type = AsciiLowerCase(contentType);
+    std::lock_guard lock(State().mutex);
+    MimeState& s = State();
+    EnsureLoaded(s);
+    const auto known = s.extensionByType.find(type);
+    if (known != s.extensionByType.end())
+        return known->second;
+    // The type's first extension is its own.
+    std::string result;
+    ForEachEntry(s.text, [&](const std::vector<std::string_view>& words) {
+        if (!IEquals(words[0], type))
+            return false;
+        result = "." + std::string(words[1]);
+        return true;
+    });
+    s.extensionByType.emplace(type, result);
+    return result;
 }
 
 std::string NewBoundary()

@@ -189,6 +189,29 @@ TEST(Uuencode, DecodesAWholeTextSkippingOtherLines)
     EXPECT_EQ(out, "");
 }
 
+TEST(Uuencode, FullLinesDecodeLikeTheLineDecoder)
+{
+    // Full lines take a faster path; every byte value and every invalid
+    // character position must give what UUDecodeLine gives.
+    static constexpr char kAlphabet[] = "`!\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_";
+    std::string line = "M";
+    for (int i = 0; i < 60; ++i)
+        line += kAlphabet[(i * 7 + 3) % 64];
+    for (int bad = -1; bad < 60; ++bad) {
+        std::string l = line;
+        if (bad >= 0)
+            l[static_cast<std::size_t>(bad) + 1] = bad % 2 ? 'a' : '\x7f';
+        unsigned char expect[45];
+        const std::size_t n = UUDecodeLine(l, expect);
+        std::string stream;
+        UUDecodeToStream(l + "\r\n" + l, stream);
+        ASSERT_EQ(stream.size(), 2 * n) << bad;
+        if (n) {
+            EXPECT_EQ(stream.substr(0, 45), std::string(reinterpret_cast<const char*>(expect), 45)) << bad;
+        }
+    }
+}
+
 TEST(NextBufferLine, SplitsInPlaceAndRestores)
 {
     std::string buf = "a\r\nb";

@@ -13,6 +13,7 @@
 #include <QStandardPaths>
 
 #include <cstdio>
+#include <malloc.h>
 #include <unistd.h>
 
 namespace {
@@ -72,6 +73,11 @@ int PrintTo(const QStringList& args)
 
 int main(int argc, char** argv)
 {
+    // Large buffers (message files, bodies) come from the heap and stay there
+    // when freed, so later bodies reuse pages instead of faulting in new ones.
+    mallopt(M_MMAP_THRESHOLD, 1 << 30);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    mallopt(M_TOP_PAD, 64 << 20);
     TApplication app(argc, argv);
     TApplication::setApplicationName(QStringLiteral("corvanta"));
     TApplication::setApplicationDisplayName(QStringLiteral("Corvanta Quick e-Mail Viewer"));

@@ -50,6 +50,9 @@ def our_leaves(path):
 
 
 def main():
+    if not os.path.isfile(os.path.join(CORPUS, "oracle.jsonl")):
+        print(f"skipped: no corpus at {CORPUS}")
+        return 0
     total = matched = unsplit = 0
     differing = []
     with open(os.path.join(CORPUS, "oracle.jsonl"), encoding="utf-8") as f:

@@ -157,7 +157,7 @@ bool TMailMessage2000::TakeBody(TMailPart* part, const std::string& type)
         part->Decode();
         if (!part->Decoded.empty()) {
             TextPart = part;
-            TextLines = SplitLines(UpToZero(part->Decoded));
+            TextLines.Assign(UpToZero(part->Decoded));
             took = true;
         }
     }
@@ -165,7 +165,7 @@ bool TMailMessage2000::TakeBody(TMailPart* part, const std::string& type)
         part->Decode();
         if (!part->Decoded.empty()) {
             HtmlPart = part;
-            HtmlLines = SplitLines(UpToZero(part->Decoded));
+            HtmlLines.Assign(UpToZero(part->Decoded));
             took = true;
         }
     }

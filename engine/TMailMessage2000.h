@@ -21,8 +21,8 @@ public:
     ~TMailMessage2000() override;
 
     TMailPartList AttachList;
-    TStringList TextLines;
-    TStringList HtmlLines;
+    TLineList TextLines;
+    TLineList HtmlLines;
     TMailPart* TextPart = nullptr;
     TMailPart* HtmlPart = nullptr;
     TMailPart* MixedPart = nullptr;

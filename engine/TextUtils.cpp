@@ -98,24 +98,6 @@ std::string_view UpToZero(std::string_view text)
     return z ? text.substr(0, static_cast<const char*>(z) - text.data()) : text;
 }
 
-TStringList SplitLines(std::string_view text)
-{
-    TStringList lines;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        std::size_t j = i;
-        while (j < text.size() && text[j] != '\r' && text[j] != '\n')
-            ++j;
-        lines.emplace_back(text.substr(i, j - i));
-        if (j < text.size() && text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n')
-            j += 2;
-        else if (j < text.size())
-            ++j;
-        i = j;
-    }
-    return lines;
-}
-
 std::string JoinLines(const TStringList& lines)
 {
     std::size_t n = 0;
@@ -128,4 +110,39 @@ std::string JoinLines(const TStringList& lines)
         s += "\r\n";
     }
     return s;
+}
+
+void TLineList::Assign(std::string_view text)
+{
+    clear();
+    m_text.assign(text);
+    std::size_t i = 0;
+    while (i < m_text.size()) {
+        std::size_t j = i;
+        while (j < m_text.size() && m_text[j] != '\r' && m_text[j] != '\n')
+            ++j;
+        m_starts.push_back(i);
+        m_lengths.push_back(j - i);
+        if (j < m_text.size() && m_text[j] == '\r' && j + 1 < m_text.size() && m_text[j + 1] == '\n')
+            j += 2;
+        else if (j < m_text.size())
+            ++j;
+        i = j;
+    }
+}
+
+void TLineList::clear()
+{
+    m_text.clear();
+    m_starts.clear();
+    m_lengths.clear();
+}
+
+TStringList TLineList::ToStringList() const
+{
+    TStringList lines;
+    lines.reserve(size());
+    for (std::size_t i = 0; i < size(); ++i)
+        lines.emplace_back((*this)[i]);
+    return lines;
 }

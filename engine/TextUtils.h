@@ -33,7 +33,25 @@ using TStringList = std::vector<std::string>;
 // The text up to its first zero byte, as the engine reads stream contents.
 [[nodiscard]] std::string_view UpToZero(std::string_view text);
 
-// Splits a text at CR LF, LF or CR into lines without their breaks.
-[[nodiscard]] TStringList SplitLines(std::string_view text);
+// A text split into lines (at CR LF, LF or CR) that keeps the text in one
+// piece: a long body is one allocation, not one per line.
+class TLineList {
+public:
+    void Assign(std::string_view text);
+    void clear();
+    [[nodiscard]] std::size_t size() const { return m_starts.size(); }
+    [[nodiscard]] bool empty() const { return m_starts.empty(); }
+    [[nodiscard]] std::string_view operator[](std::size_t i) const
+    {
+        return std::string_view(m_text).substr(m_starts[i], m_lengths[i]);
+    }
+    [[nodiscard]] TStringList ToStringList() const;
+
+private:
+    std::string m_text;
+    std::vector<std::size_t> m_starts;
+    std::vector<std::size_t> m_lengths;
+};
+
 // Joins lines, each followed by CR LF.
 [[nodiscard]] std::string JoinLines(const TStringList& lines);

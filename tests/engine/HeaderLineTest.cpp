@@ -118,6 +118,15 @@ TEST(TextUtils, TrimPadAndLines)
     EXPECT_EQ(PadLeftTo("  12345", 3, "0"), "345");
     EXPECT_EQ(PadLeftTo("1", 4, "ab"), "abab1");
 
+    TLineList lines;
+    lines.Assign("one\r\ntwo\nthree\rfour\r\n\r\nlast");
+    EXPECT_EQ(lines.ToStringList(), (TStringList{"one", "two", "three", "four", "", "last"}));
+    lines.Assign("only\r\n");
+    EXPECT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "only");
+    lines.clear();
+    EXPECT_TRUE(lines.empty());
+
     long long pos = 1;
     const std::string text = "a\r\nb\rc\r\nd";
     EXPECT_EQ(NextTextLine(text, pos), "a\r\n");

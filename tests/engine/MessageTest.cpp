@@ -27,7 +27,7 @@ TEST(MessageScan, SinglePartText)
     Load(m, "Subject: s\nContent-Type: text/plain; charset=utf-8\n\nhello\nworld\n");
     EXPECT_EQ(m.TextPart, &m);
     EXPECT_TRUE(m.AttachList.Empty());
-    EXPECT_EQ(m.TextLines, (TStringList{"hello", "world"}));
+    EXPECT_EQ(m.TextLines.ToStringList(), (TStringList{"hello", "world"}));
     EXPECT_EQ(m.GetLabelValue("Mime-Version"), "1.0");
     EXPECT_EQ(m.GetLabelValue("Content-Disposition"), "inline");
     m.Decode();
@@ -46,7 +46,7 @@ TEST(MessageScan, AlternativeBodies)
     ASSERT_NE(m.TextPart, nullptr);
     ASSERT_NE(m.HtmlPart, nullptr);
     EXPECT_EQ(m.TextPart->Decoded, "plain");
-    EXPECT_EQ(m.HtmlLines, (TStringList{"<p>html</p>"}));
+    EXPECT_EQ(m.HtmlLines.ToStringList(), (TStringList{"<p>html</p>"}));
     EXPECT_TRUE(m.AttachList.Empty());
     EXPECT_EQ(Tree(m), "multipart/alternative\n  text/plain\n  text/html\n");
     EXPECT_EQ(m.AlternativePart, &m);

@@ -128,17 +128,9 @@ void TEmbeddedWB::SetUserAgent(const QString& token)
     RegisterUserAgentToken();
 }
 
-void TEmbeddedWB::RegisterUserAgentToken()
-{
-    m_registeredToken = m_userAgent;
-    m_engine->SetUserAgentToken(m_registeredToken);
-}
+void TEmbeddedWB::RegisterUserAgentToken() { m_engine->SetUserAgentToken(m_userAgent); }
 
-void TEmbeddedWB::UnregisterUserAgentToken()
-{
-    m_engine->SetUserAgentToken(QString());
-    m_registeredToken.clear();
-}
+void TEmbeddedWB::UnregisterUserAgentToken() { m_engine->SetUserAgentToken(QString()); }
 
 void TEmbeddedWB::SetfpExceptions(bool enabled)
 {

@@ -244,7 +244,6 @@ private:
     unsigned m_downloadControlFlags = 0;
     unsigned m_hostUIFlags = 0;
     QString m_userAgent;
-    QString m_registeredToken;
     bool m_fpExceptions = true;
     bool m_localeUsesInches = false;
 };

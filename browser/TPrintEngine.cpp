@@ -131,8 +131,6 @@ void TPrintEngine::ApplyPageSetup(const TPrintOptions& options, const QString (&
                                                                                       : QPageLayout::Portrait);
     Layout.setMinimumMargins(QMarginsF());
     Layout.setMargins(m);
-    HeaderCodes = options.Header;
-    FooterCodes = options.Footer;
 }
 
 QByteArray TPrintEngine::AddHeaderAndFooter(const QByteArray& pdf, const QString& header, const QString& footer,
@@ -276,7 +274,6 @@ bool TPrintEngine::Print(QWebEnginePage* page, const QString& header, const QStr
                          const QByteArray& htmlHeader, const QString& documentPath)
 {
     LastError.clear();
-    LastOutput.clear();
     if (!page) {
         LastError = QStringLiteral("nothing to print");
         return false;
@@ -334,10 +331,7 @@ bool TPrintEngine::Print(QWebEnginePage* page, const QString& header, const QStr
     }
 
     if (!g_outputFile.isEmpty()) {
-        if (!WriteNewFile(g_outputFile, pdf, false, LastError))
-            return false;
-        LastOutput = g_outputFile;
-        return true;
+        return WriteNewFile(g_outputFile, pdf, false, LastError);
     }
     const QPrinterInfo printer = QPrinterInfo::defaultPrinter();
     if (!printer.isNull())
@@ -351,7 +345,6 @@ bool TPrintEngine::Print(QWebEnginePage* page, const QString& header, const QStr
     for (int attempt = 0; attempt < 5; ++attempt) {
         const QString target = FreshPdfName(folder, base);
         if (WriteNewFile(target, pdf, false, LastError)) {
-            LastOutput = target;
             LastError.clear();
             if (g_savedInsteadNotice)
                 g_savedInsteadNotice(target);

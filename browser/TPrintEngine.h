@@ -42,12 +42,11 @@ class TPrintEngine {
 public:
     // The page setup in force (orientation and margins in millimetres).
     QPageLayout Layout;
-    QString HeaderCodes;
-    QString FooterCodes;
 
     TPrintEngine();
 
-    // Applies a filled page setup (margins as the dialog's texts).
+    // Applies a filled page setup (margins as the dialog's texts); the
+    // header and footer lines come with each print.
     void ApplyPageSetup(const TPrintOptions& options, const QString (&margins)[4], bool localeUsesInches);
 
     // Prints page with htmlHeader ahead of it. Returns false (and sets
@@ -55,7 +54,6 @@ public:
     bool Print(QWebEnginePage* page, const QString& header, const QString& footer, const QByteArray& htmlHeader,
                const QString& documentPath);
     QString LastError;
-    QString LastOutput; // the file written, when the output was a file
 
     // Where prints go: a file the program named (--print-to), else the
     // default printer, else a new file in the documents folder.

@@ -140,7 +140,6 @@ public:
 class TWebPage : public QWebEnginePage {
 public:
     using QWebEnginePage::QWebEnginePage;
-    std::function<void()> OnCloseRequest;
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override

@@ -517,14 +517,6 @@ template <class Sink> void Base64EncodeChunks(std::string_view source, Sink&& si
 
 } // namespace
 
-void Base64EncodeTo(std::string_view source, char* out)
-{
-    Base64EncodeChunks(source, [&out](const char* piece, std::size_t n) {
-        std::memcpy(out, piece, n);
-        out += n;
-    });
-}
-
 std::size_t Base64EncodeStream(std::string& dest, std::string_view source)
 {
     dest.clear();

@@ -20,8 +20,6 @@ std::size_t Base64DecodeToBuffer(std::string_view text, unsigned char* buffer);
 std::size_t Base64EncodeStream(std::string& dest, std::string_view source);
 // Size Base64EncodeStream gives for a source of n bytes.
 [[nodiscard]] std::size_t Base64EncodedSize(std::size_t n);
-// Writes the encoding of source to out, which holds Base64EncodedSize bytes.
-void Base64EncodeTo(std::string_view source, char* out);
 
 // Value 0..63 of a uuencode character; raises EMailError
 // "UUCODE message format error" for any other character.

@@ -98,20 +98,6 @@ std::string_view UpToZero(std::string_view text)
     return z ? text.substr(0, static_cast<const char*>(z) - text.data()) : text;
 }
 
-std::string JoinLines(const TStringList& lines)
-{
-    std::size_t n = 0;
-    for (const auto& l : lines)
-        n += l.size() + 2;
-    std::string s;
-    s.reserve(n);
-    for (const auto& l : lines) {
-        s += l;
-        s += "\r\n";
-    }
-    return s;
-}
-
 void TLineList::Assign(std::string_view text)
 {
     clear();

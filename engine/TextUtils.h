@@ -53,5 +53,3 @@ private:
     std::vector<std::size_t> m_lengths;
 };
 
-// Joins lines, each followed by CR LF.
-[[nodiscard]] std::string JoinLines(const TStringList& lines);

@@ -1,0 +1,207 @@
+#include "HeaderText.h"
+
+#include "Codecs.h"
+#include "EngineText.h"
+#include "HeaderLine.h"
+#include "TMailPart.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <optional>
+#include <vector>
+
+namespace {
+
+std::string CharsetName(std::string_view charset)
+{
+    // RFC 2231 lets a language follow the charset ("utf-8*en").
+    charset = charset.substr(0, charset.find('*'));
+    std::string name = AsciiLowerCase(TrimBlanksView(charset));
+    // Mailers label windows-1252 text as Latin-1 or ASCII all the time;
+    // browsers read those labels as windows-1252 for the same reason.
+    if (name == "iso-8859-1" || name == "iso8859-1" || name == "latin1" || name == "us-ascii"
+        || name == "ascii" || name == "l1")
+        return "WINDOWS-1252";
+    if (name == "ks_c_5601-1987")
+        return "CP949";
+    if (name == "gb2312" || name == "gbk" || name == "x-gbk")
+        return "GB18030";
+    if (name == "utf8")
+        return "UTF-8";
+    return name;
+}
+
+struct EncodedWord {
+    std::size_t begin = 0; // position of "=?"
+    std::size_t end = 0;   // position after "?="
+    std::string_view charset;
+    std::string bytes;
+};
+
+bool IsSpaceByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The encoded word that starts at pos, when one does.
+std::optional<EncodedWord> WordAt(std::string_view line, std::size_t pos)
+{
+    if (line.compare(pos, 2, "=?") != 0)
+        return std::nullopt;
+    const std::size_t csEnd = line.find('?', pos + 2);
+    if (csEnd == std::string_view::npos || csEnd == pos + 2 || csEnd + 2 >= line.size()
+        || line[csEnd + 2] != '?')
+        return std::nullopt;
+    const std::string_view charset = line.substr(pos + 2, csEnd - pos - 2);
+    for (char c : charset)
+        if (IsSpaceByte(c))
+            return std::nullopt;
+    const char encoding = AsciiUpper(line[csEnd + 1]);
+    if (encoding != 'B' && encoding != 'Q')
+        return std::nullopt;
+    const std::size_t textBegin = csEnd + 3;
+    const std::size_t close = line.find("?=", textBegin);
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view text = line.substr(textBegin, close - textBegin);
+    for (char c : text)
+        if (IsSpaceByte(c))
+            return std::nullopt;
+
+    EncodedWord word;
+    word.begin = pos;
+    word.end = close + 2;
+    word.charset = charset;
+    if (encoding == 'B') {
+        std::vector<unsigned char> buffer(text.size() + 4);
+        word.bytes.assign(reinterpret_cast<const char*>(buffer.data()), Base64DecodeToBuffer(text, buffer.data()));
+    } else {
+        std::string q(text);
+        for (char& c : q)
+            if (c == '_')
+                c = ' ';
+        word.bytes = QPDecodeText(q);
+    }
+    return word;
+}
+
+void AppendUtf8Word(std::string& out, std::string_view utf8)
+{
+    std::string encoded;
+    Base64EncodeStream(encoded, utf8);
+    out += "=?UTF-8?B?";
+    for (char c : encoded)
+        if (c != '\r' && c != '\n')
+            out += c;
+    out += "?=";
+}
+
+// Bytes outside encoded words: kept when they are UTF-8, else read as Latin-1.
+void AppendPlain(std::string& out, std::string_view bytes)
+{
+    if (IsValidUtf8(bytes)) {
+        out += bytes;
+        return;
+    }
+    for (unsigned char c : bytes) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+}
+
+} // namespace
+
+bool CharsetToUtf8(std::string_view charset, std::string_view text, std::string& out)
+{
+    const std::string name = CharsetName(charset);
+    if (name.empty())
+        return false;
+    iconv_t cd = iconv_open("UTF-8", name.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    out.clear();
+    std::string chunk(4 * text.size() + 16, '\0');
+    char* in = const_cast<char*>(text.data());
+    std::size_t inLeft = text.size();
+    char* outPtr = chunk.data();
+    std::size_t outLeft = chunk.size();
+    auto flush = [&] {
+        out.append(chunk.data(), static_cast<std::size_t>(outPtr - chunk.data()));
+        outPtr = chunk.data();
+        outLeft = chunk.size();
+    };
+    while (inLeft > 0) {
+        if (iconv(cd, &in, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1))
+            break;
+        if (errno == E2BIG) {
+            flush();
+            continue;
+        }
+        // An invalid or cut-off sequence: one replacement character, then on.
+        flush();
+        out += "\xEF\xBF\xBD";
+        ++in;
+        --inLeft;
+    }
+    iconv(cd, nullptr, nullptr, &outPtr, &outLeft); // the shift state of stateful charsets
+    flush();
+    iconv_close(cd);
+    return true;
+}
+
+std::string HeaderLineToUtf8(std::string_view line)
+{
+    if (line.find("=?") == std::string_view::npos && IsValidUtf8(line))
+        return std::string(line);
+
+    std::string out;
+    out.reserve(line.size() + line.size() / 2);
+    std::size_t plainStart = 0;
+    std::size_t pos = 0;
+    while ((pos = line.find("=?", pos)) != std::string_view::npos) {
+        std::optional<EncodedWord> word = WordAt(line, pos);
+        if (!word) {
+            pos += 2;
+            continue;
+        }
+        // Adjacent words of one charset are joined before conversion: mailers
+        // split a multibyte character across two words.
+        std::string bytes = std::move(word->bytes);
+        std::size_t end = word->end;
+        for (;;) {
+            std::size_t next = end;
+            while (next < line.size() && (line[next] == ' ' || line[next] == '\t'))
+                ++next;
+            std::optional<EncodedWord> more = WordAt(line, next);
+            if (!more || !IEquals(more->charset, word->charset))
+                break;
+            bytes += more->bytes;
+            end = more->end;
+        }
+        std::string utf8;
+        if (!CharsetToUtf8(word->charset, bytes, utf8)) {
+            pos += 2;
+            continue;
+        }
+        AppendPlain(out, line.substr(plainStart, pos - plainStart));
+        AppendUtf8Word(out, utf8);
+        plainStart = pos = end;
+    }
+    AppendPlain(out, line.substr(plainStart));
+    return out;
+}
+
+void CopyHeaderAsUtf8(const TMailPart& source, TMailPart& target)
+{
+    target.Header.clear();
+    target.Header.reserve(source.Header.size());
+    for (const std::string& line : source.Header)
+        target.Header.push_back(HeaderLineToUtf8(line));
+}
+
+QString DecodeHeaderText(std::string_view raw)
+{
+    return FromEngineBytes(DecodeHeaderWords(HeaderLineToUtf8(raw)));
+}

@@ -14,8 +14,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://corvanta.example/)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [=[viewer for stored e-mail messages (.eml files)
-Corvanta Quick e-Mail Viewer opens one stored e-mail message, as mail
+# The first line of the control file's Description is the summary above.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [=[Corvanta Quick e-Mail Viewer opens one stored e-mail message, as mail
 programs save it in .eml files, when it is double-clicked in the file
 manager. It shows the date, the sender, the To recipients and the subject
 above the rendered message, lists, saves and opens the attachments, and

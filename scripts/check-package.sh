@@ -23,8 +23,8 @@ for dep in libqt6webenginewidgets6 libqt6pdf6 libqt6widgets6 qt6-qpa-plugins med
 done
 need "the section" "$info" '^ Section: mail$'
 need "the description" "$info" '^ Description: viewer for stored e-mail messages'
-need "the postinst" "$info" ' postinst$'
-need "the postrm" "$info" ' postrm$'
+need "the postinst" "$info" '[*] +postinst '
+need "the postrm" "$info" '[*] +postrm '
 need "the postinst's desktop update" "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./postinst)" 'update-desktop-database'
 for f in bin/corvanta-viewer bin/corvanta-eml share/applications/corvanta-viewer.desktop \
          share/metainfo/example.corvanta.viewer.metainfo.xml \

@@ -13,6 +13,7 @@ PACKAGES="
   fonts-dejavu-core fonts-liberation
   poppler-utils python3 libqpdf-dev
   xvfb xauth
+  desktop-file-utils appstream xdg-utils man-db groff-base dpkg-dev librsvg2-bin
 "
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi

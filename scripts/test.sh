@@ -1,13 +1,14 @@
 #!/bin/sh
 # Installs what is needed, builds, and runs every test: the whole program
-# headless, then the engine again under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# headless, the Debian package's contents, then the engine again under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 ./scripts/build.sh
 export QT_QPA_PLATFORM=offscreen
 (cd build && ctest --output-on-failure --parallel 2)
+./scripts/check-package.sh
 
 if [ ! -f build-asan/build.ninja ]; then
   cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANTA_ENGINE_ONLY=ON -DCORVANTA_SANITIZE=ON

@@ -43,6 +43,8 @@ constexpr const char* kUsage =
     "  build OUT.eml [--subject S] [--from F] [--to T] [--text FILE] [--html FILE]\n"
     "                [--attach FILE]... [--embed FILE]... [--force]\n"
     "                             write a new message; OUT is kept unless --force\n"
+    "  --help                     show this text\n"
+    "  --version                  show the version\n"
     "\n"
     "Indexes are those of the attachment list that info prints. Exit status: 0 ok,\n"
     "1 unreadable input or failed write, 2 usage.\n";
@@ -349,6 +351,10 @@ int Run(int argc, char** argv)
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         std::fputs(kUsage, args.empty() ? stderr : stdout);
         return args.empty() ? 2 : 0;
+    }
+    if (args[0] == "--version") {
+        std::printf("corvanta-eml %s\n", CORVANTA_VERSION);
+        return 0;
     }
     const std::string command = args[0];
     args.erase(args.begin());

@@ -1,5 +1,6 @@
 #include "TForm1.h"
 
+#include "AppIcon.h"
 #include "EngineText.h"
 #include "Look.h"
 #include "MessageStrings.h"
@@ -69,7 +70,7 @@ void TForm1::BuildComponents()
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Corvanta - Quick E-Mail Viewer"));
-    setWindowIcon(EnvelopeIcon());
+    setWindowIcon(AppIcon(EnvelopeIcon()));
     resize(kDesignWidth, kDesignHeight);
     setMinimumSize(420, 260);
 

@@ -1,4 +1,5 @@
 // Program entry: string table, application object, the viewer window.
+#include "CommandLine.h"
 #include "MessageStrings.h"
 #include "TApplication.h"
 #include "TForm1.h"
@@ -78,6 +79,8 @@ int main(int argc, char** argv)
     mallopt(M_MMAP_THRESHOLD, 1 << 30);
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
     mallopt(M_TOP_PAD, 64 << 20);
+    if (const int status = AnswerHelpOrVersion(argc, argv); status >= 0)
+        return status;
     TApplication app(argc, argv);
     TApplication::setApplicationName(QStringLiteral("corvanta"));
     TApplication::setApplicationDisplayName(QStringLiteral("Corvanta Quick e-Mail Viewer"));

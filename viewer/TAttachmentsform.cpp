@@ -206,8 +206,13 @@ QSet<QString> FoldersInUse(const QStringList& folders)
     QStringList prefixes; // each folder as created and as the system resolves it
     QStringList owners;
     for (const QString& f : folders) {
-        prefixes << f + QLatin1Char('/') << QFileInfo(f).canonicalFilePath() + QLatin1Char('/');
-        owners << f << f;
+        prefixes << f + QLatin1Char('/');
+        owners << f;
+        const QString canonical = QFileInfo(f).canonicalFilePath();
+        if (!canonical.isEmpty() && canonical != f) {
+            prefixes << canonical + QLatin1Char('/');
+            owners << f;
+        }
     }
     auto mark = [&](const QByteArray& path) {
         if (path.isEmpty())

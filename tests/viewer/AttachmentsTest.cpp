@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -303,6 +305,30 @@ private slots:
         QCOMPARE(m_dialogStart, good + QLatin1Char('/'));
         QVERIFY(m_notices.isEmpty());
         QCOMPARE(Setting(QStringLiteral("Defaults/AttachSavePath")), good + QLatin1Char('/'));
+    }
+
+    void oneFailedFileDoesNotStopTheOthers()
+    {
+        // Files over 5 bytes cannot be written (EFBIG); the rest can.
+        auto form = Form();
+        for (int row : {Report, Same1, Same2})
+            form->attachments->item(row)->setSelected(true);
+        const QString folder = NewFolder(QStringLiteral("limited"));
+        m_chosenFolder = folder;
+        rlimit old {};
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = old;
+        limited.rlim_cur = 5;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+        form->Savethisfile1Click();
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        ::signal(SIGXFSZ, oldHandler);
+        QCOMPARE(Files(folder), QStringList{QStringLiteral("same.txt")}); // no partial files left
+        QCOMPARE(m_notices.size(), 1);
+        QVERIFY(m_notices[0].failed);
+        QVERIFY2(m_notices[0].text.startsWith(QStringLiteral("1 of 3 files saved in ")), qPrintable(m_notices[0].text));
+        QVERIFY(m_notices[0].text.contains(QStringLiteral("report.pdf: File too large")));
     }
 
     void executeRunWritesIntoAPrivateFolderAndSaysWhenNothingOpensIt()

@@ -130,6 +130,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_home.isValid());
+        QLocale::setDefault(QLocale::c()); // sizes as "8 bytes" whatever the tester's locale
         qputenv("HOME", QFile::encodeName(m_home.path()));
         QDir().mkpath(m_home.filePath(QStringLiteral("run")));
         QFile::setPermissions(m_home.filePath(QStringLiteral("run")),

@@ -13,7 +13,6 @@ PACKAGES="
   fonts-dejavu-core fonts-liberation
   poppler-utils python3 libqpdf-dev
   xvfb xauth
-  xdg-utils
 "
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi

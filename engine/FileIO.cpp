@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,15 +76,27 @@ void WriteFileSafely(const std::string& fileName, bool overwrite,
     // The temporary file sits in the same folder (so the rename replaces the
     // old file in one step) under a short name of its own, which fits even
     // beside a name of the longest length.
+    // Both are created with 0666 and the user's umask decides (mkstemp's
+    // 0600 and a later fchmod would override it).
     std::string written = fileName;
+    int fd = -1;
     if (overwrite) {
         const std::size_t slash = fileName.rfind('/');
-        written = (slash == std::string::npos ? std::string() : fileName.substr(0, slash + 1)) + ".corvanta-XXXXXX";
+        const std::string folder = slash == std::string::npos ? std::string() : fileName.substr(0, slash + 1);
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+            char suffix[16];
+            std::snprintf(suffix, sizeof suffix, "%06X", random() & 0xFFFFFF);
+            written = folder + ".corvanta-" + suffix;
+            fd = ::open(written.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd < 0 && errno != EEXIST)
+                break;
+        }
+    } else {
+        fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     }
-    const int fd = overwrite ? ::mkstemp(written.data())
-                             : ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
-        Fail(errno == EEXIST ? "File exists" : "Cannot create file", fileName, errno);
+        Fail(errno == EEXIST && !overwrite ? "File exists" : "Cannot create file", fileName, errno);
     bool open = true;
     try {
         std::string buffer;
@@ -99,8 +112,6 @@ void WriteFileSafely(const std::string& fileName, bool overwrite,
                 buffer.append(piece);
         });
         WriteAll(fd, buffer, written);
-        if (overwrite)
-            ::fchmod(fd, 0644);
         open = false;
         if (::close(fd) != 0)
             Fail("Cannot write file", written, errno);

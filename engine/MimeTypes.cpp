@@ -153,9 +153,22 @@ std::string NewBoundary()
 
 std::string SafeFileName(std::string_view name)
 {
+    constexpr std::size_t kMax = 254;
     std::string s = TrimBlanks(name);
-    if (s.size() > 254)
-        s.resize(254);
+    if (s.size() > kMax) {
+        // The name part gives way, the extension stays: a report.pdf cut to
+        // "report" opens with nothing. A cut inside a UTF-8 sequence would
+        // leave an invalid name that no longer reads as UTF-8, so the cut
+        // moves back to the start of that character.
+        const std::size_t dot = s.rfind('.');
+        const std::size_t extSize = dot != std::string::npos && dot > 0 && s.size() - dot <= 32 ? s.size() - dot : 0;
+        std::size_t cut = kMax - extSize;
+        for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80; ++back)
+            --cut;
+        if ((static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80)
+            cut = kMax - extSize; // not UTF-8 after all: any byte is a boundary
+        s.erase(cut, s.size() - extSize - cut);
+    }
     for (char& c : s) {
         const unsigned char u = static_cast<unsigned char>(c);
         if (u < 32 || c == ':' || c == '\\' || c == '/' || c == '*' || c == '?' || c == '"' || c == '<' || c == '>'

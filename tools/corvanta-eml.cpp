@@ -173,7 +173,10 @@ int Body(const std::string& file, bool html)
 }
 
 // A file name that stays inside the target folder: the engine's safe name,
-// never empty, "." or "..", and unique within one run.
+// never empty, "." or "..", and unique within one run. A second use of a name
+// gets "-INDEX" before its extension, the name part shortened (at a UTF-8
+// character boundary) so that the whole stays within the 255 bytes a file
+// name may have.
 std::string TargetName(const std::string& safe, std::size_t index, std::set<std::string>& used)
 {
     std::string name = safe;
@@ -181,9 +184,18 @@ std::string TargetName(const std::string& safe, std::size_t index, std::set<std:
         name = "attachment-" + std::to_string(index);
     if (used.count(name)) {
         const std::size_t dot = name.rfind('.');
-        const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-        const std::string ext = dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot);
-        name = stem + "-" + std::to_string(index) + ext;
+        const bool hasExt = dot != std::string::npos && dot != 0 && name.size() - dot <= 32;
+        std::string stem = hasExt ? name.substr(0, dot) : name;
+        const std::string ext = hasExt ? name.substr(dot) : std::string();
+        const std::string suffix = "-" + std::to_string(index);
+        const std::size_t room = 255 - std::min<std::size_t>(255, suffix.size() + ext.size());
+        if (stem.size() > room) {
+            std::size_t cut = room;
+            for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80; ++back)
+                --cut;
+            stem.resize((static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80 ? room : cut);
+        }
+        name = stem + suffix + ext;
     }
     used.insert(name);
     return name;
@@ -209,7 +221,7 @@ int Extract(const std::string& file, const std::string& dir, const std::vector<s
             indexes.push_back(i);
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
-    if (!std::filesystem::is_directory(dir)) {
+    if (!std::filesystem::is_directory(dir, ec)) {
         std::fprintf(stderr, "corvanta-eml: %s is not a folder\n", dir.c_str());
         return 1;
     }
@@ -223,8 +235,10 @@ int Extract(const std::string& file, const std::string& dir, const std::vector<s
             WriteFileSafely(path, force, [&](const auto& sink) { sink(a->Decoded); });
             std::cout << path << "\n";
         } catch (const EMailError& e) {
-            std::fprintf(stderr, "corvanta-eml: %s%s\n", e.what(),
-                         std::filesystem::exists(path) && !force ? " (use --force to replace it)" : "");
+            // error_code form: a name the system refuses makes exists() throw.
+            std::error_code existsError;
+            const bool exists = std::filesystem::exists(path, existsError);
+            std::fprintf(stderr, "corvanta-eml: %s%s\n", e.what(), exists && !force ? " (use --force to replace it)" : "");
             status = 1;
         }
     }

@@ -2,7 +2,7 @@
 
 #include "EngineError.h"
 #include "EngineText.h"
-#include "FileIO.h"
+#include "HeaderText.h"
 #include "Look.h"
 #include "MessageStrings.h"
 #include "TQuickMessage.h"
@@ -14,11 +14,20 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
+#include <QLocale>
+#include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
+#include <QSet>
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 TAttachmentsform* Attachmentsform = nullptr;
@@ -26,11 +35,14 @@ TAttachmentsform* Attachmentsform = nullptr;
 namespace {
 
 QString g_settingsOverride;
+QStringList g_privateFolders;
+
+constexpr int kNameRole = Qt::UserRole; // the file name a row saves under
 
 QFont DialogFont(bool bold = false) { return SansFont(11, true, bold); }
 
 // The folder part of a path, up to and including its last separator; an
-// empty text when there is none (the prompt text the dialog started with).
+// empty text when there is none.
 QString FolderPart(const QString& path)
 {
     const int slash = path.lastIndexOf(QLatin1Char('/'));
@@ -55,22 +67,200 @@ private:
     std::vector<QWidget*> m_widgets;
 };
 
+// The list, with drags that carry files. A drag only ever copies: a move
+// accepted by a file manager would make the view delete the rows.
+class TAttachmentList : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+    std::function<QMimeData*(const QList<int>&)> MakeMimeData;
+
+protected:
+    [[nodiscard]] QStringList mimeTypes() const override { return {QStringLiteral("text/uri-list")}; }
+    [[nodiscard]] QMimeData* mimeData(const QList<QListWidgetItem*>& items) const override
+    {
+        QList<int> rows;
+        for (QListWidgetItem* item : items)
+            rows << row(item);
+        std::sort(rows.begin(), rows.end());
+        return MakeMimeData ? MakeMimeData(rows) : nullptr;
+    }
+    void startDrag(Qt::DropActions) override { QListWidget::startDrag(Qt::CopyAction); }
+};
+
 // A name written into a folder never leaves it: no separators (the engine's
 // safe names have none) and never "." or "..".
-QString FileNameInFolder(const std::string& name)
+QString FileNameInFolder(QString n)
 {
-    QString n = FromEngineBytes(name);
     n.replace(QLatin1Char('/'), QLatin1Char('_'));
+    n.replace(QChar(0), QLatin1Char('_'));
     if (n.isEmpty() || n == QLatin1String(".") || n == QLatin1String(".."))
         n = QStringLiteral("attachment");
     return n;
 }
 
-void WriteBytes(const QString& path, const std::string& bytes, bool overwrite)
+// Where the extension of a name begins: its last dot, unless that dot
+// starts the name (".bashrc") or what follows is too long to be one.
+qsizetype ExtensionStart(const QString& name)
 {
-    WriteFileSafely(QFile::encodeName(path).toStdString(), overwrite,
-                    [&](const auto& sink) { sink(bytes); });
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot > 0 && name.size() - dot <= 32 ? dot : name.size();
 }
+
+// stem + suffix + ext, the stem shortened by whole characters until the name
+// fits the folder's limit counted in bytes of the file system's encoding (a
+// Latin-1 name of 254 characters needs more bytes than that in UTF-8).
+QString FitName(QString stem, const QString& suffix, const QString& ext, qsizetype max)
+{
+    while (!stem.isEmpty() && QFile::encodeName(stem + suffix + ext).size() > max)
+        stem.chop(stem.size() >= 2 && stem.back().isLowSurrogate() ? 2 : 1);
+    return stem + suffix + ext;
+}
+
+struct Written {
+    QString path;  // empty when nothing was written
+    QString error; // why not
+};
+
+QString ErrorText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+// Writes bytes into folder under name or, when a file of that name is there
+// already, under the first free "name (2).ext", "name (3).ext", ... The file
+// is created exclusively, so an existing file (a dot file the dialog never
+// showed, a file created meanwhile by another program) is never replaced;
+// its mode is 0666 less the user's umask. A failed write leaves nothing.
+Written WriteUnderFreeName(const QString& folder, const QString& wanted, const std::string& bytes)
+{
+    const QString name = FileNameInFolder(wanted);
+    const qsizetype extStart = ExtensionStart(name);
+    const QString stem = name.left(extStart);
+    const QString ext = name.mid(extStart);
+    const long limit = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
+    const qsizetype max = limit > 0 ? limit : 255;
+    const QDir dir(folder);
+    for (int n = 1; n < 10000; ++n) {
+        const QString candidate = FitName(stem, n == 1 ? QString() : QStringLiteral(" (%1)").arg(n), ext, max);
+        const QString path = dir.filePath(candidate);
+        const QByteArray encoded = QFile::encodeName(path);
+        const int fd = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return {{}, ErrorText(errno)};
+        }
+        int error = 0;
+        const char* data = bytes.data();
+        std::size_t left = bytes.size();
+        while (left > 0) {
+            const ssize_t w = ::write(fd, data, left);
+            if (w < 0) {
+                if (errno == EINTR)
+                    continue;
+                error = errno;
+                break;
+            }
+            data += w;
+            left -= static_cast<std::size_t>(w);
+        }
+        if (::close(fd) != 0 && error == 0)
+            error = errno;
+        if (error != 0) {
+            ::unlink(encoded.constData());
+            return {{}, ErrorText(error)};
+        }
+        return {path, {}};
+    }
+    return {{}, QStringLiteral("no free file name")};
+}
+
+// A fresh folder only this user can enter, for files handed to other
+// programs. Never the current folder: started from a file manager that is
+// often the home folder, where an attachment named ".profile" would land
+// among the user's own files. Empty (and error set) when none can be made.
+QString NewPrivateFolder(QString& error)
+{
+    QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (base.isEmpty() || !QFileInfo(base).isWritable())
+        base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    QDir().mkpath(base);
+    QByteArray pattern = QFile::encodeName(QDir(base).filePath(QStringLiteral("corvanta-open-XXXXXX")));
+    if (!mkdtemp(pattern.data())) {
+        error = ErrorText(errno) + QStringLiteral(" (") + base + QLatin1Char(')');
+        return {};
+    }
+    static bool cleanupConnected = false;
+    if (!cleanupConnected && qApp) {
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, &TAttachmentsform::RemovePrivateFolders);
+        cleanupConnected = true;
+    }
+    g_privateFolders << QFile::decodeName(pattern);
+    return g_privateFolders.back();
+}
+
+// The folders, among those given, that a running program (other than this
+// one) has a file open in or was started with a path into: an editor that
+// still shows the attachment, or a second viewer, which reads its file again
+// each time it is activated.
+QSet<QString> FoldersInUse(const QStringList& folders)
+{
+    QSet<QString> used;
+    QStringList prefixes; // each folder as created and as the system resolves it
+    QStringList owners;
+    for (const QString& f : folders) {
+        prefixes << f + QLatin1Char('/');
+        owners << f;
+        const QString canonical = QFileInfo(f).canonicalFilePath();
+        if (!canonical.isEmpty() && canonical != f) {
+            prefixes << canonical + QLatin1Char('/');
+            owners << f;
+        }
+    }
+    auto mark = [&](const QByteArray& path) {
+        if (path.isEmpty())
+            return;
+        const QString p = QFile::decodeName(path);
+        for (qsizetype i = 0; i < prefixes.size(); ++i)
+            if (p.startsWith(prefixes[i]))
+                used.insert(owners[i]);
+    };
+    const pid_t self = ::getpid();
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return used;
+    while (const dirent* entry = ::readdir(proc)) {
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (*end || pid <= 0 || pid == self)
+            continue;
+        const QByteArray base = QByteArray("/proc/") + entry->d_name;
+        if (DIR* fds = ::opendir(base + "/fd")) {
+            while (const dirent* fd = ::readdir(fds)) {
+                char target[4096];
+                const ssize_t n = ::readlink(base + "/fd/" + fd->d_name, target, sizeof target);
+                if (n > 0)
+                    mark(QByteArray(target, n));
+            }
+            ::closedir(fds);
+        }
+        QFile cmdline(QString::fromLatin1(base + "/cmdline"));
+        if (cmdline.open(QIODevice::ReadOnly))
+            for (const QByteArray& arg : cmdline.readAll().split('\0'))
+                mark(arg);
+    }
+    ::closedir(proc);
+    return used;
+}
+
+QString SizeText(qint64 size) { return QLocale().formattedDataSize(size, 1, QLocale::DataSizeTraditionalFormat); }
+
+QListWidgetItem* NewRow(const QString& text, const QString& fileName, qint64 size)
+{
+    auto* item = new QListWidgetItem(text + QStringLiteral("  (") + SizeText(size) + QLatin1Char(')'));
+    item->setData(kNameRole, fileName);
+    item->setToolTip(item->text());
+    return item;
+}
+
+bool IsForwardedMessage(const TMailPart& part) { return part.GetContentType() == "message/rfc822"; }
 
 } // namespace
 
@@ -92,10 +282,16 @@ TAttachmentsform::TAttachmentsform(QWidget* owner) : QDialog(owner), m_ownMessag
     Label1 = new QLabel(this);
     Label1->setFont(DialogFont(true));
     Label1->setGeometry(9, 4, 98, 13);
-    attachments = new QListWidget(this);
+    auto* list = new TAttachmentList(this);
+    list->MakeMimeData = [this](const QList<int>& rows) { return MimeDataOfRows(rows); };
+    attachments = list;
     attachments->setGeometry(8, 20, 242, 249);
     attachments->setSelectionMode(QAbstractItemView::ExtendedSelection);
     attachments->setUniformItemSizes(true);
+    attachments->setTextElideMode(Qt::ElideMiddle); // the extension and the size stay in sight
+    attachments->setDragEnabled(true);
+    attachments->setDragDropMode(QAbstractItemView::DragOnly);
+    attachments->setDefaultDropAction(Qt::CopyAction);
     auto button = [this](int x, int y) {
         auto* b = new QPushButton(this);
         b->setGeometry(x, y, 113, 23);
@@ -116,14 +312,23 @@ TAttachmentsform::TAttachmentsform(QWidget* owner) : QDialog(owner), m_ownMessag
     OpenDialog1->setFileMode(QFileDialog::ExistingFiles);
     OpenDialog1->setOption(QFileDialog::DontUseNativeDialog);
     SaveDialog1 = new QFileDialog(this);
-    OpenDialog2 = new QFileDialog(this);
-    OpenDialog2->setFileMode(QFileDialog::AnyFile);
-    OpenDialog2->setOption(QFileDialog::DontUseNativeDialog);
 
     ExecDialog = [](QFileDialog* dialog) {
         return dialog->exec() == QDialog::Accepted ? dialog->selectedFiles() : QStringList();
     };
+    ChooseFolder = [this](const QString& title, const QString& startFolder) {
+        return QFileDialog::getExistingDirectory(this, title, startFolder,
+                                                 QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    };
     Opener = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    OpenMessage = [](const QString& path) {
+        return QProcess::startDetached(QCoreApplication::applicationFilePath(), {path});
+    };
+    // A result the user can read on and forget closes by itself; a failure
+    // waits until the user has seen it.
+    Notice = [](const QString& title, const QString& text, bool failed) {
+        ShowQuickMessage(title, text, 6000, failed && text.count(QLatin1Char('\n')) > 6, !failed, 10, 0);
+    };
 
     connect(Selectbut, &QPushButton::clicked, this, &TAttachmentsform::SelectbutClick);
     connect(RemBut, &QPushButton::clicked, this, &TAttachmentsform::RemButClick);
@@ -178,10 +383,33 @@ void TAttachmentsform::showEvent(QShowEvent* e)
 void TAttachmentsform::FormShow()
 {
     attachments->clear();
-    if (MailMessage)
-        for (const TMailPart* part : MailMessage->AttachList)
-            if (!part->Embedded)
-                attachments->addItem(FromEngineBytes(part->GetFileName()));
+    if (MailMessage) {
+        // Names read from a copy of each header with its encoded words in
+        // UTF-8, so a koi8-r or windows-1252 name shows (and saves) as sent.
+        TMailMessage2000 scratch;
+        for (TMailPart* part : MailMessage->AttachList) {
+            if (part->Embedded)
+                continue;
+            QString name;
+            try {
+                CopyHeaderAsUtf8(*part, scratch);
+                // The engine's own name field holds the name re-labelled in
+                // the message's charset; the sender's fields keep the one
+                // that was declared.
+                if (scratch.LabelParamExists("Content-Type", "name")
+                    || scratch.LabelParamExists("Content-Disposition", "filename"))
+                    std::erase_if(scratch.Header, [](const std::string& line) {
+                        return QByteArray::fromStdString(line).toLower().startsWith("x-corvanta-attachment:");
+                    });
+                name = FromEngineBytes(scratch.GetFileName());
+            } catch (const std::exception&) {
+                name = FromEngineBytes(part->GetFileName());
+            }
+            if (part->Decoded.empty())
+                part->Decode();
+            attachments->addItem(NewRow(name, name, static_cast<qint64>(part->Decoded.size())));
+        }
+    }
     Selectbut->setEnabled(!ViewOnly);
     RemBut->setEnabled(!ViewOnly);
     attachments->setCurrentRow(-1, QItemSelectionModel::NoUpdate);
@@ -207,9 +435,30 @@ TMailPart* TAttachmentsform::AttachmentOfRow(int row) const
     return i < 0 ? nullptr : MailMessage->AttachList.Items(static_cast<std::size_t>(i));
 }
 
+QString TAttachmentsform::FileNameOfRow(int row) const
+{
+    const QListWidgetItem* item = attachments->item(row);
+    return item ? item->data(kNameRole).toString() : QString();
+}
+
 QString TAttachmentsform::StartFolder(const QString& remembered)
 {
     return QFileInfo(remembered).isDir() ? remembered : QDir::homePath();
+}
+
+QStringList TAttachmentsform::PrivateFolders() { return g_privateFolders; }
+
+void TAttachmentsform::RemovePrivateFolders()
+{
+    const QSet<QString> inUse = FoldersInUse(g_privateFolders);
+    QStringList kept;
+    for (const QString& folder : std::as_const(g_privateFolders)) {
+        if (inUse.contains(folder))
+            kept << folder;
+        else
+            QDir(folder).removeRecursively();
+    }
+    g_privateFolders = kept;
 }
 
 void TAttachmentsform::ExecuteRun1Click()
@@ -222,66 +471,124 @@ void TAttachmentsform::ExecuteRun1Click()
         throw EMailError("List index out of bounds (0)"); // beeps, as an empty list does
     if (part->Decoded.empty())
         part->Decode();
-    QString name = FileNameInFolder(part->GetFileName());
-    const QString leaf = name.mid(std::max(name.lastIndexOf(QLatin1Char('/')), name.lastIndexOf(QLatin1Char(':'))) + 1);
-    if (!leaf.contains(QLatin1Char('.')))
-        name += QStringLiteral(".txt");
+    const bool message = IsForwardedMessage(*part);
+    QString name = FileNameInFolder(FileNameOfRow(row));
+    if (!name.contains(QLatin1Char('.')))
+        name += message ? QStringLiteral(".eml") : QStringLiteral(".txt");
 
-    // Never into the current folder: started from a file manager that is
-    // often the home folder, where an attachment named ".profile" would
-    // replace the user's own file. A fresh private folder of its own instead.
-    QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (base.isEmpty() || !QFileInfo(base).isWritable())
-        base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-    QDir().mkpath(base);
-    QByteArray pattern = QFile::encodeName(QDir(base).filePath(QStringLiteral("corvanta-open-XXXXXX")));
-    if (!mkdtemp(pattern.data()))
-        throw EFOpenError("Cannot create a folder in " + base.toStdString());
-    m_lastOpenFolder = QFile::decodeName(pattern);
-    const QString target = QDir(m_lastOpenFolder).filePath(name);
-    WriteBytes(target, part->Decoded, false);
-    Opener(QUrl::fromLocalFile(target)); // its result is not examined
+    const QString title = MessageStrings::Text(1, 226);
+    QString error;
+    const QString folder = NewPrivateFolder(error);
+    if (folder.isEmpty()) {
+        Notice(title, QStringLiteral("%1 could not be written: %2").arg(name, error), true);
+        return;
+    }
+    m_lastOpenFolder = folder;
+    const Written written = WriteUnderFreeName(folder, name, part->Decoded);
+    if (written.path.isEmpty()) {
+        Notice(title, QStringLiteral("%1 could not be written into %2: %3").arg(name, folder, written.error), true);
+        return;
+    }
+    // A forwarded message opens in a viewer of its own, not in whatever
+    // the desktop associates with .eml files (often nothing, or a mail
+    // program that imports it).
+    const bool started = message ? OpenMessage(written.path) : Opener(QUrl::fromLocalFile(written.path));
+    if (!started)
+        Notice(title,
+               QStringLiteral("No program was found to open %1.\n\nThe file is in %2")
+                   .arg(QFileInfo(written.path).fileName(), folder),
+               true);
 }
 
 void TAttachmentsform::attachmentsDblClick() { ExecuteRun1Click(); }
 
 void TAttachmentsform::Savethisfile1Click()
 {
+    // The selected rows, or every row when none is selected.
+    QList<int> rows;
+    for (int row = 0; row < attachments->count(); ++row)
+        if (attachments->item(row)->isSelected())
+            rows << row;
+    if (rows.isEmpty())
+        for (int row = 0; row < attachments->count(); ++row)
+            rows << row;
+    if (rows.isEmpty())
+        return;
+
     QSettings settings(SettingsFileName(), QSettings::IniFormat);
-    const QString folder = settings.value(QStringLiteral("Defaults/AttachSavePath"), QStringLiteral("c:\\")).toString();
-    OpenDialog2->setDirectory(StartFolder(folder));
-    OpenDialog2->selectFile(MessageStrings::Text(1, 251));
-    QString current = MessageStrings::Text(1, 251); // the dialog's file name, a prompt until the user picks
-    auto remember = [&] {
-        settings.setValue(QStringLiteral("Defaults/AttachSavePath"), FolderPart(current));
-        settings.sync();
-    };
-    try {
-        if (!attachments->selectedItems().isEmpty()) {
-            const QStringList chosen = ExecDialog(OpenDialog2);
-            if (!chosen.isEmpty()) {
-                current = chosen.first();
-                const QString destination = FolderPart(current);
-                for (int row = 0; row < attachments->count(); ++row) {
-                    if (!attachments->item(row)->isSelected())
-                        continue;
-                    TMailPart* part = AttachmentOfRow(row);
-                    if (!part)
-                        continue;
-                    if (part->Decoded.empty())
-                        part->Decode();
-                    // The user chose this folder: files of the same name
-                    // there are replaced, as saving into it means.
-                    const QString name = FileNameInFolder(attachments->item(row)->text().toStdString());
-                    WriteBytes(destination + QFileInfo(name).fileName(), part->Decoded, true);
-                }
-            }
+    const QString remembered =
+        settings.value(QStringLiteral("Defaults/AttachSavePath"), QStringLiteral("c:\\")).toString();
+    QString folder = ChooseFolder(MessageStrings::Text(1, 251), StartFolder(remembered));
+    if (folder.isEmpty())
+        return; // cancelled: the remembered folder stays
+    folder = QDir::cleanPath(QDir(folder).absolutePath());
+
+    CursorGuard cursor{this, attachments};
+    int saved = 0;
+    QStringList renamed, failed;
+    for (int row : rows) {
+        const QString name = FileNameOfRow(row);
+        TMailPart* part = AttachmentOfRow(row);
+        if (!part) {
+            failed << name + QStringLiteral(": not in the message");
+            continue;
         }
-    } catch (...) {
-        remember();
-        throw;
+        Written written;
+        try {
+            if (part->Decoded.empty())
+                part->Decode();
+            written = WriteUnderFreeName(folder, name, part->Decoded);
+        } catch (const std::exception& e) {
+            written.error = QString::fromLocal8Bit(e.what());
+        }
+        if (written.path.isEmpty()) {
+            failed << name + QStringLiteral(": ") + written.error;
+            continue;
+        }
+        ++saved;
+        const QString savedAs = QFileInfo(written.path).fileName();
+        if (savedAs != name)
+            renamed << name + QStringLiteral(" \u2192 ") + savedAs;
     }
-    remember();
+
+    // Only a folder that took files is remembered for the next save.
+    if (saved > 0) {
+        settings.setValue(QStringLiteral("Defaults/AttachSavePath"), folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/'));
+        settings.sync();
+    }
+    QString text = saved == 1 ? QStringLiteral("1 file saved in %1").arg(folder)
+                              : QStringLiteral("%1 files saved in %2").arg(saved).arg(folder);
+    if (!failed.isEmpty())
+        text = QStringLiteral("%1 of %2 files saved in %3").arg(saved).arg(rows.size()).arg(folder);
+    if (!renamed.isEmpty())
+        text += QStringLiteral("\n\nUnder a new name, as the name was taken:\n") + renamed.join(QLatin1Char('\n'));
+    if (!failed.isEmpty())
+        text += QStringLiteral("\n\nNot saved:\n") + failed.join(QLatin1Char('\n'));
+    Notice(MessageStrings::Text(1, 228), text, !failed.isEmpty());
+}
+
+QMimeData* TAttachmentsform::MimeDataOfRows(const QList<int>& rows)
+{
+    QString error;
+    const QString folder = rows.isEmpty() ? QString() : NewPrivateFolder(error);
+    if (folder.isEmpty())
+        return nullptr;
+    QList<QUrl> urls;
+    for (int row : rows) {
+        TMailPart* part = AttachmentOfRow(row);
+        if (!part)
+            continue;
+        if (part->Decoded.empty())
+            part->Decode();
+        const Written written = WriteUnderFreeName(folder, FileNameOfRow(row), part->Decoded);
+        if (!written.path.isEmpty())
+            urls << QUrl::fromLocalFile(written.path);
+    }
+    if (urls.isEmpty())
+        return nullptr;
+    auto* data = new QMimeData;
+    data->setUrls(urls);
+    return data;
 }
 
 void TAttachmentsform::SelectbutClick()
@@ -300,9 +607,10 @@ void TAttachmentsform::SelectbutClick()
     ShowQuickMessage(MessageStrings::Text(2, 31), MessageStrings::Text(4, 15), 8000, false, true, 12, 1);
     QCoreApplication::processEvents();
     for (const QString& path : chosen) {
-        if (!QFileInfo(path).isFile())
+        const QFileInfo info(path);
+        if (!info.isFile())
             continue;
-        attachments->addItem(path);
+        attachments->addItem(NewRow(path, info.fileName(), info.size()));
         MailMessage->AttachFile(QFile::encodeName(path).toStdString(), "application/octet-stream", false);
         QCoreApplication::processEvents();
     }

@@ -58,3 +58,18 @@ TEST(MimeTypes, SafeFileNames)
     EXPECT_EQ(SafeFileName("caf\xC3\xA9 d.txt"), "caf\xC3\xA9 d.txt");
     EXPECT_EQ(SafeFileName(""), "");
 }
+
+TEST(MimeTypes, LongSafeFileNamesKeepTheirExtensionAndWholeCharacters)
+{
+    EXPECT_EQ(SafeFileName(std::string(300, 'x') + ".pdf"), std::string(250, 'x') + ".pdf");
+    // Three-byte characters: 250 bytes would end inside the 84th one.
+    std::string euros;
+    for (int i = 0; i < 100; ++i)
+        euros += "\xE2\x82\xAC";
+    const std::string cut = SafeFileName(euros + ".txt");
+    EXPECT_EQ(cut, euros.substr(0, 249) + ".txt");
+    // An extension too long to be one is cut like the rest of the name.
+    EXPECT_EQ(SafeFileName("a." + std::string(300, 'y')), "a." + std::string(252, 'y'));
+    // Bytes that are not UTF-8 are cut where the length says.
+    EXPECT_EQ(SafeFileName(std::string(300, '\xA9') + ".doc"), std::string(250, '\xA9') + ".doc");
+}

@@ -108,6 +108,46 @@ class EmlTool(unittest.TestCase):
         run("extract", msg, out, "5", "--force", check=0)
         self.assertEqual(open(keep, "rb").read(), b"F")
 
+    def test_extract_modes_follow_the_umask(self):
+        msg = self.write("hostile.eml", HOSTILE)
+        out = os.path.join(self.dir, "out")
+        os.mkdir(out)
+        keep = os.path.join(out, "same.bin")
+        with open(keep, "wb") as f:
+            f.write(b"mine")
+        os.chmod(keep, 0o600)
+        for umask, mode in ((0o022, 0o644), (0o077, 0o600), (0o002, 0o664)):
+            old = os.umask(umask)
+            try:
+                run("extract", msg, out, "5", "--force", check=0)
+                self.assertEqual(os.stat(keep).st_mode & 0o777, mode)
+                fresh = os.path.join(out, "a_b\x7f.bin")
+                if os.path.exists(fresh):
+                    os.unlink(fresh)
+                run("extract", msg, out, "3", check=0)
+                self.assertEqual(os.stat(fresh).st_mode & 0o777, mode)
+            finally:
+                os.umask(old)
+        self.assertEqual([n for n in os.listdir(out) if n.startswith(".corvanta-")], [])
+
+    def test_extract_long_names_that_collide(self):
+        # Two long UTF-8 names, the same after shortening: both are written,
+        # each keeps its extension and whole characters.
+        long = ("\u00e9" * 200).encode()
+        msg = self.write("long.eml", b"Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+                         b"--b\r\nContent-Type: application/pdf; name=\"" + long + b"a.pdf\"\r\n\r\nA\r\n"
+                         b"--b\r\nContent-Type: application/pdf; name=\"" + long + b"b.pdf\"\r\n\r\nB\r\n"
+                         b"--b--\r\n")
+        out = os.path.join(self.dir, "out")
+        p = run("extract", msg, out, check=0)
+        names = os.listdir(out)
+        self.assertEqual(len(names), 2, p.stderr)
+        for n in names:
+            self.assertTrue(n.endswith(".pdf"), n)
+            self.assertLessEqual(len(n.encode()), 255)
+            self.assertIn("\u00e9" * 100, n)
+        self.assertEqual(sorted(open(os.path.join(out, n), "rb").read() for n in names), [b"A", b"B"])
+
     def test_build_writes_a_message_python_reads(self):
         text = self.write("t.txt", "Gr\u00fc\u00dfe, line one\nline two\n".encode())
         html = self.write("h.html", b"<p>hello <img src='pic.png'></p>")

@@ -1,17 +1,23 @@
-// The attachments window, headless, with its dialogs and the desktop opener
-// replaced by the test.
+// The attachments window, headless, in a home folder of its own, with its
+// dialogs, openers and notices replaced by the test.
 #include "EngineError.h"
 #include "MimeTypes.h"
 #include "TAttachmentsform.h"
 #include "TQuickMessage.h"
 
+#include <QAbstractItemModel>
 #include <QFileDialog>
 #include <QListWidget>
+#include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -26,9 +32,15 @@ const char* const kMessage =
     "JVBERi0xLjQ=\r\n"
     "--m\r\nContent-Type: application/octet-stream; name=\"../../escape\"\r\n\r\nESCAPE\r\n"
     "--m\r\nContent-Type: text/plain; name=readme\r\n\r\nread me\r\n"
-    "--m\r\nContent-Type: application/octet-stream; name=\"a\x01" "b.bin\"\r\n\r\nCTRL\r\n--m--\r\n";
+    "--m\r\nContent-Type: application/octet-stream; name=\"a\x01" "b.bin\"\r\n\r\nCTRL\r\n"
+    "--m\r\nContent-Type: text/plain; name=\"=?koi8-r?B?8NLJ18XU?=.txt\"\r\n\r\nkoi\r\n"
+    "--m\r\nContent-Type: text/plain; name=.bashrc\r\n\r\nrm -rf ~\r\n"
+    "--m\r\nContent-Type: text/plain; name=same.txt\r\n\r\none\r\n"
+    "--m\r\nContent-Type: text/plain; name=same.txt\r\n\r\nsecond\r\n--m--\r\n";
 
-void Load(TMailMessage2000& m, const char* text)
+enum Row { Report, Escape, Readme, Ctrl, Koi, Bashrc, Same1, Same2, RowCount };
+
+void Load(TMailMessage2000& m, const std::string& text)
 {
     std::string buffer(text);
     m.ParseText(buffer, true);
@@ -43,30 +55,59 @@ QByteArray Read(const QString& path)
     return f.readAll();
 }
 
+void Write(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(data);
+}
+
+QStringList Files(const QString& folder)
+{
+    QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    names.sort();
+    return names;
+}
+
+struct Notice {
+    QString title, text;
+    bool failed = false;
+};
+
 } // namespace
 
 class AttachmentsTest : public QObject {
     Q_OBJECT
 private:
-    QTemporaryDir m_dir;
+    QTemporaryDir m_home;
     TMailMessage2000 m_message;
-    QStringList m_dialogAnswer;
-    QString m_dialogStart, m_dialogFileName;
+    QString m_chosenFolder; // what the folder dialog answers; empty: cancel
+    QString m_dialogTitle, m_dialogStart;
     QList<QUrl> m_opened;
+    QStringList m_viewed;
+    bool m_openerWorks = true;
+    QList<Notice> m_notices;
 
-    std::unique_ptr<TAttachmentsform> Form()
+    std::unique_ptr<TAttachmentsform> Form(TMailMessage2000* message = nullptr)
     {
         auto form = std::make_unique<TAttachmentsform>();
         form->ViewOnly = true;
-        form->MailMessage = &m_message;
-        form->ExecDialog = [this](QFileDialog* d) {
-            m_dialogStart = d->directory().absolutePath();
-            m_dialogFileName = d->selectedFiles().value(0);
-            return m_dialogAnswer;
+        form->MailMessage = message ? message : &m_message;
+        form->ChooseFolder = [this](const QString& title, const QString& start) {
+            m_dialogTitle = title;
+            m_dialogStart = start;
+            return m_chosenFolder;
         };
         form->Opener = [this](const QUrl& url) {
             m_opened << url;
+            return m_openerWorks;
+        };
+        form->OpenMessage = [this](const QString& path) {
+            m_viewed << path;
             return true;
+        };
+        form->Notice = [this](const QString& title, const QString& text, bool failed) {
+            m_notices << Notice{title, text, failed};
         };
         form->FormShow();
         return form;
@@ -77,155 +118,329 @@ private:
         return QSettings(TAttachmentsform::SettingsFileName(), QSettings::IniFormat).value(key).toString();
     }
 
+    QString NewFolder(const QString& name)
+    {
+        const QString path = m_home.filePath(name);
+        QDir(path).removeRecursively();
+        QDir().mkpath(path);
+        return path;
+    }
+
 private slots:
     void initTestCase()
     {
+        QVERIFY(m_home.isValid());
+        QLocale::setDefault(QLocale::c()); // sizes as "8 bytes" whatever the tester's locale
+        qputenv("HOME", QFile::encodeName(m_home.path()));
+        QDir().mkpath(m_home.filePath(QStringLiteral("run")));
+        QFile::setPermissions(m_home.filePath(QStringLiteral("run")),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_home.filePath(QStringLiteral("run"))));
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(m_home.filePath(QStringLiteral(".cache"))));
         SetMimeTypesPath(CORVANTA_TEST_DATA "/mime.types");
-        TAttachmentsform::SetSettingsFileName(m_dir.filePath(QStringLiteral("corvanta.ini")));
+        TAttachmentsform::SetSettingsFileName(m_home.filePath(QStringLiteral("corvanta.ini")));
         Load(m_message, kMessage);
     }
 
     void init()
     {
         m_opened.clear();
-        m_dialogAnswer.clear();
+        m_viewed.clear();
+        m_notices.clear();
+        m_openerWorks = true;
+        m_chosenFolder.clear();
+        m_dialogStart.clear();
     }
 
-    void listsOnlyRealAttachmentsAndCaptions()
+    void listsRealAttachmentsWithTheirSizesAndNamesInTheirCharsets()
     {
         auto form = Form();
-        QStringList rows;
-        for (int i = 0; i < form->attachments->count(); ++i)
+        QStringList rows, names;
+        for (int i = 0; i < form->attachments->count(); ++i) {
             rows << form->attachments->item(i)->text();
-        QCOMPARE(rows, (QStringList{"report.pdf", ".._.._escape", "readme.txt", "a_b.bin"}));
+            names << form->FileNameOfRow(i);
+        }
+        QCOMPARE(names, (QStringList{"report.pdf", ".._.._escape", "readme.txt", "a_b.bin",
+                                     QString::fromUtf8("Привет.txt"), ".bashrc", "same.txt", "same.txt"}));
+        QCOMPARE(rows[Report], QStringLiteral("report.pdf  (8 bytes)"));
+        // Two attachments of one name are told apart by their sizes.
+        QCOMPARE(rows[Same1], QStringLiteral("same.txt  (3 bytes)"));
+        QCOMPARE(rows[Same2], QStringLiteral("same.txt  (6 bytes)"));
         QCOMPARE(form->attachments->currentRow(), -1);
-        QCOMPARE(form->AttachmentOfRow(0)->GetFileName(), std::string("report.pdf"));
+        QCOMPARE(form->AttachmentOfRow(Report)->GetFileName(), std::string("report.pdf"));
         QVERIFY(!form->Selectbut->isEnabled() && !form->RemBut->isEnabled());
         QCOMPARE(form->windowTitle(), QStringLiteral("Corvanta by TelmossaAttached Files"));
         QCOMPARE(form->CloseBut->text(), QStringLiteral("Close this Window"));
         QCOMPARE(form->size(), QSize(383, 277));
     }
 
-    void saveWritesSelectedRowsIntoTheChosenFolder()
+    void saveNeverReplacesAFileAndReportsWhatItDid()
     {
+        // The user's own files, of the names the sender chose.
+        const QString home = m_home.path();
+        Write(m_home.filePath(QStringLiteral(".bashrc")), "# mine\n");
+        Write(m_home.filePath(QStringLiteral("report.pdf")), "my report");
         auto form = Form();
-        QTemporaryDir target;
-        form->attachments->item(0)->setSelected(true);
-        form->attachments->item(1)->setSelected(true);
-        m_dialogAnswer = {target.filePath(QStringLiteral("whatever the user typed"))};
+        form->attachments->item(Report)->setSelected(true);
+        form->attachments->item(Bashrc)->setSelected(true);
+        form->attachments->item(Koi)->setSelected(true);
+        m_chosenFolder = home;
         form->Savethisfile1Click();
-        QCOMPARE(Read(target.filePath(QStringLiteral("report.pdf"))), QByteArray("%PDF-1.4"));
-        QCOMPARE(Read(target.filePath(QStringLiteral(".._.._escape"))), QByteArray("ESCAPE"));
-        QCOMPARE(QDir(target.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
-        QCOMPARE(m_dialogFileName.section(QLatin1Char('/'), -1), QStringLiteral("Select the Destination Folder"));
-        QCOMPARE(Setting(QStringLiteral("Defaults/AttachSavePath")), target.path() + QLatin1Char('/'));
+        QCOMPARE(m_dialogTitle, QStringLiteral("Select the Destination Folder"));
+        QCOMPARE(Read(m_home.filePath(QStringLiteral(".bashrc"))), QByteArray("# mine\n"));
+        QCOMPARE(Read(m_home.filePath(QStringLiteral("report.pdf"))), QByteArray("my report"));
+        QCOMPARE(Read(m_home.filePath(QStringLiteral(".bashrc (2)"))), QByteArray("rm -rf ~"));
+        QCOMPARE(Read(m_home.filePath(QStringLiteral("report (2).pdf"))), QByteArray("%PDF-1.4"));
+        QCOMPARE(Read(m_home.filePath(QString::fromUtf8("Привет.txt"))), QByteArray("koi"));
+        QCOMPARE(m_notices.size(), 1);
+        QVERIFY(!m_notices[0].failed);
+        QCOMPARE(m_notices[0].title, QStringLiteral("Save to Disk"));
+        QVERIFY2(m_notices[0].text.startsWith(QStringLiteral("3 files saved in ") + home), qPrintable(m_notices[0].text));
+        QVERIFY(m_notices[0].text.contains(QStringLiteral("report (2).pdf")));
+        QCOMPARE(Setting(QStringLiteral("Defaults/AttachSavePath")), home + QLatin1Char('/'));
 
-        // The next dialog starts where the last save went.
+        // Saved again: a third name, never the second file.
+        form->Savethisfile1Click();
+        QCOMPARE(Read(m_home.filePath(QStringLiteral("report (2).pdf"))), QByteArray("%PDF-1.4"));
+        QVERIFY(QFileInfo::exists(m_home.filePath(QStringLiteral("report (3).pdf"))));
+        // A dangling link of the name is not followed either.
+        const QString elsewhere = m_home.filePath(QStringLiteral("elsewhere.txt"));
+        const QString folder = NewFolder(QStringLiteral("links"));
+        QVERIFY(QFile::link(elsewhere, folder + QStringLiteral("/readme.txt")));
         form->attachments->clearSelection();
-        form->attachments->item(3)->setSelected(true);
+        form->attachments->item(Readme)->setSelected(true);
+        m_chosenFolder = folder;
         form->Savethisfile1Click();
-        QCOMPARE(m_dialogStart, target.path());
-        QCOMPARE(Read(target.filePath(QStringLiteral("a_b.bin"))), QByteArray("CTRL"));
-
-        // Nothing selected: no dialog, and an empty folder is remembered.
-        form->attachments->clearSelection();
-        m_dialogStart.clear();
-        form->Savethisfile1Click();
-        QVERIFY(m_dialogStart.isEmpty());
-        QCOMPARE(Setting(QStringLiteral("Defaults/AttachSavePath")), QString());
-        // ... and a folder that does not exist here starts at home.
-        form->attachments->item(0)->setSelected(true);
-        m_dialogAnswer.clear(); // cancelled
-        form->Savethisfile1Click();
-        QCOMPARE(m_dialogStart, QDir::homePath());
+        QVERIFY(!QFileInfo::exists(elsewhere));
+        QCOMPARE(Read(folder + QStringLiteral("/readme (2).txt")), QByteArray("read me"));
     }
 
-    void longNamesStayInsideTheFolder()
+    void withNothingSelectedEveryAttachmentIsSavedUnderItsOwnName()
     {
+        auto form = Form();
+        const QString folder = NewFolder(QStringLiteral("all"));
+        m_chosenFolder = folder;
+        form->Savethisfile1Click();
+        QCOMPARE(Files(folder), (QStringList{".._.._escape", ".bashrc", "a_b.bin", "readme.txt", "report.pdf",
+                                             "same (2).txt", "same.txt", QString::fromUtf8("Привет.txt")}));
+        QCOMPARE(Read(folder + QStringLiteral("/same.txt")), QByteArray("one"));
+        QCOMPARE(Read(folder + QStringLiteral("/same (2).txt")), QByteArray("second"));
+        QVERIFY(m_notices.value(0).text.startsWith(QStringLiteral("8 files saved in ")));
+    }
+
+    void filesAreCreatedWithTheUmasksMode()
+    {
+        auto form = Form();
+        form->attachments->item(Report)->setSelected(true);
+        for (const auto& [mask, mode] : {std::pair{022, 0644}, std::pair{077, 0600}, std::pair{002, 0664}}) {
+            const QString folder = NewFolder(QStringLiteral("modes"));
+            m_chosenFolder = folder;
+            const mode_t old = ::umask(static_cast<mode_t>(mask));
+            form->Savethisfile1Click();
+            ::umask(old);
+            struct stat st {};
+            QCOMPARE(::stat(QFile::encodeName(folder + QStringLiteral("/report.pdf")).constData(), &st), 0);
+            QCOMPARE(static_cast<int>(st.st_mode & 0777), mode);
+        }
+    }
+
+    void longNamesKeepTheirExtensionAndFitInBytes()
+    {
+        // Two UTF-8 names longer than a file name may be, alike up to their
+        // ends, and a Latin-1 one that doubles in size as UTF-8.
+        const QByteArray e200 = QString(200, QChar(0xE9)).toUtf8();
+        const std::string latin(254, '\xE9');
         TMailMessage2000 m;
-        const std::string longName(300, 'n');
-        Load(m, ("Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Type: application/zip; name=\"/" + longName
-                 + "\"\r\n\r\nZ\r\n--m\r\nContent-Type: application/zip; name=\"..\"\r\n\r\nD\r\n--m--\r\n")
-                 .c_str());
-        auto form = std::make_unique<TAttachmentsform>();
-        form->MailMessage = &m;
-        form->ExecDialog = [&](QFileDialog*) { return m_dialogAnswer; };
-        form->FormShow();
-        QTemporaryDir outer;
-        QDir(outer.path()).mkdir(QStringLiteral("inside"));
-        m_dialogAnswer = {outer.filePath(QStringLiteral("inside/x"))};
-        form->attachments->selectAll();
+        Load(m, "Content-Type: multipart/mixed; boundary=m\r\n\r\n"
+                "--m\r\nContent-Type: application/pdf; name=\"" + e200.toStdString() + "a.pdf\"\r\n\r\nA\r\n"
+                "--m\r\nContent-Type: application/pdf; name=\"" + e200.toStdString() + "b.pdf\"\r\n\r\nB\r\n"
+                "--m\r\nContent-Type: application/zip; name=\"" + latin + ".zip\"\r\n\r\nZ\r\n"
+                "--m\r\nContent-Type: application/zip; name=\"/..\"\r\n\r\nD\r\n--m--\r\n");
+        auto form = Form(&m);
+        const QString outer = NewFolder(QStringLiteral("long"));
+        m_chosenFolder = NewFolder(QStringLiteral("long/inside"));
         form->Savethisfile1Click();
-        const QStringList written = QDir(outer.filePath(QStringLiteral("inside"))).entryList(QDir::Files);
-        QCOMPARE(written.size(), 2);
-        for (const QString& name : written)
-            QVERIFY(name.size() <= 254);
-        QCOMPARE(QDir(outer.path()).entryList(QDir::Files).size(), 0);
+        QCOMPARE(m_notices.size(), 1);
+        QVERIFY2(!m_notices[0].failed, qPrintable(m_notices[0].text));
+        const QStringList written = Files(m_chosenFolder);
+        QCOMPARE(written.size(), 4);
+        QStringList contents;
+        for (const QString& name : written) {
+            QVERIFY(QFile::encodeName(name).size() <= 255);
+            contents << QString::fromLatin1(Read(m_chosenFolder + QLatin1Char('/') + name));
+        }
+        contents.sort();
+        QCOMPARE(contents, (QStringList{"A", "B", "D", "Z"}));
+        QCOMPARE(written.filter(QStringLiteral(".pdf")).size(), 2);
+        QCOMPARE(written.filter(QStringLiteral(".zip")).size(), 1);
+        QVERIFY(written.filter(QStringLiteral(".pdf")).first().startsWith(QString(100, QChar(0xE9))));
+        QCOMPARE(Files(outer), QStringList());
     }
 
-    void failedSaveBeepsKeepsEarlierFilesAndRemembersTheFolder()
+    void aFolderThatTakesNothingIsShownAndNotRemembered()
     {
         auto form = Form();
-        QTemporaryDir target;
-        const QString folder = geteuid() == 0 ? target.filePath(QStringLiteral("missing")) : target.path();
-        if (geteuid() != 0)
-            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        form->attachments->item(0)->setSelected(true);
-        m_dialogAnswer = {folder + QStringLiteral("/x")};
-        QVERIFY_THROWS_EXCEPTION(EMailError, form->Savethisfile1Click());
-        QCOMPARE(Setting(QStringLiteral("Defaults/AttachSavePath")), folder + QLatin1Char('/'));
-        QFile::setPermissions(target.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        const QString good = NewFolder(QStringLiteral("good"));
+        m_chosenFolder = good;
+        form->attachments->item(Report)->setSelected(true);
+        form->Savethisfile1Click();
+        QCOMPARE(Setting(QStringLiteral("Defaults/AttachSavePath")), good + QLatin1Char('/'));
+
+        m_notices.clear();
+        m_chosenFolder = m_home.filePath(QStringLiteral("missing"));
+        form->attachments->item(Readme)->setSelected(true);
+        form->Savethisfile1Click();
+        QCOMPARE(m_notices.size(), 1);
+        QVERIFY(m_notices[0].failed);
+        QVERIFY2(m_notices[0].text.startsWith(QStringLiteral("0 of 2 files saved in ") + m_chosenFolder),
+                 qPrintable(m_notices[0].text));
+        QVERIFY(m_notices[0].text.contains(QStringLiteral("report.pdf: No such file or directory")));
+        QVERIFY(m_notices[0].text.contains(QStringLiteral("readme.txt: No such file or directory")));
+        QCOMPARE(Setting(QStringLiteral("Defaults/AttachSavePath")), good + QLatin1Char('/'));
+
+        // Cancel: nothing written, nothing said, the folder stays remembered;
+        // the dialog started there.
+        m_notices.clear();
+        m_chosenFolder.clear();
+        form->Savethisfile1Click();
+        QCOMPARE(m_dialogStart, good + QLatin1Char('/'));
+        QVERIFY(m_notices.isEmpty());
+        QCOMPARE(Setting(QStringLiteral("Defaults/AttachSavePath")), good + QLatin1Char('/'));
     }
 
-    void executeRunWritesIntoAPrivateFolderAndOpensIt()
+    void oneFailedFileDoesNotStopTheOthers()
+    {
+        // Files over 5 bytes cannot be written (EFBIG); the rest can.
+        auto form = Form();
+        for (int row : {Report, Same1, Same2})
+            form->attachments->item(row)->setSelected(true);
+        const QString folder = NewFolder(QStringLiteral("limited"));
+        m_chosenFolder = folder;
+        rlimit old {};
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = old;
+        limited.rlim_cur = 5;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+        form->Savethisfile1Click();
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        ::signal(SIGXFSZ, oldHandler);
+        QCOMPARE(Files(folder), QStringList{QStringLiteral("same.txt")}); // no partial files left
+        QCOMPARE(m_notices.size(), 1);
+        QVERIFY(m_notices[0].failed);
+        QVERIFY2(m_notices[0].text.startsWith(QStringLiteral("1 of 3 files saved in ")), qPrintable(m_notices[0].text));
+        QVERIFY(m_notices[0].text.contains(QStringLiteral("report.pdf: File too large")));
+    }
+
+    void executeRunWritesIntoAPrivateFolderAndSaysWhenNothingOpensIt()
     {
         auto form = Form();
-        form->attachments->setCurrentRow(2); // "readme": no extension, so .txt
+        form->attachments->setCurrentRow(Readme); // "readme": no extension, so .txt
         form->ExecuteRun1Click();
         QCOMPARE(m_opened.size(), 1);
         const QString path = m_opened[0].toLocalFile();
         QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("readme.txt"));
         QCOMPARE(QFileInfo(path).absolutePath(), form->LastOpenFolder());
+        QVERIFY(form->LastOpenFolder().startsWith(m_home.filePath(QStringLiteral("run/corvanta-open-"))));
         QCOMPARE(QFileInfo(form->LastOpenFolder()).permissions() & 0x0077, QFileDevice::Permissions());
-        QVERIFY(QFileInfo(form->LastOpenFolder()).absolutePath() != QDir::currentPath());
         QCOMPARE(Read(path), QByteArray("read me"));
+        QVERIFY(m_notices.isEmpty());
 
         // No current row: row 0; a second run never touches the first file.
+        // Without an opener the notice names the file and its folder.
+        m_openerWorks = false;
         form->attachments->setCurrentRow(-1);
         form->attachmentsDblClick();
         QCOMPARE(m_opened.size(), 2);
         QCOMPARE(QFileInfo(m_opened[1].toLocalFile()).fileName(), QStringLiteral("report.pdf"));
         QCOMPARE(Read(path), QByteArray("read me"));
-        QDir(QFileInfo(path).absolutePath()).removeRecursively();
-        QDir(QFileInfo(m_opened[1].toLocalFile()).absolutePath()).removeRecursively();
+        QCOMPARE(m_notices.size(), 1);
+        QVERIFY(m_notices[0].failed);
+        QVERIFY(m_notices[0].text.contains(QStringLiteral("report.pdf")));
+        QVERIFY(m_notices[0].text.contains(form->LastOpenFolder()));
     }
 
     void executeRunOnAnEmptyListOnlyFails()
     {
         TMailMessage2000 empty;
-        auto form = std::make_unique<TAttachmentsform>();
-        form->MailMessage = &empty;
-        form->Opener = [this](const QUrl& url) {
-            m_opened << url;
-            return true;
-        };
-        form->FormShow();
+        auto form = Form(&empty);
         QVERIFY_THROWS_EXCEPTION(EMailError, form->ExecuteRun1Click());
         QVERIFY(m_opened.isEmpty());
+    }
+
+    void aForwardedMessageOpensInASecondViewer()
+    {
+        TMailMessage2000 m;
+        Load(m, "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Type: text/plain\r\n\r\nsee below\r\n"
+                "--m\r\nContent-Type: message/rfc822\r\nContent-Disposition: attachment\r\n\r\n"
+                "Subject: inner\r\nFrom: a@x\r\n\r\ninner body\r\n--m--\r\n");
+        auto form = Form(&m);
+        QCOMPARE(form->attachments->count(), 1);
+        form->attachmentsDblClick();
+        QVERIFY(m_opened.isEmpty());
+        QCOMPARE(m_viewed.size(), 1);
+        QVERIFY(m_viewed[0].endsWith(QStringLiteral(".eml")));
+        QVERIFY(Read(m_viewed[0]).contains("inner body"));
+    }
+
+    void dragsCarryCopiesAsFileUrls()
+    {
+        auto form = Form();
+        QAbstractItemModel* model = form->attachments->model();
+        const QModelIndexList rows{model->index(Report, 0), model->index(Same2, 0)};
+        std::unique_ptr<QMimeData> data(model->mimeData(rows));
+        QVERIFY(data && data->hasUrls());
+        const QList<QUrl> urls = data->urls();
+        QCOMPARE(urls.size(), 2);
+        QCOMPARE(Read(urls[0].toLocalFile()), QByteArray("%PDF-1.4"));
+        QCOMPARE(Read(urls[1].toLocalFile()), QByteArray("second"));
+        QVERIFY(TAttachmentsform::PrivateFolders().contains(QFileInfo(urls[0].toLocalFile()).absolutePath()));
+        QCOMPARE(form->attachments->dragDropMode(), QAbstractItemView::DragOnly);
+    }
+
+    void privateFoldersGoAtExitUnlessAProgramStillUsesThem()
+    {
+        TAttachmentsform::RemovePrivateFolders();
+        QCOMPARE(TAttachmentsform::PrivateFolders(), QStringList());
+        auto form = Form();
+        QStringList folders;
+        for (int row : {Report, Readme, Ctrl}) {
+            form->attachments->setCurrentRow(row);
+            form->ExecuteRun1Click();
+            folders << form->LastOpenFolder();
+        }
+        QCOMPARE(TAttachmentsform::PrivateFolders(), folders);
+        // One file held open by a program, another named on a program's
+        // command line (as a second viewer is started).
+        QProcess holder, named;
+        holder.setStandardInputFile(m_opened[0].toLocalFile());
+        holder.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+        named.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("sleep 60; :"), QStringLiteral("sh"),
+                                           m_opened[1].toLocalFile()});
+        QVERIFY(holder.waitForStarted() && named.waitForStarted());
+        TAttachmentsform::RemovePrivateFolders();
+        QCOMPARE(TAttachmentsform::PrivateFolders(), folders.mid(0, 2));
+        QVERIFY(QFileInfo::exists(m_opened[0].toLocalFile()) && QFileInfo::exists(m_opened[1].toLocalFile()));
+        QVERIFY(!QFileInfo::exists(folders[2]));
+        holder.kill();
+        named.kill();
+        holder.waitForFinished();
+        named.waitForFinished();
+        TAttachmentsform::RemovePrivateFolders();
+        QCOMPARE(TAttachmentsform::PrivateFolders(), QStringList());
+        QVERIFY(!QFileInfo::exists(folders[0]) && !QFileInfo::exists(folders[1]));
     }
 
     void editModeAddsAndRemoves()
     {
         TMailMessage2000 m;
         Load(m, "Content-Type: text/plain\r\n\r\nhello\r\n");
-        auto form = std::make_unique<TAttachmentsform>();
-        form->MailMessage = &m;
+        auto form = Form(&m);
+        form->ViewOnly = false;
         QTemporaryDir files;
         auto make = [&](const char* name, const QByteArray& data) {
             const QString p = files.filePath(QString::fromLatin1(name));
-            QFile f(p);
-            f.open(QIODevice::WriteOnly);
-            f.write(data);
+            Write(p, data);
             return p;
         };
         form->ExecDialog = [&](QFileDialog*) {
@@ -237,6 +452,7 @@ private slots:
         if (QuickMessage)
             QuickMessage->close();
         QCOMPARE(form->attachments->count(), 2);
+        QCOMPARE(form->FileNameOfRow(1), QStringLiteral("two.dat"));
         QCOMPARE(m.AttachList.Count(), 2u);
         QCOMPARE(Setting(QStringLiteral("Defaults/AttachPath")), files.path() + QLatin1Char('/'));
 
@@ -248,6 +464,8 @@ private slots:
         QCOMPARE(m.AttachList.Items(0)->Decoded, std::string("22"));
         QVERIFY(form->attachments->isEnabled());
     }
+
+    void cleanupTestCase() { TAttachmentsform::RemovePrivateFolders(); }
 };
 
 QTEST_MAIN(AttachmentsTest)

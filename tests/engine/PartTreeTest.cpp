@@ -81,13 +81,13 @@ TEST(PartTree, OwnershipAndDetach)
     EXPECT_EQ(m.PartCount(), 0u);
     EXPECT_TRUE(m.SubPartList.Empty());
     m.FreePart(&m); // refused
-    TMailPart stranger(nullptr);
+    TMailPart stranger;
     m.FreePart(&stranger); // not ours: refused
 }
 
 TEST(PartTree, ParsingNeedsAnOwner)
 {
-    TMailPart loose(nullptr);
+    TMailPart loose;
     loose.Name = "Loose1";
     loose.Header = {"Subject: keep"};
     std::string text = "Subject: x\r\n\r\nbody";
@@ -100,7 +100,7 @@ TEST(PartTree, ParsingNeedsAnOwner)
     EXPECT_EQ(loose.Header.size(), 1u);
 }
 
-TEST(PartTree, LoadFromFileNormalisesLineEndsAndStopsAtZero)
+TEST(PartTree, LoadFromFileNormalisesLineEndsAndKeepsZeroBytes)
 {
     testutil::TempDir dir;
     TMailMessage2000 m;
@@ -111,7 +111,7 @@ TEST(PartTree, LoadFromFileNormalisesLineEndsAndStopsAtZero)
     EXPECT_EQ(m.GetSubject(), "cr");
     EXPECT_EQ(m.Body, "body\r\n");
     m.LoadFromFile(dir.Write("zero.eml", std::string("Subject: z\r\n\r\nab\0cd", 19)));
-    EXPECT_EQ(m.Body, "ab");
+    EXPECT_EQ(m.Body, std::string("ab\0cd", 5));
     m.LoadFromFile(dir.Write("empty.eml", ""));
     EXPECT_TRUE(m.Header.empty());
 

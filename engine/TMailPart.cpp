@@ -123,7 +123,121 @@ bool TMailPart::LabelParamExists(std::string_view label, std::string_view param)
 
 std::string TMailPart::GetContentType() const { return AsciiLowerCase(GetLabelValue("Content-Type")); }
 
-std::string TMailPart::GetBoundary() const { return GetLabelParamValue("Content-Type", "boundary"); }
+namespace {
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = AsciiLower(c);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+// The boundary parameter read from the field line itself, as mailers write
+// it: unquoted with "=" inside, quoted with escapes, or in the RFC 2231
+// forms (boundary*=charset''value, boundary*0=..., boundary*1=...).
+// Delimiter lines must match the whole boundary, so none of it may be lost.
+std::string BoundaryFromField(std::string_view line)
+{
+    std::vector<std::pair<int, std::string>> pieces;
+    std::size_t i = line.find(':');
+    bool inQuotes = false;
+    for (i = i == std::string_view::npos ? 0 : i + 1; i < line.size() && (inQuotes || line[i] != ';'); ++i)
+        if (line[i] == '"')
+            inQuotes = !inQuotes;
+    while (i < line.size()) {
+        ++i; // past ";"
+        while (i < line.size() && IsBlank(line[i]))
+            ++i;
+        const std::size_t eq = line.find_first_of("=;", i);
+        if (eq == std::string_view::npos || line[eq] == ';') {
+            i = eq == std::string_view::npos ? line.size() : eq;
+            continue;
+        }
+        std::string name = AsciiLowerCase(TrimBlanksView(line.substr(i, eq - i)));
+        i = eq + 1;
+        while (i < line.size() && IsBlank(line[i]))
+            ++i;
+        std::string value;
+        if (i < line.size() && line[i] == '"') {
+            for (++i; i < line.size() && line[i] != '"'; ++i) {
+                if (line[i] == '\\' && i + 1 < line.size())
+                    ++i;
+                value += line[i];
+            }
+            while (i < line.size() && line[i] != ';')
+                ++i;
+        } else {
+            const std::size_t stop = std::min(line.find(';', i), line.size());
+            value = TrimBlanks(line.substr(i, stop - i));
+            i = stop;
+        }
+        if (name.compare(0, 8, "boundary") != 0)
+            continue;
+        std::string_view rest = std::string_view(name).substr(8);
+        const bool extended = !rest.empty() && rest.back() == '*';
+        if (extended)
+            rest.remove_suffix(1);
+        int index = 0;
+        if (!rest.empty()) {
+            if (rest.front() != '*' || rest.size() < 2 || rest.size() > 4)
+                continue;
+            index = 0;
+            for (char c : rest.substr(1)) {
+                if (c < '0' || c > '9') {
+                    index = -1;
+                    break;
+                }
+                index = index * 10 + (c - '0');
+            }
+            if (index < 0)
+                continue;
+        }
+        if (extended) {
+            if (index == 0) {
+                const std::size_t q1 = value.find('\'');
+                const std::size_t q2 = q1 == std::string::npos ? q1 : value.find('\'', q1 + 1);
+                if (q2 != std::string::npos)
+                    value.erase(0, q2 + 1);
+            }
+            std::string decoded;
+            for (std::size_t k = 0; k < value.size(); ++k) {
+                if (value[k] == '%' && k + 2 < value.size() && HexDigit(value[k + 1]) >= 0
+                    && HexDigit(value[k + 2]) >= 0) {
+                    decoded += static_cast<char>(HexDigit(value[k + 1]) * 16 + HexDigit(value[k + 2]));
+                    k += 2;
+                } else {
+                    decoded += value[k];
+                }
+            }
+            value = std::move(decoded);
+        }
+        pieces.emplace_back(rest.empty() ? -1 : index, std::move(value));
+    }
+    // A plain boundary parameter wins; otherwise the numbered pieces in order.
+    for (const auto& [index, value] : pieces)
+        if (index < 0)
+            return value;
+    std::sort(pieces.begin(), pieces.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::string joined;
+    for (int expect = 0; const auto& [index, value] : pieces) {
+        if (index != expect++)
+            break;
+        joined += value;
+    }
+    return joined;
+}
+
+} // namespace
+
+std::string TMailPart::GetBoundary() const
+{
+    const int i = FindLabel("Content-Type");
+    if (i >= 0)
+        if (std::string b = TrimTrailingBlanks(BoundaryFromField(Header[static_cast<std::size_t>(i)])); !b.empty())
+            return b;
+    return GetLabelParamValue("Content-Type", "boundary");
+}
 
 std::string TMailPart::GetFileName() const
 {

@@ -50,6 +50,24 @@ TEST(PartTree, FileNameSources)
     EXPECT_EQ(p->GetFileName(), ".._.._etc_passwd");
 }
 
+TEST(PartTree, BoundaryAsMailersWriteIt)
+{
+    TMailMessage2000 m;
+    TMailPart* p = m.CreatePart();
+    const std::pair<const char*, const char*> rows[] = {
+        {"Content-Type: multipart/alternative; boundary=----=_NextPart_000_0093_01C8.EB75", "----=_NextPart_000_0093_01C8.EB75"},
+        {"Content-Type: multipart/mixed; boundary=\"a;b=c\\\"d \"; charset=x", "a;b=c\"d"},
+        {"Content-Type: multipart/mixed; BOUNDARY = plain ; x=y", "plain"},
+        {"Content-Type: multipart/signed; boundary*=\"ansi-x3.4-1968''EeQf%41\"", "EeQfA"},
+        {"Content-Type: multipart/mixed; boundary*1=\"two\"; boundary*0*=us-ascii'en'one%2D", "one-two"},
+        {"Content-Type: multipart/mixed; name=\"boundary=no\"", ""},
+    };
+    for (const auto& [field, boundary] : rows) {
+        p->Header = {field};
+        EXPECT_EQ(p->GetBoundary(), boundary) << field;
+    }
+}
+
 TEST(PartTree, OwnershipAndDetach)
 {
     TMailMessage2000 m;

@@ -489,8 +489,10 @@ void TMailPart::Parser::ParsePart(TMailPart& part, bool hasHeader, int depth, st
             }
             Next();
         }
-        for (auto& h : part.Header)
+        for (auto& h : part.Header) {
             h = CanonicalHeaderLine(h);
+            h.shrink_to_fit(); // built piece by piece, often with twice the room
+        }
     }
     if (hit >= 0)
         return; // the part ends inside its header

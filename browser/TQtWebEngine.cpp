@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <QMenu>
 #include <QPageSetupDialog>
 #include <QPrinter>
 #include <QWebEnginePage>
@@ -14,6 +15,7 @@
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
+#include <QWebEngineContextMenuRequest>
 #include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
 
@@ -84,12 +86,18 @@ public:
     }
 };
 
-// Decides which requests may leave the message.
+// Decides which requests may leave the message. Anything from the network
+// tells the sender when and where the message was read: it is blocked until
+// the user lets the document shown load it (AllowRemote, reset by every
+// navigation); scripts, frames, objects, pings and the like never load.
 class TRequestFilter : public QWebEngineUrlRequestInterceptor {
 public:
     using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
     unsigned Flags = 0;
     bool DocumentIsLocalFile = false;
+    bool AllowRemote = false;
+    bool ReportedBlocked = false;
+    std::function<void()> OnBlocked;
 
     void interceptRequest(QWebEngineUrlRequestInfo& info) override
     {
@@ -101,36 +109,45 @@ public:
             || scheme == QLatin1String("data")) {
             return;
         }
+        if (scheme == QLatin1String("file")) {
+            // Nothing in a message reaches the disk; an HTML file navigated
+            // to directly may show its own pictures and styles.
+            const bool allowed = DocumentIsLocalFile
+                                 && (type == QWebEngineUrlRequestInfo::ResourceTypeImage
+                                     || type == QWebEngineUrlRequestInfo::ResourceTypeStylesheet
+                                     || type == QWebEngineUrlRequestInfo::ResourceTypeFontResource);
+            if (!allowed)
+                info.block(true);
+            return;
+        }
+        bool wanted = false; // what a reader would see, if remote content were allowed
         bool allowed = false;
         switch (type) {
         case QWebEngineUrlRequestInfo::ResourceTypeImage:
         case QWebEngineUrlRequestInfo::ResourceTypeFavicon:
+            wanted = type == QWebEngineUrlRequestInfo::ResourceTypeImage;
             allowed = Flags & 0x10; // images
             break;
         case QWebEngineUrlRequestInfo::ResourceTypeMedia:
+            wanted = true;
             allowed = Flags & (0x20 | 0x40); // videos, background sounds
             break;
         case QWebEngineUrlRequestInfo::ResourceTypeStylesheet:
         case QWebEngineUrlRequestInfo::ResourceTypeFontResource:
-            allowed = true;
-            break;
-        case QWebEngineUrlRequestInfo::ResourceTypeScript:
-        case QWebEngineUrlRequestInfo::ResourceTypeWorker:
-        case QWebEngineUrlRequestInfo::ResourceTypeSharedWorker:
-        case QWebEngineUrlRequestInfo::ResourceTypeServiceWorker:
-            allowed = !(Flags & 0x80);
-            break;
-        case QWebEngineUrlRequestInfo::ResourceTypeSubFrame:
-            allowed = !(Flags & 0x1000);
+            wanted = allowed = true;
             break;
         default:
-            allowed = false; // objects, XHR, prefetch, pings, ...
+            allowed = false; // scripts, frames, objects, XHR, prefetch, pings, ...
         }
-        // Nothing in a message reaches the disk.
-        if (scheme == QLatin1String("file") && !DocumentIsLocalFile)
-            allowed = false;
         if (Flags & 0x10000000) // forced offline
-            allowed = allowed && scheme == QLatin1String("file");
+            allowed = false;
+        if (allowed && !AllowRemote) {
+            allowed = false;
+            if (wanted && !ReportedBlocked && OnBlocked) {
+                ReportedBlocked = true;
+                QMetaObject::invokeMethod(this, OnBlocked, Qt::QueuedConnection);
+            }
+        }
         if (!allowed)
             info.block(true);
     }
@@ -180,7 +197,9 @@ TQtWebEngine::TQtWebEngine()
     QWebEngineSettings* s = m_page->settings();
     s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
-    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    // Remote requests reach the request filter, which blocks them unless the
+    // user asked for them.
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
     s->setAttribute(QWebEngineSettings::LocalStorageEnabled, false);
     s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
     s->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
@@ -188,7 +207,15 @@ TQtWebEngine::TQtWebEngine()
     s->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
     s->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
     s->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
-    m_view->setContextMenuPolicy(Qt::NoContextMenu);
+    m_view->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(m_view, &QWidget::customContextMenuRequested, this, [this](const QPoint& position) {
+        if (!ContextMenuRequest || ContextMenuRequest() == 1 /* S_FALSE */)
+            ShowContextMenu(position);
+    });
+    m_filter->OnBlocked = [this] {
+        if (RemoteContentBlocked)
+            RemoteContentBlocked();
+    };
 
     QObject::connect(m_page, &QWebEnginePage::loadProgress, this, [this](int p) {
         if (ProgressChange)
@@ -260,8 +287,35 @@ void TQtWebEngine::Navigate2(const QString& url)
         target = QUrl::fromUserInput(url, QDir::currentPath(), QUrl::AssumeLocalFile);
         m_filter->DocumentIsLocalFile = target.isLocalFile();
     }
+    m_filter->AllowRemote = false;
+    m_filter->ReportedBlocked = false;
     SetBusy(true);
     m_page->load(target);
+}
+
+void TQtWebEngine::AllowRemoteContent()
+{
+    if (!m_hasDocument && !m_busy)
+        return;
+    m_filter->AllowRemote = true;
+    SetBusy(true);
+    m_page->triggerAction(QWebEnginePage::ReloadAndBypassCache);
+}
+
+// The engine's own menu, without what would navigate the viewer away from
+// the message: copy, copy link address (on a link), select all.
+void TQtWebEngine::ShowContextMenu(const QPoint& position)
+{
+    auto* menu = new QMenu(m_view);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->setObjectName(QStringLiteral("PageContextMenu"));
+    menu->addAction(m_page->action(QWebEnginePage::Copy));
+    const QWebEngineContextMenuRequest* request = m_view->lastContextMenuRequest();
+    if (request && request->linkUrl().isValid())
+        menu->addAction(m_page->action(QWebEnginePage::CopyLinkToClipboard));
+    menu->addSeparator();
+    menu->addAction(m_page->action(QWebEnginePage::SelectAll));
+    menu->popup(m_view->mapToGlobal(position));
 }
 
 void TQtWebEngine::Stop()

@@ -61,6 +61,13 @@ public:
     virtual void SetUserAgentToken(const QString& token) { (void)token; }
     // Download control as flags (what may be loaded and run).
     virtual void SetDownloadControl(unsigned flags) { (void)flags; }
+    // Printing: the error of the last print (empty when it succeeded), and
+    // ending a print that is running.
+    [[nodiscard]] virtual QString LastPrintError() const { return {}; }
+    virtual void CancelPrint() {}
+    // Loads the remote content of the current document, which is blocked
+    // until then (for the current document only).
+    virtual void AllowRemoteContent() {}
     // The current script error event object, if any.
     [[nodiscard]] virtual std::optional<TScriptErrorInfo> ScriptErrorEvent() const { return std::nullopt; }
 
@@ -71,4 +78,9 @@ public:
     std::function<void(const QString& title)> TitleChange;
     std::function<void(const QString& url)> DocumentComplete;
     std::function<void(TEngineDialog& dialog)> DialogActivated;
+    // The page asked for content from the network and did not get it.
+    std::function<void()> RemoteContentBlocked;
+    // The user asked for a context menu; the host's answer (S_FALSE: the
+    // engine shows its own).
+    std::function<long()> ContextMenuRequest;
 };

@@ -116,6 +116,12 @@ public:
 
     // ---- operations used by the rest of the program -------------------------
     void NavigateUrl(const QString& url);
+    // NavigateUrl for a message file the caller parses anyway: the engine
+    // starts while the caller parses, and takes the parsed message instead
+    // of reading the file a second time (see TWebEngine).
+    void NavigateMessage(const QString& path) { m_engine->Navigate2Message(path); }
+    void ProvideMessage(const TMailMessage2000& scanned) { m_engine->ProvideMessage(scanned); }
+    void CancelMessage() { m_engine->CancelMessage(); }
     [[nodiscard]] bool IsBusy() const;
     void StopLoading();
     void UIActivateDocument();

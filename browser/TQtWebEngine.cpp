@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QPageSetupDialog>
+#include <QPointer>
 #include <QPrinter>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -20,6 +21,8 @@
 #include <QWebEngineView>
 
 #include <unistd.h>
+
+#include <utility>
 
 namespace {
 
@@ -58,14 +61,37 @@ namespace {
 const bool kSchemesRegistered = (RegisterBrowserSchemes(), true);
 } // namespace
 
-// Serves the message document and the parts it refers to.
+// Serves the message document and the parts it refers to. While the
+// document waits for its parsed message, requests wait with it.
 class TMessageSchemeHandler : public QWebEngineUrlSchemeHandler {
 public:
     using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
     TMessageDocument Document;
     QHash<QString, int> Served;
+    bool Waiting = false;
+    QList<QPointer<QWebEngineUrlRequestJob>> Held;
 
     void requestStarted(QWebEngineUrlRequestJob* job) override
+    {
+        if (Waiting) {
+            Held << job;
+            return;
+        }
+        Serve(job);
+    }
+
+    // Answers the held requests (or fails them, when the message never came).
+    void Release(bool serve)
+    {
+        Waiting = false;
+        const auto held = std::exchange(Held, {});
+        for (const QPointer<QWebEngineUrlRequestJob>& job : held)
+            if (job)
+                serve ? Serve(job) : job->fail(QWebEngineUrlRequestJob::RequestAborted);
+    }
+
+private:
+    void Serve(QWebEngineUrlRequestJob* job)
     {
         const QUrl url = job->requestUrl();
         TMessageDocument::Reply reply;
@@ -271,8 +297,46 @@ void TQtWebEngine::SetBusy(bool busy)
         BusyChange(busy);
 }
 
+void TQtWebEngine::Navigate2Message(const QString& path)
+{
+    if (!NamesMessageFile(path)) {
+        Navigate2(path);
+        return;
+    }
+    m_handler->Release(false);
+    m_handler->Waiting = true;
+    m_handler->Served.clear();
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    m_handler->Document.Take(absolute, TMailMessage2000());
+    m_filter->DocumentIsLocalFile = false;
+    m_filter->AllowRemote = false;
+    m_filter->ReportedBlocked = false;
+    QUrl target;
+    target.setScheme(QString::fromLatin1(kMessageScheme));
+    target.setPath(absolute);
+    SetBusy(true);
+    m_page->load(target);
+}
+
+void TQtWebEngine::ProvideMessage(const TMailMessage2000& scanned)
+{
+    if (!m_handler->Waiting)
+        return;
+    m_handler->Document.Take(m_handler->Document.Path(), scanned);
+    m_handler->Release(true);
+}
+
+void TQtWebEngine::CancelMessage()
+{
+    if (!m_handler->Waiting)
+        return;
+    m_handler->Release(false);
+    Stop();
+}
+
 void TQtWebEngine::Navigate2(const QString& url)
 {
+    m_handler->Release(false);
     QUrl target;
     if (NamesMessageFile(url)) {
         const QUrl u(url);
@@ -320,6 +384,7 @@ void TQtWebEngine::ShowContextMenu(const QPoint& position)
 
 void TQtWebEngine::Stop()
 {
+    m_handler->Release(false);
     m_page->triggerAction(QWebEnginePage::Stop);
     SetBusy(false);
 }

@@ -36,6 +36,9 @@ public:
 
     QWidget* Widget() override;
     void Navigate2(const QString& url) override;
+    void Navigate2Message(const QString& path) override;
+    void ProvideMessage(const TMailMessage2000& scanned) override;
+    void CancelMessage() override;
     bool Busy() const override { return m_busy; }
     void Stop() override;
     bool HasDocument() const override { return m_hasDocument; }

@@ -9,6 +9,7 @@
 #include <optional>
 
 class QWidget;
+class TMailMessage2000;
 
 // A key message as the host's window sees it (Windows message numbers kept:
 // they are what the keyboard-forwarding rules speak of).
@@ -47,6 +48,12 @@ public:
 
     [[nodiscard]] virtual QWidget* Widget() = 0;
     virtual void Navigate2(const QString& url) = 0;
+    // Navigates to a message file whose content the caller parses itself:
+    // the page starts at once and waits for ProvideMessage (the message
+    // parsed and scanned) or, when the caller cannot read it, CancelMessage.
+    virtual void Navigate2Message(const QString& path) { Navigate2(path); }
+    virtual void ProvideMessage(const TMailMessage2000& scanned) { (void)scanned; }
+    virtual void CancelMessage() { Stop(); }
     [[nodiscard]] virtual bool Busy() const = 0;
     virtual void Stop() = 0;
     [[nodiscard]] virtual bool HasDocument() const = 0;

@@ -11,6 +11,7 @@
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QGuiApplication>
@@ -314,19 +315,40 @@ void TForm1::FormActivate()
     m_loadedStamp = stamp;
     m_busy = TBusy::Loading;
     repaint();
+    // The page starts before the parse, so the engine gets ready while the
+    // file is parsed; it is handed the parsed message instead of reading the
+    // file a second time.
     bool navigated = false;
+    const QFileInfo file(m_messagePath);
+    if (!m_messagePath.isEmpty() && file.isFile() && file.isReadable()) {
+        RemoteContentBar->hide();
+        EmbeddedWB1->NavigateMessage(m_messagePath);
+        navigated = true;
+    }
     try {
         MailMessage20001.LoadFromFile(QFile::encodeName(m_messagePath).toStdString());
+        // Scanning first changes nothing for the normalisation, which scans
+        // anyway; the page takes the parts as they came.
+        MailMessage20001.ScanParts();
+        if (navigated && m_closePending) {
+            EmbeddedWB1->CancelMessage();
+            navigated = false;
+        } else if (navigated) {
+            EmbeddedWB1->ProvideMessage(MailMessage20001);
+        }
         MailMessage20001.RebuildStructure(0);
         MailMessage20001.ScanParts();
         MailMessage20001.SerializeBody();
-        if (!m_closePending) {
+        if (!navigated && !m_closePending) {
             RemoteContentBar->hide();
             EmbeddedWB1->NavigateUrl(m_messagePath);
             navigated = true;
         }
     } catch (...) {
         // A file that cannot be read shows whatever the message held before.
+        if (navigated)
+            EmbeddedWB1->CancelMessage();
+        navigated = false;
     }
     FillFields();
     m_busy = TBusy::Idle;
@@ -550,10 +572,18 @@ void TForm1::SetProgress(long long maximum, long long position)
 void TForm1::MailMessage20001Progress(TMailPart*, std::size_t total, std::size_t current)
 {
     // The engine reports every line; the bar follows on a clock, at most
-    // about 30 times a second, and always at the start and the end.
-    if (current != 0 && current != total && m_progressClock.isValid()
-        && m_progressClock.elapsed() < kProgressInterval)
-        return;
+    // about 30 times a second, and always at the start and the end. The
+    // clock itself is read only every 64 KiB.
+    constexpr std::size_t kStride = 64 << 10;
+    if (current != 0 && current != total) {
+        if (current < m_progressNext)
+            return;
+        m_progressNext = current + kStride;
+        if (m_progressClock.elapsed() < kProgressInterval)
+            return;
+    } else {
+        m_progressNext = kStride;
+    }
     m_progressClock.start();
     // Above INT_MAX the bar counts kilobytes.
     const int shift = total > static_cast<std::size_t>(INT_MAX) ? 10 : 0;

@@ -116,4 +116,5 @@ private:
     bool m_printPending = false;
     bool m_attachmentsPending = false;
     QElapsedTimer m_progressClock;
+    std::size_t m_progressNext = 0;
 };

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTcpServer>
@@ -155,6 +156,16 @@ private slots:
         QVERIFY(wb.Engine()->HasDocument());
         // The image is drawn: a block of red the size of the <img>.
         QTRY_VERIFY_WITH_TIMEOUT(CountColor(wb.grab().toImage(), qRgb(255, 0, 0)) >= 120 * 80 * 9 / 10, 10000);
+
+        // The window hands the page the message it parsed itself: the same
+        // page, the same image.
+        TForm1 form(path);
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(!form.Edit1->text().isEmpty() && !form.IsLoading(), 30000);
+        auto* formEngine = static_cast<TQtWebEngine*>(form.EmbeddedWB1->Engine());
+        QTRY_COMPARE_WITH_TIMEOUT(formEngine->ServedRequests().value(QStringLiteral("cid:pic@x")), 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(CountColor(form.EmbeddedWB1->grab().toImage(), qRgb(255, 0, 0)) >= 120 * 80 * 9 / 10,
+                                 10000);
     }
 
     void scriptsInAMessageNeverRun()

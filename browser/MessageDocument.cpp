@@ -71,6 +71,28 @@ bool TMessageDocument::Load(const QString& path)
     return true;
 }
 
+void TMessageDocument::Take(const QString& path, const TMailMessage2000& scanned)
+{
+    m_path = path;
+    auto message = std::make_unique<TMailMessage2000>();
+    auto copy = [&](const TMailPart* part) -> TMailPart* {
+        if (!part)
+            return nullptr;
+        TMailPart* c = message->CreatePart();
+        c->Header = part->Header;
+        c->Body = part->Body;
+        c->Decoded = part->Decoded;
+        c->IsDecoded = part->IsDecoded;
+        return c;
+    };
+    message->HtmlPart = copy(scanned.HtmlPart);
+    message->TextPart = copy(scanned.TextPart);
+    for (TMailPart* part : scanned.AttachList)
+        if (part->LabelExists("Content-ID") || part->LabelExists("Content-Location"))
+            message->AttachList.Add(copy(part));
+    m_message = std::move(message);
+}
+
 TMessageDocument::Reply TMessageDocument::Document() const
 {
     Reply r;

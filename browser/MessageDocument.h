@@ -21,6 +21,11 @@ public:
     // Loads the file; false when it cannot be read (the document is then an
     // empty page).
     bool Load(const QString& path);
+    // The same from a message already parsed and scanned (not normalised)
+    // by the caller: only what a page can ask for is copied (the bodies and
+    // the parts with a Content-ID or Content-Location), so the file is not
+    // parsed a second time.
+    void Take(const QString& path, const TMailMessage2000& scanned);
     [[nodiscard]] const QString& Path() const { return m_path; }
 
     [[nodiscard]] Reply Document() const;

@@ -81,6 +81,11 @@ TEmbeddedWB::TEmbeddedWB(QWidget* owner, std::unique_ptr<TWebEngine> engine)
         if (OnDocumentComplete)
             OnDocumentComplete(this, url);
     };
+    m_engine->RemoteContentBlocked = [this] {
+        if (OnRemoteContentBlocked)
+            OnRemoteContentBlocked(this);
+    };
+    m_engine->ContextMenuRequest = [this] { return ShowContextMenu(0, nullptr, nullptr, nullptr); };
     Loaded();
 }
 
@@ -152,6 +157,8 @@ void TEmbeddedWB::NavigateUrl(const QString& url) { m_engine->Navigate2(url); }
 bool TEmbeddedWB::IsBusy() const { return m_engine->Busy(); }
 
 void TEmbeddedWB::StopLoading() { m_engine->Stop(); }
+
+void TEmbeddedWB::LoadRemoteContent() { m_engine->AllowRemoteContent(); }
 
 void TEmbeddedWB::UIActivateDocument()
 {
@@ -470,6 +477,10 @@ void TEmbeddedWB::PrintWithHeader()
     const QVariantList args{PrintOptions.Header, PrintOptions.Footer, stream};
     ExecDocumentCommand(false, OLECMDID_PRINT, OLECMDEXECOPT_DONTPROMPTUSER, args, nullptr);
 }
+
+QString TEmbeddedWB::LastPrintError() const { return m_engine->LastPrintError(); }
+
+void TEmbeddedWB::CancelPrint() { m_engine->CancelPrint(); }
 
 void TEmbeddedWB::OwnerActivationHook(TDialogWindow& window)
 {

@@ -116,17 +116,30 @@ public:
 
     // ---- operations used by the rest of the program -------------------------
     void NavigateUrl(const QString& url);
+    // NavigateUrl for a message file the caller parses anyway: the engine
+    // starts while the caller parses, and takes the parsed message instead
+    // of reading the file a second time (see TWebEngine).
+    void NavigateMessage(const QString& path) { m_engine->Navigate2Message(path); }
+    void ProvideMessage(const TMailMessage2000& scanned) { m_engine->ProvideMessage(scanned); }
+    void CancelMessage() { m_engine->CancelMessage(); }
     [[nodiscard]] bool IsBusy() const;
     void StopLoading();
     void UIActivateDocument();
     void NavigatePidl(const QByteArray& itemList);
     void ExecDocumentCommand(bool browserGroup, int command, int option, const QVariant& in, QVariant* out);
     [[nodiscard]] TWebEngine* Engine() const { return m_engine.get(); }
+    // Remote content (pictures, style sheets, fonts from the network) is
+    // blocked for every document; this loads it for the current one.
+    void LoadRemoteContent();
 
     // ---- printing (print options and page setup) ------------------------------
     void PrintDocument();
     void ShowPageSetup(bool apply);
     void PrintWithHeader();
+    // What went wrong in the last print (empty when nothing did), and ending
+    // a print that runs.
+    [[nodiscard]] QString LastPrintError() const;
+    void CancelPrint();
     [[nodiscard]] QString FormatMargin(double value) const;
     // The owner's activation hook: a dialog of this program becoming active.
     using TDialogWindow = TEngineDialog;
@@ -138,6 +151,7 @@ public:
     std::function<void(TEmbeddedWB* sender, int progress, int progressMax)> OnProgressChange;
     std::function<void(TEmbeddedWB* sender, const QString& text)> OnTitleChange;
     std::function<void(TEmbeddedWB* sender, const QString& url)> OnDocumentComplete;
+    std::function<void(TEmbeddedWB* sender)> OnRemoteContentBlocked;
 
     // ---- the component's own events ----------------------------------------
     std::function<void(TEmbeddedWB* sender, int cmdId, bool& cancel)> OnRefresh;

@@ -10,6 +10,7 @@
 #include <QPdfDocument>
 #include <QPdfWriter>
 #include <QPrinter>
+#include <QPointer>
 #include <QPrinterInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -26,6 +27,13 @@
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
+
+struct TPrintEngine::TPendingPrint {
+    QEventLoop* loop = nullptr;
+    bool finished = false;
+    bool cancelled = false;
+    QByteArray pdf;
+};
 
 namespace {
 
@@ -110,6 +118,23 @@ TPrintEngine::TPrintEngine()
     : Layout(QPageSize(QLocale().measurementSystem() == QLocale::ImperialUSSystem ? QPageSize::Letter : QPageSize::A4),
              QPageLayout::Portrait, QMarginsF(19.05, 19.05, 19.05, 19.05), QPageLayout::Millimeter)
 {
+}
+
+void TPrintEngine::Cancel()
+{
+    if (!m_pending)
+        return;
+    m_pending->cancelled = true;
+    if (m_pending->loop)
+        m_pending->loop->quit();
+}
+
+// Two minutes, and two more for every megabyte: the engine lays out the whole
+// document before the first page comes back.
+int TPrintEngine::TimeLimitMs(qint64 documentBytes)
+{
+    const qint64 megabytes = std::max<qint64>(0, documentBytes) >> 20;
+    return static_cast<int>(std::min<qint64>(120000 + megabytes * 120000, 24LL * 3600 * 1000));
 }
 
 void TPrintEngine::SetOutputFile(const QString& path) { g_outputFile = path; }
@@ -290,24 +315,47 @@ bool TPrintEngine::Print(QWebEnginePage* page, const QString& header, const QStr
                  QString::fromUtf8(QJsonDocument::fromVariant(QVariantList{html}).toJson(QJsonDocument::Compact))
                      .mid(1)
                      .chopped(1));
-    QByteArray pdf;
-    bool finished = false;
+    // The engine answers asynchronously. What its callbacks write to lives
+    // as long as they do, so an answer after the time limit, after a cancel
+    // or after this function has returned lands in a state nobody waits for.
+    auto pending = std::make_shared<TPendingPrint>();
+    m_pending = pending;
     QEventLoop loop;
-    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
-    page->runJavaScript(insert, QWebEngineScript::ApplicationWorld, [&](const QVariant&) {
-        page->printToPdf(
-            [&](const QByteArray& data) {
-                pdf = data;
-                finished = true;
-                loop.quit();
+    pending->loop = &loop;
+    QTimer::singleShot(TimeLimitMs(QFileInfo(documentPath).size()), &loop, &QEventLoop::quit);
+    QPointer<QWebEnginePage> target(page);
+    const QPageLayout layout = Layout;
+    page->runJavaScript(insert, QWebEngineScript::ApplicationWorld, [pending, target, layout](const QVariant&) {
+        if (pending->cancelled || !target)
+            return;
+        target->printToPdf(
+            [pending](const QByteArray& data) {
+                pending->pdf = data;
+                pending->finished = true;
+                if (pending->loop)
+                    pending->loop->quit();
             },
-            Layout);
+            layout);
     });
-    if (!finished)
+    if (!pending->finished && !pending->cancelled)
         loop.exec();
-    page->runJavaScript(QStringLiteral("(function(){var e=document.getElementById('%1');if(e)e.remove();})()")
-                            .arg(QLatin1String(kHeaderBlockId)),
-                        QWebEngineScript::ApplicationWorld);
+    pending->loop = nullptr;
+    m_pending.reset();
+    const bool timedOut = !pending->finished && !pending->cancelled;
+    pending->cancelled = true;
+    QByteArray pdf = pending->finished ? pending->pdf : QByteArray();
+    if (page)
+        page->runJavaScript(QStringLiteral("(function(){var e=document.getElementById('%1');if(e)e.remove();})()")
+                                .arg(QLatin1String(kHeaderBlockId)),
+                            QWebEngineScript::ApplicationWorld);
+    if (timedOut) {
+        LastError = QStringLiteral("the page took too long to render for printing");
+        return false;
+    }
+    if (!pending->finished) {
+        LastError = QStringLiteral("the print was cancelled");
+        return false;
+    }
     if (pdf.isEmpty()) {
         LastError = QStringLiteral("the page could not be rendered for printing");
         return false;

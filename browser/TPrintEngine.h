@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class QWebEnginePage;
 
@@ -54,6 +55,11 @@ public:
     bool Print(QWebEnginePage* page, const QString& header, const QString& footer, const QByteArray& htmlHeader,
                const QString& documentPath);
     QString LastError;
+    // Ends a print that is waiting for the engine; it fails with nothing
+    // printed.
+    void Cancel();
+    // How long a print of a document of this many bytes may take.
+    [[nodiscard]] static int TimeLimitMs(qint64 documentBytes);
 
     // Where prints go: a file the program named (--print-to), else the
     // default printer, else a new file in the documents folder.
@@ -65,6 +71,10 @@ public:
     // Lays the header and footer lines over each page of pdf.
     [[nodiscard]] QByteArray AddHeaderAndFooter(const QByteArray& pdf, const QString& header, const QString& footer,
                                                 const TPageContext& context) const;
+
+private:
+    struct TPendingPrint;
+    std::shared_ptr<TPendingPrint> m_pending;
 };
 
 // A file name in folder for name (without its extension) + ".pdf" that does

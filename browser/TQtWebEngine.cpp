@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <QMenu>
 #include <QPageSetupDialog>
+#include <QPointer>
 #include <QPrinter>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -14,10 +16,13 @@
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
+#include <QWebEngineContextMenuRequest>
 #include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
 
 #include <unistd.h>
+
+#include <utility>
 
 namespace {
 
@@ -56,14 +61,37 @@ namespace {
 const bool kSchemesRegistered = (RegisterBrowserSchemes(), true);
 } // namespace
 
-// Serves the message document and the parts it refers to.
+// Serves the message document and the parts it refers to. While the
+// document waits for its parsed message, requests wait with it.
 class TMessageSchemeHandler : public QWebEngineUrlSchemeHandler {
 public:
     using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
     TMessageDocument Document;
     QHash<QString, int> Served;
+    bool Waiting = false;
+    QList<QPointer<QWebEngineUrlRequestJob>> Held;
 
     void requestStarted(QWebEngineUrlRequestJob* job) override
+    {
+        if (Waiting) {
+            Held << job;
+            return;
+        }
+        Serve(job);
+    }
+
+    // Answers the held requests (or fails them, when the message never came).
+    void Release(bool serve)
+    {
+        Waiting = false;
+        const auto held = std::exchange(Held, {});
+        for (const QPointer<QWebEngineUrlRequestJob>& job : held)
+            if (job)
+                serve ? Serve(job) : job->fail(QWebEngineUrlRequestJob::RequestAborted);
+    }
+
+private:
+    void Serve(QWebEngineUrlRequestJob* job)
     {
         const QUrl url = job->requestUrl();
         TMessageDocument::Reply reply;
@@ -84,12 +112,18 @@ public:
     }
 };
 
-// Decides which requests may leave the message.
+// Decides which requests may leave the message. Anything from the network
+// tells the sender when and where the message was read: it is blocked until
+// the user lets the document shown load it (AllowRemote, reset by every
+// navigation); scripts, frames, objects, pings and the like never load.
 class TRequestFilter : public QWebEngineUrlRequestInterceptor {
 public:
     using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
     unsigned Flags = 0;
     bool DocumentIsLocalFile = false;
+    bool AllowRemote = false;
+    bool ReportedBlocked = false;
+    std::function<void()> OnBlocked;
 
     void interceptRequest(QWebEngineUrlRequestInfo& info) override
     {
@@ -101,36 +135,45 @@ public:
             || scheme == QLatin1String("data")) {
             return;
         }
+        if (scheme == QLatin1String("file")) {
+            // Nothing in a message reaches the disk; an HTML file navigated
+            // to directly may show its own pictures and styles.
+            const bool allowed = DocumentIsLocalFile
+                                 && (type == QWebEngineUrlRequestInfo::ResourceTypeImage
+                                     || type == QWebEngineUrlRequestInfo::ResourceTypeStylesheet
+                                     || type == QWebEngineUrlRequestInfo::ResourceTypeFontResource);
+            if (!allowed)
+                info.block(true);
+            return;
+        }
+        bool wanted = false; // what a reader would see, if remote content were allowed
         bool allowed = false;
         switch (type) {
         case QWebEngineUrlRequestInfo::ResourceTypeImage:
         case QWebEngineUrlRequestInfo::ResourceTypeFavicon:
+            wanted = type == QWebEngineUrlRequestInfo::ResourceTypeImage;
             allowed = Flags & 0x10; // images
             break;
         case QWebEngineUrlRequestInfo::ResourceTypeMedia:
+            wanted = true;
             allowed = Flags & (0x20 | 0x40); // videos, background sounds
             break;
         case QWebEngineUrlRequestInfo::ResourceTypeStylesheet:
         case QWebEngineUrlRequestInfo::ResourceTypeFontResource:
-            allowed = true;
-            break;
-        case QWebEngineUrlRequestInfo::ResourceTypeScript:
-        case QWebEngineUrlRequestInfo::ResourceTypeWorker:
-        case QWebEngineUrlRequestInfo::ResourceTypeSharedWorker:
-        case QWebEngineUrlRequestInfo::ResourceTypeServiceWorker:
-            allowed = !(Flags & 0x80);
-            break;
-        case QWebEngineUrlRequestInfo::ResourceTypeSubFrame:
-            allowed = !(Flags & 0x1000);
+            wanted = allowed = true;
             break;
         default:
-            allowed = false; // objects, XHR, prefetch, pings, ...
+            allowed = false; // scripts, frames, objects, XHR, prefetch, pings, ...
         }
-        // Nothing in a message reaches the disk.
-        if (scheme == QLatin1String("file") && !DocumentIsLocalFile)
-            allowed = false;
         if (Flags & 0x10000000) // forced offline
-            allowed = allowed && scheme == QLatin1String("file");
+            allowed = false;
+        if (allowed && !AllowRemote) {
+            allowed = false;
+            if (wanted && !ReportedBlocked && OnBlocked) {
+                ReportedBlocked = true;
+                QMetaObject::invokeMethod(this, OnBlocked, Qt::QueuedConnection);
+            }
+        }
         if (!allowed)
             info.block(true);
     }
@@ -180,7 +223,9 @@ TQtWebEngine::TQtWebEngine()
     QWebEngineSettings* s = m_page->settings();
     s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
-    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    // Remote requests reach the request filter, which blocks them unless the
+    // user asked for them.
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
     s->setAttribute(QWebEngineSettings::LocalStorageEnabled, false);
     s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
     s->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
@@ -188,7 +233,15 @@ TQtWebEngine::TQtWebEngine()
     s->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
     s->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
     s->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
-    m_view->setContextMenuPolicy(Qt::NoContextMenu);
+    m_view->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(m_view, &QWidget::customContextMenuRequested, this, [this](const QPoint& position) {
+        if (!ContextMenuRequest || ContextMenuRequest() == 1 /* S_FALSE */)
+            ShowContextMenu(position);
+    });
+    m_filter->OnBlocked = [this] {
+        if (RemoteContentBlocked)
+            RemoteContentBlocked();
+    };
 
     QObject::connect(m_page, &QWebEnginePage::loadProgress, this, [this](int p) {
         if (ProgressChange)
@@ -244,8 +297,46 @@ void TQtWebEngine::SetBusy(bool busy)
         BusyChange(busy);
 }
 
+void TQtWebEngine::Navigate2Message(const QString& path)
+{
+    if (!NamesMessageFile(path)) {
+        Navigate2(path);
+        return;
+    }
+    m_handler->Release(false);
+    m_handler->Waiting = true;
+    m_handler->Served.clear();
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    m_handler->Document.Take(absolute, TMailMessage2000());
+    m_filter->DocumentIsLocalFile = false;
+    m_filter->AllowRemote = false;
+    m_filter->ReportedBlocked = false;
+    QUrl target;
+    target.setScheme(QString::fromLatin1(kMessageScheme));
+    target.setPath(absolute);
+    SetBusy(true);
+    m_page->load(target);
+}
+
+void TQtWebEngine::ProvideMessage(const TMailMessage2000& scanned)
+{
+    if (!m_handler->Waiting)
+        return;
+    m_handler->Document.Take(m_handler->Document.Path(), scanned);
+    m_handler->Release(true);
+}
+
+void TQtWebEngine::CancelMessage()
+{
+    if (!m_handler->Waiting)
+        return;
+    m_handler->Release(false);
+    Stop();
+}
+
 void TQtWebEngine::Navigate2(const QString& url)
 {
+    m_handler->Release(false);
     QUrl target;
     if (NamesMessageFile(url)) {
         const QUrl u(url);
@@ -260,12 +351,40 @@ void TQtWebEngine::Navigate2(const QString& url)
         target = QUrl::fromUserInput(url, QDir::currentPath(), QUrl::AssumeLocalFile);
         m_filter->DocumentIsLocalFile = target.isLocalFile();
     }
+    m_filter->AllowRemote = false;
+    m_filter->ReportedBlocked = false;
     SetBusy(true);
     m_page->load(target);
 }
 
+void TQtWebEngine::AllowRemoteContent()
+{
+    if (!m_hasDocument && !m_busy)
+        return;
+    m_filter->AllowRemote = true;
+    SetBusy(true);
+    m_page->triggerAction(QWebEnginePage::ReloadAndBypassCache);
+}
+
+// The engine's own menu, without what would navigate the viewer away from
+// the message: copy, copy link address (on a link), select all.
+void TQtWebEngine::ShowContextMenu(const QPoint& position)
+{
+    auto* menu = new QMenu(m_view);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->setObjectName(QStringLiteral("PageContextMenu"));
+    menu->addAction(m_page->action(QWebEnginePage::Copy));
+    const QWebEngineContextMenuRequest* request = m_view->lastContextMenuRequest();
+    if (request && request->linkUrl().isValid())
+        menu->addAction(m_page->action(QWebEnginePage::CopyLinkToClipboard));
+    menu->addSeparator();
+    menu->addAction(m_page->action(QWebEnginePage::SelectAll));
+    menu->popup(m_view->mapToGlobal(position));
+}
+
 void TQtWebEngine::Stop()
 {
+    m_handler->Release(false);
     m_page->triggerAction(QWebEnginePage::Stop);
     SetBusy(false);
 }

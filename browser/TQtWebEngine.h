@@ -2,8 +2,9 @@
 // The HTML engine on this platform: Qt WebEngine in a private profile. A
 // path that names a message file is served through the program's own URL
 // scheme (see TMessageDocument); its body's cid: and Content-Location
-// references are answered from the message's parts. Scripts and plug-ins
-// are off, only image, media and style requests leave the message, links
+// references are answered from the message's parts. Scripts, plug-ins and
+// frames are off; content from the network (pictures, style sheets, fonts,
+// media) loads only when the user asks for it for the document shown; links
 // open in the system browser, forms never submit.
 #include "MessageDocument.h"
 #include "TPrintEngine.h"
@@ -35,6 +36,9 @@ public:
 
     QWidget* Widget() override;
     void Navigate2(const QString& url) override;
+    void Navigate2Message(const QString& path) override;
+    void ProvideMessage(const TMailMessage2000& scanned) override;
+    void CancelMessage() override;
     bool Busy() const override { return m_busy; }
     void Stop() override;
     bool HasDocument() const override { return m_hasDocument; }
@@ -44,6 +48,9 @@ public:
     long TranslateAccelerator(const TKeyMessage& message) override;
     void SetUserAgentToken(const QString& token) override;
     void SetDownloadControl(unsigned flags) override;
+    QString LastPrintError() const override { return m_printing.LastError; }
+    void CancelPrint() override { m_printing.Cancel(); }
+    void AllowRemoteContent() override;
 
     [[nodiscard]] QWebEngineView* View() const { return m_view; }
     // Requests the message's scheme served, by URL (tests count them).
@@ -56,6 +63,7 @@ public:
 
 private:
     void SetBusy(bool busy);
+    void ShowContextMenu(const QPoint& position);
 
     QWebEngineProfile* m_profile = nullptr;
     TWebPage* m_page = nullptr;

@@ -9,6 +9,7 @@
 #include <optional>
 
 class QWidget;
+class TMailMessage2000;
 
 // A key message as the host's window sees it (Windows message numbers kept:
 // they are what the keyboard-forwarding rules speak of).
@@ -47,6 +48,12 @@ public:
 
     [[nodiscard]] virtual QWidget* Widget() = 0;
     virtual void Navigate2(const QString& url) = 0;
+    // Navigates to a message file whose content the caller parses itself:
+    // the page starts at once and waits for ProvideMessage (the message
+    // parsed and scanned) or, when the caller cannot read it, CancelMessage.
+    virtual void Navigate2Message(const QString& path) { Navigate2(path); }
+    virtual void ProvideMessage(const TMailMessage2000& scanned) { (void)scanned; }
+    virtual void CancelMessage() { Stop(); }
     [[nodiscard]] virtual bool Busy() const = 0;
     virtual void Stop() = 0;
     [[nodiscard]] virtual bool HasDocument() const = 0;
@@ -61,6 +68,13 @@ public:
     virtual void SetUserAgentToken(const QString& token) { (void)token; }
     // Download control as flags (what may be loaded and run).
     virtual void SetDownloadControl(unsigned flags) { (void)flags; }
+    // Printing: the error of the last print (empty when it succeeded), and
+    // ending a print that is running.
+    [[nodiscard]] virtual QString LastPrintError() const { return {}; }
+    virtual void CancelPrint() {}
+    // Loads the remote content of the current document, which is blocked
+    // until then (for the current document only).
+    virtual void AllowRemoteContent() {}
     // The current script error event object, if any.
     [[nodiscard]] virtual std::optional<TScriptErrorInfo> ScriptErrorEvent() const { return std::nullopt; }
 
@@ -71,4 +85,9 @@ public:
     std::function<void(const QString& title)> TitleChange;
     std::function<void(const QString& url)> DocumentComplete;
     std::function<void(TEngineDialog& dialog)> DialogActivated;
+    // The page asked for content from the network and did not get it.
+    std::function<void()> RemoteContentBlocked;
+    // The user asked for a context menu; the host's answer (S_FALSE: the
+    // engine shows its own).
+    std::function<long()> ContextMenuRequest;
 };

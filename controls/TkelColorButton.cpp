@@ -1,6 +1,8 @@
 #include "TkelColorButton.h"
 
 #include <QEnterEvent>
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QMouseEvent>
 #include <QPainter>
@@ -135,10 +137,38 @@ void TkelColorButton::mousePressEvent(QMouseEvent* e)
 
 void TkelColorButton::mouseReleaseEvent(QMouseEvent* e)
 {
-    // A release outside the button raises no click and leaves the pressed
-    // look, until the next click.
-    if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint()))
+    if (e->button() != Qt::LeftButton || !m_pressed)
+        return;
+    // A release outside the button raises no click, and ends the pressed
+    // look all the same.
+    if (rect().contains(e->position().toPoint())) {
         Click();
+    } else {
+        m_pressed = false;
+        repaint();
+    }
+}
+
+void TkelColorButton::keyPressEvent(QKeyEvent* e)
+{
+    if (!e->isAutoRepeat()
+        && (e->key() == Qt::Key_Space || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
+        Click();
+        return;
+    }
+    QWidget::keyPressEvent(e);
+}
+
+void TkelColorButton::focusInEvent(QFocusEvent* e)
+{
+    QWidget::focusInEvent(e);
+    update();
+}
+
+void TkelColorButton::focusOutEvent(QFocusEvent* e)
+{
+    QWidget::focusOutEvent(e);
+    update();
 }
 
 void TkelColorButton::enterEvent(QEnterEvent* e)
@@ -217,7 +247,8 @@ void TkelColorButton::paintEvent(QPaintEvent*)
     QColor background, caption;
     Frame frame;
     bool notify = false;
-    const QColor fontColor = palette().color(QPalette::WindowText);
+    // A disabled button keeps its enabled colours: the caption is not greyed.
+    const QColor fontColor = palette().color(QPalette::Active, QPalette::WindowText);
     if (m_pressed || m_down) {
         background = m_downColor;
         frame = Frame::Sunken;
@@ -266,6 +297,13 @@ void TkelColorButton::paintEvent(QPaintEvent*)
         p.drawText(text, align | Qt::AlignTop | Qt::TextWordWrap | Qt::TextShowMnemonic, m_caption);
     else
         p.drawText(text, align | Qt::AlignVCenter | kSingleLine, m_caption);
+    if (hasFocus()) {
+        // Reached by Tab: a dotted line inside the edge.
+        QPen pen(caption, 1, Qt::DotLine);
+        p.setPen(pen);
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(full.adjusted(2, 2, -3, -3));
+    }
     p.end();
     if (notify)
         NotifyGroup();

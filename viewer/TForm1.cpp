@@ -2,14 +2,19 @@
 
 #include "AppIcon.h"
 #include "EngineText.h"
+#include "HeaderText.h"
 #include "Look.h"
 #include "MessageStrings.h"
 #include "TAttachmentsform.h"
 #include "TApplication.h"
+#include "TQuickMessage.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,10 +22,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <climits>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -32,6 +40,12 @@ const QColor kOrange(253, 172, 83);
 const QColor kCream(254, 252, 224);
 const QColor kSilver(192, 192, 192);
 const QColor kHotBlue(0, 128, 255);
+const QColor kYellow(255, 255, 0);
+const QColor kNoticeYellow(255, 244, 184);
+
+// The progress bar moves at most this often (milliseconds): painting per
+// parse step costs far more than the parse itself.
+constexpr int kProgressInterval = 33;
 
 QFont PixelFont(int pixels) { return SansFont(pixels, true); }
 
@@ -56,6 +70,18 @@ QIcon EnvelopeIcon()
     return QIcon(pm);
 }
 
+// The caption with an accelerator: the string table's text keeps its
+// meaning, the first letter is marked when the text marks none.
+QString WithAccelerator(const QString& caption)
+{
+    if (caption.contains(QLatin1Char('&')))
+        return caption;
+    for (int i = 0; i < caption.size(); ++i)
+        if (caption[i].isLetterOrNumber())
+            return caption.left(i) + QLatin1Char('&') + caption.mid(i);
+    return caption;
+}
+
 } // namespace
 
 TForm1::TForm1(QString messagePath, QWidget* parent) : QWidget(parent), m_messagePath(std::move(messagePath))
@@ -70,7 +96,10 @@ void TForm1::BuildComponents()
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Corvanta - Quick E-Mail Viewer"));
-    setWindowIcon(AppIcon(EnvelopeIcon()));
+    // The icon is the application's, so every window of the program (the
+    // quick message among them) shows it; an icon set already is kept.
+    if (QApplication::windowIcon().isNull())
+        QApplication::setWindowIcon(AppIcon(EnvelopeIcon()));
     resize(kDesignWidth, kDesignHeight);
     setMinimumSize(420, 260);
 
@@ -131,8 +160,36 @@ void TForm1::BuildComponents()
     kelColorButton1->SetHotFontColor(QColor(255, 255, 0));
     kelColorButton1->SetDownFontColor(Qt::white);
     kelColorButton1->setFont(PixelFont(11));
+    kelColorButton1->setFocusPolicy(Qt::StrongFocus);
     connect(kelColorButton1, &TkelColorButton::onclick, this, &TForm1::kelColorButton1click);
+    setTabOrder(Edit4, kelColorButton1);
     layout->addWidget(Panel2);
+
+    PageArea = new QVBoxLayout;
+    PageArea->setContentsMargins(0, 0, 0, 0);
+    PageArea->setSpacing(0);
+    layout->addLayout(PageArea, 1);
+
+    RemoteContentBar = new QFrame(this);
+    RemoteContentBar->setObjectName(QStringLiteral("RemoteContentBar"));
+    FillBackground(RemoteContentBar, kNoticeYellow);
+    RemoteContentBar->setFrameShape(QFrame::StyledPanel);
+    auto* bar = new QHBoxLayout(RemoteContentBar);
+    bar->setContentsMargins(8, 3, 6, 3);
+    RemoteContentLabel = new QLabel(
+        QStringLiteral("Remote content was blocked: pictures, style sheets and fonts from the internet would tell "
+                       "the sender when and where this message was read."),
+        RemoteContentBar);
+    RemoteContentLabel->setObjectName(QStringLiteral("RemoteContentLabel"));
+    RemoteContentLabel->setWordWrap(true);
+    RemoteContentLabel->setFont(PixelFont(12));
+    bar->addWidget(RemoteContentLabel, 1);
+    RemoteContentButton = new QPushButton(QStringLiteral("&Load remote content"), RemoteContentBar);
+    RemoteContentButton->setObjectName(QStringLiteral("RemoteContentButton"));
+    bar->addWidget(RemoteContentButton);
+    connect(RemoteContentButton, &QPushButton::clicked, this, &TForm1::RemoteContentButtonClick);
+    RemoteContentBar->hide();
+    PageArea->addWidget(RemoteContentBar);
 
     EmbeddedWB1 = new TEmbeddedWB(this);
     EmbeddedWB1->setObjectName(QStringLiteral("EmbeddedWB1"));
@@ -153,7 +210,12 @@ void TForm1::BuildComponents()
     EmbeddedWB1->OnProgressChange = [this](TEmbeddedWB* sender, int progress, int max) {
         EmbeddedWB1ProgressChange(sender, progress, max);
     };
-    layout->addWidget(EmbeddedWB1, 1);
+    EmbeddedWB1->OnRemoteContentBlocked = [this](TEmbeddedWB*) { RemoteContentBar->show(); };
+    connect(EmbeddedWB1, &TEmbeddedWB::BusyChanged, this, [this](bool busy) {
+        if (!busy && m_pageLoading)
+            PageFinished();
+    });
+    PageArea->addWidget(EmbeddedWB1, 1);
 
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
@@ -197,85 +259,212 @@ void TForm1::FormCreate()
     Label2->setText(MessageStrings::Text(4, 33));
     Label3->setText(MessageStrings::Text(4, 32));
     Label4->setText(MessageStrings::Text(4, 37));
-    kelColorButton1->SetCaption(MessageStrings::Text(4, 23));
+    kelColorButton1->SetCaption(WithAccelerator(MessageStrings::Text(4, 23)));
     BitBtn1->setText(MessageStrings::Text(1, 363));
     BitBtn2->setText(MessageStrings::Text(1, 235));
     EmbeddedWB1->SetUserAgent(QStringLiteral("Corvanta v.3.0.5 by TELMOSSA"));
 }
 
+
+void TForm1::AddPageBar(QWidget* bar) { PageArea->insertWidget(PageArea->indexOf(EmbeddedWB1), bar); }
+
 bool TForm1::event(QEvent* e)
 {
     const bool result = QWidget::event(e);
+    // Run from the event loop, not inside the activation's delivery: the load
+    // may process events itself.
     if (e->type() == QEvent::WindowActivate)
-        FormActivate();
+        QTimer::singleShot(0, this, &TForm1::FormActivate);
     return result;
 }
 
+// Some window managers never activate a new window: the first load also
+// starts when the window is first shown.
+void TForm1::showEvent(QShowEvent* e)
+{
+    QWidget::showEvent(e);
+    if (!m_loadedOnce)
+        QTimer::singleShot(0, this, &TForm1::FormActivate);
+}
+
+TForm1::TFileStamp TForm1::StampOf(const QString& path)
+{
+    TFileStamp stamp;
+    struct stat st {};
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return stamp;
+    stamp.exists = true;
+    stamp.device = st.st_dev;
+    stamp.inode = st.st_ino;
+    stamp.size = st.st_size;
+    stamp.mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    return stamp;
+}
+
+// Loads the message when it was never loaded or the file changed on disk
+// since (size, modification time, inode); otherwise what is shown stays.
+// The fields are filled as soon as the file is parsed; the page finishes
+// loading afterwards, without anything of this load left on the stack.
 void TForm1::FormActivate()
 {
-    // Pumping events while loading can activate the window again; the load
-    // already running covers that activation.
-    if (m_activating)
+    if (m_busy != TBusy::Idle)
+        return; // a change on disk is seen at the next activation
+    const TFileStamp stamp = StampOf(m_messagePath);
+    if (m_loadedOnce && stamp == m_loadedStamp)
         return;
-    m_activating = true;
+    m_loadedOnce = true;
+    m_loadedStamp = stamp;
+    m_busy = TBusy::Loading;
     repaint();
+    // The page starts before the parse, so the engine gets ready while the
+    // file is parsed; it is handed the parsed message instead of reading the
+    // file a second time.
+    bool navigated = false;
+    const QFileInfo file(m_messagePath);
+    if (!m_messagePath.isEmpty() && file.isFile() && file.isReadable()) {
+        RemoteContentBar->hide();
+        EmbeddedWB1->NavigateMessage(m_messagePath);
+        navigated = true;
+    }
     try {
-        MailMessage20001.LoadFromFile(m_messagePath.toStdString());
+        MailMessage20001.LoadFromFile(QFile::encodeName(m_messagePath).toStdString());
+        // Scanning first changes nothing for the normalisation, which scans
+        // anyway; the page takes the parts as they came.
+        MailMessage20001.ScanParts();
+        if (navigated && m_closePending) {
+            EmbeddedWB1->CancelMessage();
+            navigated = false;
+        } else if (navigated) {
+            EmbeddedWB1->ProvideMessage(MailMessage20001);
+        }
         MailMessage20001.RebuildStructure(0);
         MailMessage20001.ScanParts();
         MailMessage20001.SerializeBody();
-        EmbeddedWB1->NavigateUrl(m_messagePath);
-        WaitWhileBusy();
+        if (!navigated && !m_closePending) {
+            RemoteContentBar->hide();
+            EmbeddedWB1->NavigateUrl(m_messagePath);
+            navigated = true;
+        }
     } catch (...) {
         // A file that cannot be read shows whatever the message held before.
+        if (navigated)
+            EmbeddedWB1->CancelMessage();
+        navigated = false;
     }
+    FillFields();
+    m_busy = TBusy::Idle;
+    m_pageLoading = navigated && EmbeddedWB1->IsBusy();
+    if (!m_pageLoading && !m_closePending)
+        PageFinished();
+    RunPending();
+}
 
+void TForm1::FillFields()
+{
+    // The accessors run on a copy of the header whose encoded words are
+    // converted from their declared charsets, so they give UTF-8.
+    TMailMessage2000 header;
+    CopyHeaderAsUtf8(MailMessage20001, header);
     Edit1->setText(DateTimeToStr(MailMessage20001.GetDate()));
-    Edit2->setText(FromEngineBytes(MailMessage20001.GetFromName()) + QStringLiteral(" (")
-                   + FromEngineBytes(MailMessage20001.GetFromAddress()) + QLatin1Char(')'));
-    Edit3->setText(FromEngineBytes(MailMessage20001.GetSubject()));
-    Edit4->setText(FromEngineBytes(MailMessage20001.ToList.GetAddressesText()));
+    Edit2->setText(FromEngineBytes(header.GetFromName()) + QStringLiteral(" (")
+                   + FromEngineBytes(header.GetFromAddress()) + QLatin1Char(')'));
+    Edit3->setText(FromEngineBytes(header.GetSubject()));
+    Edit4->setText(FromEngineBytes(header.ToList.GetAddressesText()));
     for (QLineEdit* e : {Edit1, Edit2, Edit3, Edit4})
         e->setCursorPosition(0);
 
     const auto& list = MailMessage20001.AttachList;
     const bool any = std::any_of(list.begin(), list.end(), [](const TMailPart* p) { return !p->Embedded; });
     SetAttachmentsButton(any);
-    EmbeddedWB1->UIActivateDocument();
-    m_activating = false;
 }
 
-// Orange and live with something to list; flat grey without hot tracking
-// otherwise.
+void TForm1::PageFinished()
+{
+    m_pageLoading = false;
+    EmbeddedWB1->UIActivateDocument();
+    emit MessageShown();
+}
+
+// Orange and live, with its blue and yellow hot look, with something to
+// list; flat grey without hot tracking otherwise.
 void TForm1::SetAttachmentsButton(bool enabled)
 {
     kelColorButton1->setEnabled(enabled);
     if (enabled) {
         kelColorButton1->SetColor(kOrange);
+        kelColorButton1->SetHotColor(kHotBlue);
+        kelColorButton1->SetHotFontColor(kYellow);
     } else {
         kelColorButton1->SetColor(kSilver);
         kelColorButton1->SetHotColor(kSilver);
         kelColorButton1->SetHotFontColor(kSilver);
     }
+    kelColorButton1->update();
 }
 
 void TForm1::kelColorButton1click()
 {
-    Attachmentsform = new TAttachmentsform(this);
-    struct Free {
-        ~Free()
-        {
-            delete Attachmentsform;
-            Attachmentsform = nullptr;
-        }
-    } free;
-    Attachmentsform->ViewOnly = true;
-    Attachmentsform->MailMessage = &MailMessage20001;
-    Attachmentsform->exec();
+    if (m_busy == TBusy::Loading) {
+        m_attachmentsPending = true;
+        return;
+    }
+    if (m_busy != TBusy::Idle)
+        return;
+    m_busy = TBusy::Attachments;
+    {
+        Attachmentsform = new TAttachmentsform(this);
+        struct Free {
+            TBusy& busy;
+            ~Free()
+            {
+                delete Attachmentsform;
+                Attachmentsform = nullptr;
+                busy = TBusy::Idle;
+            }
+        } free{m_busy};
+        Attachmentsform->ViewOnly = true;
+        Attachmentsform->MailMessage = &MailMessage20001;
+        Attachmentsform->exec();
+    }
+    RunPending();
+}
+
+// What was asked for while other work ran, once it has ended. Closing wins
+// over everything else.
+void TForm1::RunPending()
+{
+    if (m_busy != TBusy::Idle)
+        return;
+    if (m_closePending) {
+        m_closePending = m_printPending = m_attachmentsPending = false;
+        close();
+        return;
+    }
+    if (m_printPending) {
+        m_printPending = false;
+        BitBtn2Click();
+        return;
+    }
+    if (m_attachmentsPending) {
+        m_attachmentsPending = false;
+        if (kelColorButton1->isEnabled())
+            kelColorButton1click();
+    }
 }
 
 void TForm1::closeEvent(QCloseEvent* e)
 {
+    if (m_busy != TBusy::Idle) {
+        // The running work still uses the window and its message: the window
+        // closes as soon as that work has ended, which stopping hastens.
+        m_closePending = true;
+        if (m_busy == TBusy::Printing)
+            EmbeddedWB1->CancelPrint();
+        if (EmbeddedWB1->IsBusy())
+            EmbeddedWB1->StopLoading();
+        e->ignore();
+        return;
+    }
     FormClose();
     e->accept();
 }
@@ -303,12 +492,38 @@ void TForm1::FormClose()
 
 void TForm1::EmbeddedWB1ProgressChange(TEmbeddedWB*, int progress, int progressMax)
 {
-    SetProgress(progressMax, progress);
+    // Called from the event loop already: no repaint or event processing of
+    // its own.
+    ProgressBar1->setMaximum(std::max(0, progressMax));
+    ProgressBar1->setValue(std::clamp(progress, 0, std::max(0, progressMax)));
 }
 
 void TForm1::BitBtn1Click() { close(); }
 
+// Print pressed while the message loads prints once the load has ended.
 void TForm1::BitBtn2Click()
+{
+    if (m_busy == TBusy::Loading) {
+        m_printPending = true;
+        return;
+    }
+    if (m_busy != TBusy::Idle)
+        return; // a print is running
+    if (!m_loadedOnce)
+        FormActivate();
+    m_busy = TBusy::Printing;
+    Print();
+    m_busy = TBusy::Idle;
+    RunPending();
+}
+
+namespace {
+
+QString Escaped(const std::string& utf8) { return FromEngineBytes(utf8).toHtmlEscaped(); }
+
+} // namespace
+
+void TForm1::Print()
 {
     EmbeddedWB1->setCursor(Qt::WaitCursor);
     struct Restore {
@@ -316,28 +531,35 @@ void TForm1::BitBtn2Click()
         ~Restore() { w->unsetCursor(); }
     } restore{EmbeddedWB1};
     WaitWhileBusy();
-    // The block is built anew on every click; values go in as they are, so
-    // the print engine reads them as HTML.
+    if (m_closePending)
+        return;
+    // The block is built anew on every click. Every value is escaped: a
+    // header is the sender's text, never markup for the print.
+    TMailMessage2000 header;
+    CopyHeaderAsUtf8(MailMessage20001, header);
     QStringList& block = EmbeddedWB1->PrintOptions.HTMLHeader;
     block.clear();
     block << QStringLiteral("<HR><font face=\"verdana,arial\" size=-1>");
-    block << MessageStrings::Text(1, 307) + QStringLiteral(": ") + DateTimeToStr(MailMessage20001.GetDate())
-                 + QStringLiteral("<BR>");
-    if (!MailMessage20001.GetFromName().empty())
-        block << MessageStrings::Text(4, 33) + QStringLiteral(": ") + FromEngineBytes(MailMessage20001.GetFromName())
-                     + QStringLiteral(" (") + FromEngineBytes(MailMessage20001.GetFromAddress())
-                     + QStringLiteral(")<BR>");
+    block << MessageStrings::Text(1, 307) + QStringLiteral(": ")
+                 + DateTimeToStr(MailMessage20001.GetDate()).toHtmlEscaped() + QStringLiteral("<BR>");
+    if (!header.GetFromName().empty())
+        block << MessageStrings::Text(4, 33) + QStringLiteral(": ") + Escaped(header.GetFromName())
+                     + QStringLiteral(" (") + Escaped(header.GetFromAddress()) + QStringLiteral(")<BR>");
     else
-        block << MessageStrings::Text(4, 33) + QStringLiteral(": ")
-                     + FromEngineBytes(MailMessage20001.GetFromAddress()) + QStringLiteral("<BR>");
-    block << MessageStrings::Text(4, 32) + QStringLiteral(": ")
-                 + FromEngineBytes(MailMessage20001.ToList.GetAddressesText()) + QStringLiteral("<BR>");
-    block << MessageStrings::Text(3, 32) + QStringLiteral(": ")
-                 + FromEngineBytes(MailMessage20001.GetLabelValue("Organization")) + QStringLiteral("<BR>");
-    block << MessageStrings::Text(4, 37) + QStringLiteral(": ") + FromEngineBytes(MailMessage20001.GetSubject())
+        block << MessageStrings::Text(4, 33) + QStringLiteral(": ") + Escaped(header.GetFromAddress())
+                     + QStringLiteral("<BR>");
+    block << MessageStrings::Text(4, 32) + QStringLiteral(": ") + Escaped(header.ToList.GetAddressesText())
                  + QStringLiteral("<BR>");
+    block << MessageStrings::Text(3, 32) + QStringLiteral(": ")
+                 + DecodeHeaderText(MailMessage20001.GetLabelValue("Organization")).toHtmlEscaped()
+                 + QStringLiteral("<BR>");
+    block << MessageStrings::Text(4, 37) + QStringLiteral(": ") + Escaped(header.GetSubject()) + QStringLiteral("<BR>");
     block << QStringLiteral("<HR></font><P>");
     EmbeddedWB1->PrintDocument();
+    const QString error = EmbeddedWB1->LastPrintError();
+    if (!error.isEmpty() && !m_closePending && ShowNotices)
+        ShowQuickMessage(MessageStrings::Text(1, 235), QStringLiteral("The message could not be printed: ") + error,
+                         10000, false, true, 10, 0);
 }
 
 void TForm1::SetProgress(long long maximum, long long position)
@@ -350,14 +572,29 @@ void TForm1::SetProgress(long long maximum, long long position)
 
 void TForm1::MailMessage20001Progress(TMailPart*, std::size_t total, std::size_t current)
 {
-    // The engine reports every line; repainting and pumping events that
-    // often would cost more than the parse, so the bar moves in steps of a
-    // thousandth (and always at the start and the end).
-    const int permille = total ? static_cast<int>(current * 1000 / total) : 1000;
-    if (current != 0 && current != total && permille == m_lastPermille)
-        return;
-    m_lastPermille = permille;
-    SetProgress(static_cast<long long>(total), static_cast<long long>(current));
+    // The engine reports every line; the bar follows on a clock, at most
+    // about 30 times a second, and always at the start and the end. The
+    // clock itself is read only every 64 KiB.
+    constexpr std::size_t kStride = 64 << 10;
+    if (current != 0 && current != total) {
+        if (current < m_progressNext)
+            return;
+        m_progressNext = current + kStride;
+        if (m_progressClock.elapsed() < kProgressInterval)
+            return;
+    } else {
+        m_progressNext = kStride;
+    }
+    m_progressClock.start();
+    // Above INT_MAX the bar counts kilobytes.
+    const int shift = total > static_cast<std::size_t>(INT_MAX) ? 10 : 0;
+    SetProgress(static_cast<long long>(total >> shift), static_cast<long long>(current >> shift));
+}
+
+void TForm1::RemoteContentButtonClick()
+{
+    RemoteContentBar->hide();
+    EmbeddedWB1->LoadRemoteContent();
 }
 
 void TForm1::Errorhandler() { QApplication::beep(); }

@@ -58,6 +58,7 @@ int PrintTo(const QStringList& args)
     }
     TPrintEngine::SetOutputFile(out);
     TForm1 form(args.at(3));
+    form.ShowNotices = false;
     form.FormActivate();
     form.BitBtn2Click();
     auto* engine = static_cast<TQtWebEngine*>(form.EmbeddedWB1->Engine());
@@ -82,17 +83,28 @@ int main(int argc, char** argv)
     if (const int status = AnswerHelpOrVersion(argc, argv); status >= 0)
         return status;
     TApplication app(argc, argv);
+    // No display name: Qt would append it to every window title.
     TApplication::setApplicationName(QStringLiteral("corvanta"));
-    TApplication::setApplicationDisplayName(QStringLiteral("Corvanta Quick e-Mail Viewer"));
 
+    const QStringList args = QCoreApplication::arguments();
+    const bool commandLineMode =
+        args.value(1) == QLatin1String("--write-language-file") || args.value(1) == QLatin1String("--print-to");
+    bool sideFileError = false;
     const QString exeFolder = QCoreApplication::applicationDirPath();
     const QString fallback = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-    MessageStrings::Initialize(exeFolder, fallback, [](const QString& message) {
+    MessageStrings::Initialize(exeFolder, fallback, [&](const QString& message) {
+        sideFileError = true;
+        // Without a window nobody could answer a message box.
+        if (commandLineMode) {
+            std::fprintf(stderr, "corvanta-viewer: %s\n", qPrintable(message));
+            return;
+        }
         QApplication::beep();
         QMessageBox::critical(nullptr, QStringLiteral("Corvanta Quick e-Mail Viewer"), message);
     });
+    if (commandLineMode && sideFileError)
+        return 1;
 
-    const QStringList args = QCoreApplication::arguments();
     if (args.value(1) == QLatin1String("--write-language-file"))
         return WriteLanguageFile(args);
 

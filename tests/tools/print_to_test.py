@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
-"""corvanta-viewer --print-to: exit codes, and a PDF that holds the message."""
+"""corvanta-viewer --print-to: exit codes, and a PDF that holds the message;
+the command-line modes with a broken language file beside the program."""
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -33,6 +35,23 @@ class PrintTo(unittest.TestCase):
             self.assertEqual(p.returncode, 1)
             self.assertFalse(os.path.exists(os.path.join(d, "x.pdf")))
             self.assertEqual(run("--print-to", out).returncode, 2)
+
+
+    def test_broken_language_file_is_reported_not_shown(self):
+        # A message box would wait for a click nobody can give: the modes
+        # without a window say it on stderr and fail instead.
+        with tempfile.TemporaryDirectory() as d:
+            viewer = os.path.join(d, "corvanta-viewer")
+            shutil.copy2(VIEWER, viewer)
+            with open(os.path.join(d, "langdefmod0.dat"), "wb") as f:
+                f.write(b"short")
+            env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+            for args in (["--print-to", os.path.join(d, "out.pdf"), os.path.join(SAMPLES, "welcome.eml")],
+                         ["--write-language-file", "1", os.path.join(d, "block1.dat")]):
+                p = subprocess.run([viewer, *args], capture_output=True, timeout=60, env=env)
+                self.assertNotEqual(p.returncode, 0, args)
+                self.assertIn(b"langdefmod0.dat", p.stderr)
+            self.assertFalse(os.path.exists(os.path.join(d, "out.pdf")))
 
 
 if __name__ == "__main__":

@@ -1,7 +1,17 @@
 // The real engine, headless: a message's HTML with its cid: image, a script
-// that must not run, a text body in ISO-8859-1, and the busy state.
+// that must not run, a text body in ISO-8859-1, the busy state, remote
+// content blocked until asked for, and the page's context menu.
 #include "TEmbeddedWB.h"
+#include "TForm1.h"
 #include "TQtWebEngine.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -44,6 +54,58 @@ int CountColor(const QImage& img, QRgb color)
             n += (img.pixel(x, y) & 0xFFFFFF) == (color & 0xFFFFFF);
     return n;
 }
+
+// A web server on 127.0.0.1 that counts the requests for each path and
+// answers each with a small body. It lives as long as the test that made it.
+class CountingServer : public QObject {
+public:
+    QHash<QString, int> Requests;
+
+    CountingServer()
+    {
+        m_server.listen(QHostAddress::LocalHost);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { Answer(socket); });
+            }
+        });
+    }
+    [[nodiscard]] QString Url(const char* path) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1/%2").arg(m_server.serverPort()).arg(QLatin1String(path));
+    }
+    [[nodiscard]] int Total() const
+    {
+        int n = 0;
+        for (int v : Requests)
+            n += v;
+        return n;
+    }
+
+private:
+    void Answer(QTcpSocket* socket)
+    {
+        const QByteArray request = socket->readAll();
+        const QByteArray path = request.split(' ').value(1);
+        if (path.isEmpty())
+            return;
+        ++Requests[QString::fromLatin1(path.mid(1))];
+        QByteArray type = "text/plain", body = "x";
+        if (path.endsWith(".png")) {
+            type = "image/png";
+            body = RedPng();
+        } else if (path.endsWith(".css")) {
+            type = "text/css";
+            body = "body{background:#00ff00}";
+        }
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: " + type + "\r\nContent-Length: "
+                      + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        socket->disconnectFromHost();
+    }
+
+    QTcpServer m_server;
+};
 
 } // namespace
 
@@ -94,6 +156,16 @@ private slots:
         QVERIFY(wb.Engine()->HasDocument());
         // The image is drawn: a block of red the size of the <img>.
         QTRY_VERIFY_WITH_TIMEOUT(CountColor(wb.grab().toImage(), qRgb(255, 0, 0)) >= 120 * 80 * 9 / 10, 10000);
+
+        // The window hands the page the message it parsed itself: the same
+        // page, the same image.
+        TForm1 form(path);
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(!form.Edit1->text().isEmpty() && !form.IsLoading(), 30000);
+        auto* formEngine = static_cast<TQtWebEngine*>(form.EmbeddedWB1->Engine());
+        QTRY_COMPARE_WITH_TIMEOUT(formEngine->ServedRequests().value(QStringLiteral("cid:pic@x")), 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(CountColor(form.EmbeddedWB1->grab().toImage(), qRgb(255, 0, 0)) >= 120 * 80 * 9 / 10,
+                                 10000);
     }
 
     void scriptsInAMessageNeverRun()
@@ -130,6 +202,75 @@ private slots:
         TEmbeddedWB wb;
         Show(wb, path);
         QCOMPARE(PlainText(static_cast<TQtWebEngine*>(wb.Engine())->View()->page()).trimmed(), QString());
+    }
+
+    void remoteContentLoadsOnlyWhenAskedFor()
+    {
+        CountingServer server;
+        const QByteArray html =
+            "<html><head><link rel=stylesheet href='" + server.Url("style.css").toLatin1() + "'>"
+            "<script src='" + server.Url("script.js").toLatin1() + "'></script>"
+            "<style>@font-face{font-family:F;src:url(" + server.Url("font.woff").toLatin1() + ")}"
+            "p{font-family:F}</style></head><body>"
+            "<p>Remote test</p><img src='" + server.Url("pixel.png").toLatin1() + "' width=50 height=50>"
+            "<iframe src='" + server.Url("frame.html").toLatin1() + "'></iframe>"
+            "<form action='" + server.Url("submit").toLatin1() + "'><input name=q></form></body></html>";
+        const QString path = Write("remote.eml", "Subject: remote\r\nContent-Type: text/html\r\n\r\n" + html + "\r\n");
+        TForm1 form(path);
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(form.RemoteContentBar->isVisible(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.IsLoading(), 30000);
+        QTest::qWait(300);
+        QCOMPARE(server.Total(), 0); // nothing reached the network
+
+        form.RemoteContentButton->click();
+        QVERIFY(!form.RemoteContentBar->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(server.Requests.value(QStringLiteral("pixel.png")) >= 1, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(server.Requests.value(QStringLiteral("style.css")) >= 1, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.EmbeddedWB1->IsBusy(), 30000);
+        QTest::qWait(300);
+        // Scripts and frames stay off, forms never submit.
+        QCOMPARE(server.Requests.value(QStringLiteral("script.js")), 0);
+        QCOMPARE(server.Requests.value(QStringLiteral("frame.html")), 0);
+        QCOMPARE(server.Requests.value(QStringLiteral("submit")), 0);
+
+        // For this message only: a new load blocks again.
+        const int before = server.Total();
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::Append));
+        f.write("\r\n");
+        f.close();
+        form.FormActivate();
+        QTRY_VERIFY_WITH_TIMEOUT(form.RemoteContentBar->isVisible(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.IsLoading(), 30000);
+        QTest::qWait(300);
+        QCOMPARE(server.Total(), before);
+    }
+
+    void contextMenuHasCopyAndSelectAll()
+    {
+        const QString path = Write("menu.eml", "Content-Type: text/html\r\n\r\n<p>Some words</p>"
+                                               "<a href='https://example.org/'>a link</a>\r\n");
+        TEmbeddedWB wb;
+        Show(wb, path);
+        auto* view = static_cast<TQtWebEngine*>(wb.Engine())->View();
+        emit view->customContextMenuRequested(QPoint(5, 5));
+        QMenu* menu = view->findChild<QMenu*>(QStringLiteral("PageContextMenu"));
+        QVERIFY(menu);
+        QStringList texts;
+        for (QAction* a : menu->actions())
+            if (!a->isSeparator())
+                texts << a->text();
+        QCOMPARE(texts.size(), 2); // no link under the mouse
+        QVERIFY(menu->actions().contains(view->page()->action(QWebEnginePage::Copy)));
+        QVERIFY(menu->actions().contains(view->page()->action(QWebEnginePage::SelectAll)));
+        menu->close();
+
+        // A host that answers the callback itself gets no menu from the engine.
+        wb.OnShowContextMenu = [](unsigned, void*, void*, void*) { return HResult::S_OK; };
+        QTRY_VERIFY(!view->findChild<QMenu*>(QStringLiteral("PageContextMenu")));
+        emit view->customContextMenuRequested(QPoint(5, 5));
+        QVERIFY(!view->findChild<QMenu*>(QStringLiteral("PageContextMenu")));
     }
 
     void htmlFilesAreNavigatedToDirectly()

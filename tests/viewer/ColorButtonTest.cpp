@@ -25,11 +25,50 @@ private slots:
         QVERIFY(!b.Down());
         QVERIFY(!b.Pressed());
 
-        // Released outside: no click, the pressed look stays.
+        // Released outside: no click, and the pressed look ends.
+        b.resize(40, 20);
+        b.SetColor(QColor(253, 172, 83));
         QTest::mousePress(&b, Qt::LeftButton, {}, QPoint(5, 5));
+        QVERIFY(b.Pressed());
         QTest::mouseRelease(&b, Qt::LeftButton, {}, QPoint(100, 100));
         QCOMPARE(clicks.count(), 1);
-        QVERIFY(b.Pressed());
+        QVERIFY(!b.Pressed());
+        QCOMPARE(Grab(b).pixelColor(20, 3), QColor(253, 172, 83));
+    }
+
+    void keyboardClicksAndDisabledKeepsItsColours()
+    {
+        QWidget parent;
+        TkelColorButton b(&parent);
+        b.setFocusPolicy(Qt::StrongFocus);
+        b.resize(80, 24);
+        b.SetCaption(QStringLiteral("WWWWWW"));
+        QPalette pal = b.palette();
+        pal.setColor(QPalette::Active, QPalette::WindowText, QColor(0, 0, 0));
+        pal.setColor(QPalette::Disabled, QPalette::WindowText, QColor(190, 190, 190));
+        pal.setColor(QPalette::Inactive, QPalette::WindowText, QColor(0, 0, 0));
+        b.setPalette(pal);
+        b.SetColor(QColor(192, 192, 192));
+        QSignalSpy clicks(&b, &TkelColorButton::onclick);
+        parent.show();
+        b.setFocus();
+        QTest::keyClick(&b, Qt::Key_Space);
+        QTest::keyClick(&b, Qt::Key_Return);
+        QCOMPARE(clicks.count(), 2);
+        b.clearFocus();
+        // The caption of a disabled button stays black on silver.
+        auto darkPixels = [&] {
+            const QImage img = Grab(b);
+            int n = 0;
+            for (int y = 0; y < img.height(); ++y)
+                for (int x = 0; x < img.width(); ++x)
+                    n += qGray(img.pixel(x, y)) < 60;
+            return n;
+        };
+        const int enabled = darkPixels();
+        QVERIFY(enabled > 20);
+        b.setEnabled(false);
+        QCOMPARE(darkPixels(), enabled);
     }
 
     void groupsAndAllowAllUp()

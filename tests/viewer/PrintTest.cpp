@@ -1,9 +1,14 @@
-// Printing, headless with the real engine: the header block, the page
-// lines, orientation and margins, read back from the PDF.
+// Printing, headless with the real engine: the header block (escaped, in
+// the declared charsets), the page lines, orientation and margins, read back
+// from the PDF; a print asked for during a load, and a failed print.
 #include "EngineText.h"
 #include "MessageStrings.h"
 #include "TForm1.h"
 #include "TPrintEngine.h"
+#include "TQuickMessage.h"
+
+#include <QPushButton>
+#include <QTextEdit>
 
 #include <QPdfDocument>
 #include <QProcess>
@@ -89,6 +94,76 @@ private slots:
         QCOMPARE(PdfText(again).count(QStringLiteral("Subject: Quarterly figures")), 1);
         // The displayed page is as it was before the print.
         QCOMPARE(PdfText(again).count(QStringLiteral("Date: ")), 1);
+    }
+
+    void headerValuesPrintAsText()
+    {
+        const QString path = Write("markup.eml",
+            "From: \"AT&T <Labs>\" <labs@att.example>\r\nTo: bob@example.org\r\n"
+            "Subject: Re: <URGENT> use <br> & &nbsp <style>body{display:none}</style>\r\n"
+            "Organization: =?koi8-r?B?8NLJ18XU?= & <b>Co</b>\r\n"
+            "Date: Mon, 12 Mar 2001 10:20:30 +0000\r\nContent-Type: text/plain\r\n\r\nBody text here.\r\n");
+        TForm1 form(path);
+        form.FormActivate();
+        const QString text = PdfText(Print(form), false);
+        QVERIFY2(text.contains(QStringLiteral("Subject: Re: <URGENT> use <br> & &nbsp <style>body{display:none}</style>")),
+                 qPrintable(text));
+        QVERIFY(text.contains(QStringLiteral("From: AT&T <Labs> (labs@att.example)")));
+        QVERIFY(text.contains(QString::fromUtf8("Organization: Привет & <b>Co</b>")));
+        QVERIFY(text.contains(QStringLiteral("Body text here.")));
+    }
+
+    void printAskedForDuringTheLoadPrintsAfterIt()
+    {
+        QByteArray m = "From: a@example.org\r\nSubject: Waited for\r\n"
+                       "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+                       "--b\r\nContent-Type: text/plain\r\n\r\nThe body.\r\n"
+                       "--b\r\nContent-Type: application/octet-stream\r\nContent-Transfer-Encoding: base64\r\n\r\n";
+        const QByteArray line = QByteArray(76, 'Q') + "\r\n";
+        for (int i = 0; i < 8 * (1 << 20) / 78; ++i)
+            m += line;
+        m += "--b--\r\n";
+        TForm1 form(Write("large.eml", m));
+        const QString out = m_dir.filePath(QStringLiteral("during.pdf"));
+        TPrintEngine::SetOutputFile(out);
+        TProgressEvent inner = form.MailMessage20001.OnProgress;
+        bool pressed = false;
+        form.MailMessage20001.OnProgress = [&](TMailPart* sender, std::size_t total, std::size_t current) {
+            if (current > 0 && !pressed) {
+                pressed = true;
+                QTimer::singleShot(0, &form, [&] { form.BitBtn2->click(); });
+            }
+            inner(sender, total, current);
+        };
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), 120000);
+        TPrintEngine::SetOutputFile(QString());
+        QVERIFY(pressed);
+        const QString text = PdfText(out, false);
+        QVERIFY2(text.contains(QStringLiteral("Subject: Waited for")), qPrintable(text));
+        QVERIFY(text.contains(QStringLiteral("The body.")));
+    }
+
+    void aFailedPrintIsShown()
+    {
+        const QString path = Write("fail.eml", "Subject: s\r\n\r\nbody\r\n");
+        TForm1 form(path);
+        form.FormActivate();
+        const QString taken = Write("taken-output.pdf", "not to be overwritten");
+        TPrintEngine::SetOutputFile(taken);
+        form.BitBtn2Click();
+        TPrintEngine::SetOutputFile(QString());
+        QVERIFY(!form.EmbeddedWB1->LastPrintError().isEmpty());
+        QVERIFY(QuickMessage);
+        QVERIFY(QuickMessage->Memo1->toPlainText().contains(QStringLiteral("could not be printed")));
+        QuickMessage->close();
+        QFile f(taken);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("not to be overwritten"));
+
+        // The time limit grows with the document.
+        QCOMPARE(TPrintEngine::TimeLimitMs(0), 120000);
+        QVERIFY(TPrintEngine::TimeLimitMs(20 << 20) >= 20 * 60000);
     }
 
     void pageCodes()

@@ -52,7 +52,8 @@ private slots:
         MessageStrings::Initialize(dir.path(), QString(), [&](const QString& m) { errors << m; });
         QVERIFY(errors.isEmpty());
         TForm1 form(QString{});
-        QCOMPARE(form.kelColorButton1->Caption(), QStringLiteral("Anhaenge"));
+        QCOMPARE(form.kelColorButton1->Caption(), QStringLiteral("&Anhaenge")); // the accelerator is added in code
+        QCOMPARE(MessageStrings::Text(4, 23), QStringLiteral("Anhaenge"));
         QCOMPARE(MessageStrings::Bytes(4, 33), std::string()); // the file's empty slot wins too
         QCOMPARE(MessageStrings::Bytes(1, 235), std::string("Print"));
 

@@ -1,10 +1,12 @@
-// The viewer window, headless: header fields, the attachments button state
-// and the empty state for every kind of unusable path.
+// The viewer window, headless: header fields, the attachments button state,
+// the empty state for every kind of unusable path, loading once, and closing
+// or pressing buttons while a large message loads.
 #include "EngineText.h"
 #include "MessageStrings.h"
 #include "MimeTypes.h"
 #include "TForm1.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -12,8 +14,57 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "TQuickMessage.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+// A short HTML body and an attachment of about megabytes MB in base64 lines.
+QByteArray LargeMessage(int megabytes)
+{
+    QByteArray m = "From: Ann <ann@example.org>\r\nSubject: large\r\n"
+                   "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+                   "--b\r\nContent-Type: text/html\r\n\r\n<p>Large</p>\r\n"
+                   "--b\r\nContent-Type: application/octet-stream; name=big.bin\r\n"
+                   "Content-Transfer-Encoding: base64\r\n\r\n";
+    const QByteArray line = QByteArray(76, 'Q') + "\r\n";
+    const int lines = megabytes * (1 << 20) / 78;
+    m.reserve(m.size() + lines * line.size() + 16);
+    for (int i = 0; i < lines; ++i)
+        m += line;
+    m += "--b--\r\n";
+    return m;
+}
+
+// Counts the loads (a parse starts with progress 0) and runs atStart once
+// at the first progress report after the start of a load.
+struct LoadWatch {
+    int loads = 0;
+    bool inLoad = false;
+    std::function<void()> atStart;
+
+    void Attach(TForm1& form)
+    {
+        TProgressEvent inner = form.MailMessage20001.OnProgress;
+        form.MailMessage20001.OnProgress = [this, inner](TMailPart* sender, std::size_t total, std::size_t current) {
+            if (current == 0)
+                ++loads;
+            inLoad = current < total;
+            if (current > 0 && inLoad && atStart) {
+                auto run = std::move(atStart);
+                atStart = nullptr;
+                run();
+            }
+            inner(sender, total, current);
+            if (current == total)
+                inLoad = false;
+        };
+    }
+};
+
+} // namespace
 
 class ViewerTest : public QObject {
     Q_OBJECT
@@ -37,10 +88,11 @@ private slots:
         QCOMPARE(form.Edit4->text(), QStringLiteral("you@example.org,reader@example.org"));
         QVERIFY(form.kelColorButton1->isEnabled());
         QCOMPARE(form.kelColorButton1->Color(), QColor(253, 172, 83));
+        QTRY_VERIFY_WITH_TIMEOUT(!form.IsLoading(), 30000);
         QCOMPARE(form.ProgressBar1->value(), form.ProgressBar1->maximum());
         QCOMPARE(form.windowTitle(), QStringLiteral("Corvanta - Quick E-Mail Viewer"));
         QCOMPARE(form.Label4->text(), QStringLiteral("Subject"));
-        QCOMPARE(form.kelColorButton1->Caption(), QStringLiteral("Attachments"));
+        QCOMPARE(form.kelColorButton1->Caption(), QStringLiteral("&Attachments"));
         QCOMPARE(form.BitBtn1->text(), QStringLiteral("&Close"));
     }
 
@@ -117,7 +169,7 @@ private slots:
         }
     }
 
-    void activationReloadsFromDisk()
+    void activationReloadsOnlyAChangedFile()
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("m.eml"));
@@ -128,15 +180,168 @@ private slots:
         };
         write("Subject: first\r\n\r\nx\r\n");
         TForm1 form(path);
+        LoadWatch watch;
+        watch.Attach(form);
+        // Shown without ever being activated: the load starts all the same.
+        form.show();
+        QTRY_COMPARE(form.Edit3->text(), QStringLiteral("first"));
+        QCOMPARE(watch.loads, 1);
         form.FormActivate();
-        QCOMPARE(form.Edit3->text(), QStringLiteral("first"));
+        form.FormActivate();
+        QCOMPARE(watch.loads, 1); // unchanged on disk: nothing is parsed again
+
         write("Subject: second\r\nContent-Type: application/pdf\r\n\r\n%PDF\r\n");
         form.FormActivate();
+        QCOMPARE(watch.loads, 2);
         QCOMPARE(form.Edit3->text(), QStringLiteral("second"));
         QVERIFY(form.kelColorButton1->isEnabled());
+
+        // Replaced by another file of the same size: a new inode.
+        const QString other = dir.filePath(QStringLiteral("other.eml"));
+        QFile::copy(path, other);
+        QFile::remove(path);
+        QFile::rename(other, path);
+        form.FormActivate();
+        QCOMPARE(watch.loads, 3);
+
         QFile::remove(path); // a failed load keeps what was shown
         form.FormActivate();
         QCOMPARE(form.Edit3->text(), QStringLiteral("second"));
+    }
+
+    void closingDuringALoadClosesWhenItEnds()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("large.eml"));
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(LargeMessage(20));
+        }
+        QPointer<TForm1> form = new TForm1(path);
+        form->setAttribute(Qt::WA_DeleteOnClose);
+        LoadWatch watch;
+        watch.Attach(*form);
+        bool freedDuringLoad = false;
+        connect(form, &QObject::destroyed, this, [&] { freedDuringLoad = watch.inLoad; });
+        // The close comes from the event loop, as a click on Close does, while
+        // the parse is on the stack.
+        watch.atStart = [&] { QTimer::singleShot(0, form, [&] { form->BitBtn1->click(); }); };
+        form->show();
+        QTRY_VERIFY_WITH_TIMEOUT(form.isNull(), 60000);
+        QVERIFY(!freedDuringLoad);
+        QCOMPARE(watch.loads, 1);
+    }
+
+    void attachmentsAndActivationWaitForTheLoad()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("large.eml"));
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(LargeMessage(20));
+        }
+        TForm1 form(path);
+        LoadWatch watch;
+        watch.Attach(form);
+        bool opened = false, openedDuringLoad = false;
+        watch.atStart = [&] {
+            QTimer::singleShot(0, &form, [&] {
+                form.FormActivate(); // activation during the load: covered by it
+                // The button is not enabled yet: the click waits, and opens the
+                // window once the load has found the attachment.
+                form.kelColorButton1click();
+            });
+        };
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, this, [&] {
+            if (auto* w = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                opened = true;
+                openedDuringLoad = watch.inLoad;
+                w->reject();
+            }
+        });
+        closer.start(20);
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(opened, 60000);
+        QVERIFY(!openedDuringLoad);
+        QCOMPARE(watch.loads, 1);
+    }
+
+    void progressBarFollowsAClockNotEveryLine()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("large.eml"));
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(LargeMessage(20));
+        }
+        TForm1 form(path);
+        int updates = 0;
+        connect(form.ProgressBar1, &QProgressBar::valueChanged, this, [&] { ++updates; });
+        QElapsedTimer clock;
+        clock.start();
+        form.FormActivate();
+        const qint64 ms = clock.elapsed();
+        // About 270000 lines; at most one update per 33 ms, and the end.
+        QVERIFY2(updates <= 3 + ms / 30, qPrintable(QStringLiteral("%1 updates in %2 ms").arg(updates).arg(ms)));
+        QCOMPARE(form.Edit3->text(), QStringLiteral("large"));
+    }
+
+    void headerFieldsInTheirDeclaredCharsets()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("cs.eml"));
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("From: =?koi8-r?B?8NLJ18XU?= <ivan@example.ru>\r\n"
+                    "To: =?iso-8859-2?Q?Pawe=B3?= <p@example.pl>\r\n"
+                    "Subject: =?windows-1252?Q?=93Quoted=94_=80?=\r\n\r\nx\r\n");
+        }
+        TForm1 form(path);
+        form.FormActivate();
+        QCOMPARE(form.Edit2->text(), QString::fromUtf8("Привет (ivan@example.ru)"));
+        QCOMPARE(form.Edit3->text(), QString::fromUtf8("“Quoted” €"));
+        QCOMPARE(form.Edit4->text(), QStringLiteral("p@example.pl"));
+    }
+
+    void attachmentsButtonLookAndKeyboard()
+    {
+        TForm1 form(QStringLiteral(CORVANTA_SAMPLES "/welcome.eml"));
+        form.show();
+        form.FormActivate();
+        TkelColorButton* b = form.kelColorButton1;
+        QVERIFY(b->isEnabled());
+        // Enabled after having been grey: its hot look is blue and yellow again.
+        QCOMPARE(b->HotColor(), QColor(0, 128, 255));
+        QCOMPARE(b->HotFontColor(), QColor(255, 255, 0));
+        // Reached by Tab from the last field; Alt+A opens the window too.
+        QCOMPARE(form.Edit4->nextInFocusChain(), static_cast<QWidget*>(b));
+        QVERIFY(b->focusPolicy() & Qt::TabFocus);
+        int opened = 0;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, this, [&] {
+            if (auto* w = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                ++opened;
+                w->reject();
+            }
+        });
+        closer.start(20);
+        form.activateWindow();
+        QTRY_VERIFY(form.isActiveWindow());
+        QTest::keyClick(&form, Qt::Key_A, Qt::AltModifier);
+        QTRY_COMPARE(opened, 1);
+        b->setFocus();
+        QTest::keyClick(b, Qt::Key_Space);
+        QTRY_COMPARE(opened, 2);
+
+        // The application's icon, so the quick message shows it too.
+        QVERIFY(!QApplication::windowIcon().isNull());
+        TQuickMessage quick;
+        QVERIFY(!quick.Image5->pixmap().isNull());
     }
 
 private:

@@ -43,18 +43,22 @@ std::string DecodeWordText(char encoding, std::string_view text)
 
 } // namespace
 
-// The text is decoded in one buffer: finished output grows at the front,
-// the text still to be searched sits at the back, and each decoded word is
-// written just before the rest it belongs to. A decoded word is never longer
-// than its encoded form, so the two regions never meet and the whole header
-// is handled in linear time, however many words it holds.
+// The written rule searches the whole text again from its start after each
+// word. Here the text is decoded in one buffer instead: finished output
+// grows at the front, the text still to be searched sits at the back, and
+// each decoded word is written just before the rest it belongs to. A
+// decoded word is never longer than its encoded form, so the two regions
+// never meet. The finished output holds no "=?", so a new search can only
+// find one where the output's last "=" meets a "?" at the front of the
+// rest; that "=" then moves back to the rest. So the result is the written
+// rule's, in linear time however many words the header holds.
 std::string DecodeHeaderWords(std::string_view input)
 {
     std::string buf = TrimBlanks(input);
     const std::size_t n = buf.size();
     std::size_t out = 0;  // end of finished output
     std::size_t head = 0; // start of the text still to be searched
-    std::size_t prevWordEnd = std::string::npos;
+    std::size_t lastEnd = std::string::npos; // where the last decoded text ends
     auto find = [&](std::string_view what, std::size_t from) {
         return from > n ? std::string::npos : buf.find(what, from);
     };
@@ -81,30 +85,30 @@ std::string DecodeHeaderWords(std::string_view input)
             if (c == 'B' || c == 'Q' || c == 'U')
                 encoding = c;
         }
-        const std::string decoded = DecodeWordText(encoding, piece.size() >= 2 ? piece.substr(2) : std::string_view());
+        std::string decoded = DecodeWordText(encoding, piece.size() >= 2 ? piece.substr(2) : std::string_view());
+        if (decoded.size() > piece.size())
+            decoded.resize(piece.size()); // never happens; keeps the regions apart
 
         // RFC 2047 6.2: white space that only separates two encoded words
-        // is not part of the text.
+        // is not part of the text (a character split over two words comes
+        // out whole).
         std::size_t prefixEnd = p;
-        if (prevWordEnd != std::string::npos && prevWordEnd >= head && prevWordEnd <= p) {
+        if (lastEnd != std::string::npos && lastEnd <= p) {
             bool onlyBlanks = true;
-            for (std::size_t i = prevWordEnd; i < p && onlyBlanks; ++i)
+            for (std::size_t i = lastEnd; i < p && onlyBlanks; ++i)
                 onlyBlanks = IsBlank(buf[i]);
             if (onlyBlanks)
-                prefixEnd = prevWordEnd;
+                prefixEnd = lastEnd;
         }
-        // A trailing "=" of the prefix may start a new word with the decoded
-        // text, so it stays with the text still to be searched.
-        const bool keepEq = prefixEnd > head && buf[prefixEnd - 1] == '=';
-        const std::size_t moveLen = prefixEnd - head - (keepEq ? 1 : 0);
-        std::memmove(buf.data() + out, buf.data() + head, moveLen);
-        out += moveLen;
-        std::size_t newHead = e + 2 - decoded.size();
-        std::memcpy(buf.data() + newHead, decoded.data(), decoded.size());
-        if (keepEq)
-            buf[--newHead] = '=';
-        head = newHead;
-        prevWordEnd = e + 2;
+        std::memmove(buf.data() + out, buf.data() + head, prefixEnd - head);
+        out += prefixEnd - head;
+        head = e + 2 - decoded.size();
+        std::memcpy(buf.data() + head, decoded.data(), decoded.size());
+        lastEnd = e + 2;
+        if (out > 0 && buf[out - 1] == '=' && head < n && buf[head] == '?') {
+            --out;
+            buf[--head] = '=';
+        }
     }
     std::memmove(buf.data() + out, buf.data() + head, n - head);
     buf.resize(out + n - head);

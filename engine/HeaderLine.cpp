@@ -2,6 +2,7 @@
 
 #include "Codecs.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -324,6 +325,144 @@ std::string SetHeaderParam(std::string_view line, std::string_view name, std::st
     r += '=';
     r += TrimBlanksView(value);
     return r;
+}
+
+namespace {
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = AsciiUpper(c);
+    return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
+// "%XX" escapes of an RFC 2231 value made bytes; a "%" that starts none
+// stays as it is.
+void AppendPercentDecoded(std::string_view text, std::string& out)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+}
+
+} // namespace
+
+bool GetHeaderParamExtended(std::string_view line, std::string_view name, std::string& value,
+                            std::string* charset, std::string* language)
+{
+    const std::string_view want = TrimBlanksView(name);
+    // Each parameter of the line as name and raw value; the same quoting
+    // rules as GetHeaderParam.
+    struct Section {
+        unsigned long index;
+        bool encoded;
+        std::string_view raw;
+    };
+    std::vector<Section> sections;
+    bool single = false, singleEncoded = false;
+    std::string_view singleRaw;
+    bool inQuotes = false, seenColon = false;
+    std::size_t paramStart = std::string_view::npos, eq = std::string_view::npos;
+    auto finish = [&](std::size_t end) {
+        if (paramStart == std::string_view::npos || eq == std::string_view::npos)
+            return;
+        const std::string_view pname = TrimBlanksView(line.substr(paramStart, eq - paramStart));
+        std::string_view raw = TrimBlanksView(line.substr(eq + 1, end - eq - 1));
+        if (raw.size() >= 2 && raw.front() == '"' && raw.back() == '"')
+            raw = raw.substr(1, raw.size() - 2);
+        if (pname.size() <= want.size() || !IEquals(pname.substr(0, want.size()), want) || pname[want.size()] != '*')
+            return;
+        std::string_view rest = pname.substr(want.size() + 1);
+        if (rest.empty()) {
+            if (!single) {
+                single = true;
+                singleEncoded = true;
+                singleRaw = raw;
+            }
+            return;
+        }
+        const bool encoded = rest.back() == '*';
+        if (encoded)
+            rest.remove_suffix(1);
+        if (rest.empty() || rest.size() > 6)
+            return;
+        unsigned long index = 0;
+        for (char c : rest) {
+            if (c < '0' || c > '9')
+                return;
+            index = index * 10 + static_cast<unsigned long>(c - '0');
+        }
+        sections.push_back({index, encoded, raw});
+    };
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '"') {
+            inQuotes = !inQuotes;
+        } else if (!inQuotes && c == ':' && !seenColon) {
+            seenColon = true;
+        } else if (!inQuotes && c == ';' && seenColon) {
+            finish(i);
+            paramStart = i + 1;
+            eq = std::string_view::npos;
+        } else if (!inQuotes && c == '=' && paramStart != std::string_view::npos && eq == std::string_view::npos) {
+            eq = i;
+        }
+    }
+    finish(line.size());
+
+    // Continuations run from section 0 up to the first one missing.
+    std::stable_sort(sections.begin(), sections.end(),
+                     [](const Section& x, const Section& y) { return x.index < y.index; });
+    std::vector<const Section*> run;
+    for (const Section& sec : sections) {
+        if (sec.index == run.size())
+            run.push_back(&sec);
+        else if (sec.index > run.size())
+            break; // a gap; a repeated index keeps its first
+    }
+    if (!single && run.empty())
+        return false;
+    value.clear();
+    auto decodeFirst = [&](std::string_view raw, bool encoded) {
+        if (!encoded) {
+            value.append(raw);
+            return;
+        }
+        // charset "'" language "'" text; a value that lacks the two quotes
+        // is taken as text.
+        const std::size_t q1 = raw.find('\'');
+        const std::size_t q2 = q1 == std::string_view::npos ? q1 : raw.find('\'', q1 + 1);
+        if (q2 != std::string_view::npos) {
+            if (charset)
+                *charset = std::string(raw.substr(0, q1));
+            if (language)
+                *language = std::string(raw.substr(q1 + 1, q2 - q1 - 1));
+            raw = raw.substr(q2 + 1);
+        }
+        AppendPercentDecoded(raw, value);
+    };
+    if (charset)
+        charset->clear();
+    if (language)
+        language->clear();
+    if (!run.empty()) {
+        decodeFirst(run[0]->raw, run[0]->encoded);
+        for (std::size_t k = 1; k < run.size(); ++k) {
+            if (run[k]->encoded)
+                AppendPercentDecoded(run[k]->raw, value);
+            else
+                value.append(run[k]->raw);
+        }
+    } else {
+        decodeFirst(singleRaw, singleEncoded);
+    }
+    return true;
 }
 
 int FindHeaderLine(const TStringList* list, std::string_view prefix, int occurrence)

@@ -80,7 +80,13 @@ std::string TMailPart::GetLabelParamValue(std::string_view label, std::string_vi
     const int i = FindLabel(label);
     if (i < 0)
         return {};
-    return StripLabelQuotes(TrimBlanks(GetHeaderParam(Header[static_cast<std::size_t>(i)], param)));
+    const std::string& line = Header[static_cast<std::size_t>(i)];
+    // The RFC 2231 form carries the real name where mailers also write a
+    // plain fallback beside it.
+    std::string extended;
+    if (GetHeaderParamExtended(line, param, extended) && !TrimBlanksView(extended).empty())
+        return StripLabelQuotes(TrimBlanks(extended));
+    return StripLabelQuotes(TrimBlanks(GetHeaderParam(line, param)));
 }
 
 void TMailPart::SetLabelValue(std::string_view label, std::string_view value)
@@ -124,22 +130,24 @@ std::string TMailPart::GetBoundary() const { return GetLabelParamValue("Content-
 
 std::string TMailPart::GetFileName() const
 {
-    std::string name;
-    if (LabelExists("X-Corvanta-Attachment"))
-        name = GetLabelValue("X-Corvanta-Attachment");
-    else if (LabelParamExists("Content-Type", "name"))
-        name = GetLabelParamValue("Content-Type", "name");
-    else if (LabelParamExists("Content-Disposition", "filename"))
-        name = GetLabelParamValue("Content-Disposition", "filename");
-    else if (LabelExists("Content-ID"))
-        name = GetLabelValue("Content-ID");
-    else if (LabelExists("Content-Location"))
-        name = GetLabelValue("Content-Location");
-    else if (LabelExists("Content-Type")) {
-        const std::string type = GetLabelValue("Content-Type");
-        name = type + ExtensionForContentType(type);
-    } else
-        name = "unknown";
+    auto source = [this]() -> std::string {
+        if (LabelExists("X-Corvanta-Attachment"))
+            return GetLabelValue("X-Corvanta-Attachment");
+        if (std::string n = GetLabelParamValue("Content-Type", "name"); !n.empty())
+            return n;
+        if (std::string n = GetLabelParamValue("Content-Disposition", "filename"); !n.empty())
+            return n;
+        if (LabelExists("Content-ID"))
+            return GetLabelValue("Content-ID");
+        if (LabelExists("Content-Location"))
+            return GetLabelValue("Content-Location");
+        if (LabelExists("Content-Type")) {
+            const std::string type = GetLabelValue("Content-Type");
+            return type + ExtensionForContentType(type);
+        }
+        return "unknown";
+    };
+    std::string name = source();
     name = DecodeHeaderWords(name);
     if (name.find('.') == std::string::npos && LabelExists("Content-Type"))
         name += ExtensionForContentType(GetLabelValue("Content-Type"));

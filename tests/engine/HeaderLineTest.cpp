@@ -177,6 +177,41 @@ TEST(HeaderLines, Parameters)
     EXPECT_EQ(SetHeaderParam("", "a", "1"), "; a=1");
 }
 
+TEST(HeaderLines, ExtendedParametersGiveTheRealNameBytes)
+{
+    std::string v, charset, language;
+    EXPECT_TRUE(GetHeaderParamExtended("Content-Disposition: attachment; filename*=UTF-8''R%C3%A9sum%C3%A9.pdf",
+                                       "filename", v, &charset, &language));
+    EXPECT_EQ(v, "R\xC3\xA9sum\xC3\xA9.pdf");
+    EXPECT_EQ(charset, "UTF-8");
+    EXPECT_EQ(language, "");
+    // Continuations, encoded and not, in any order, with a language tag.
+    EXPECT_TRUE(GetHeaderParamExtended("Content-Type: application/pdf; name*1*=%20two; NAME*0*=iso-8859-1'de'%E9t%E9;"
+                                       " name*2=\" three;x.pdf\"",
+                                       "name", v, &charset, &language));
+    EXPECT_EQ(v, "\xE9t\xE9 two three;x.pdf");
+    EXPECT_EQ(charset, "iso-8859-1");
+    EXPECT_EQ(language, "de");
+    EXPECT_TRUE(GetHeaderParamExtended("X: a; name*0=\"long \"; name*1=name.txt", "name", v));
+    EXPECT_EQ(v, "long name.txt");
+    // A gap ends the run; a "%" that starts no escape stays.
+    EXPECT_TRUE(GetHeaderParamExtended("X: a; f*0*=''a%; f*2*=c", "f", v));
+    EXPECT_EQ(v, "a%");
+    EXPECT_FALSE(GetHeaderParamExtended("X: a; filename=plain.txt; filenamex*=y", "filename", v));
+    EXPECT_FALSE(GetHeaderParamExtended("X: a; f*x=1", "f", v));
+
+    TMailMessage2000 m;
+    TMailPart* p = m.CreatePart();
+    p->Header = {"Content-Type: application/octet-stream",
+                 "Content-Disposition: attachment; filename=\"fallback.pdf\"; filename*=UTF-8''R%C3%A9sum%C3%A9.pdf"};
+    EXPECT_EQ(p->GetLabelParamValue("Content-Disposition", "filename"), "R\xC3\xA9sum\xC3\xA9.pdf");
+    EXPECT_EQ(p->GetFileName(), "R\xC3\xA9sum\xC3\xA9.pdf");
+    p->Header = {"Content-Type: application/pdf; name*0*=utf-8''a%20very%20long; name*1*=%20name.pdf"};
+    EXPECT_EQ(p->GetFileName(), "a very long name.pdf");
+    p->Header = {"Content-Type: text/plain; charset=us-ascii"};
+    EXPECT_EQ(p->GetLabelParamValue("Content-Type", "charset"), "us-ascii");
+}
+
 TEST(HeaderLines, FindLineByPrefixAndOccurrence)
 {
     const TStringList list = {"To: a", "Tox: c", "TO:b"};

@@ -105,6 +105,11 @@ void TMailMessage2000::GetAddressParts(std::string_view field, std::string& name
             state = InName;
             continue;
         }
+        // A comma after a complete address ends the first mailbox: only the
+        // first sender is named. One before any "@" belongs to an unquoted
+        // name ("Doe, John <j@x>").
+        if (!inside && c == ',' && (state == Undecided ? gathered : address).find('@') != std::string::npos)
+            break;
         (state == InAddress ? address : state == InName ? name : gathered) += c;
     }
     if (state == Undecided)

@@ -372,7 +372,7 @@ bool GetHeaderParamExtended(std::string_view line, std::string_view name, std::s
         std::string_view raw;
     };
     std::vector<Section> sections;
-    bool single = false, singleEncoded = false;
+    bool single = false; // name*= seen
     std::string_view singleRaw;
     bool inQuotes = false, seenColon = false;
     std::size_t paramStart = std::string_view::npos, eq = std::string_view::npos;
@@ -389,7 +389,6 @@ bool GetHeaderParamExtended(std::string_view line, std::string_view name, std::s
         if (rest.empty()) {
             if (!single) {
                 single = true;
-                singleEncoded = true;
                 singleRaw = raw;
             }
             return;
@@ -467,7 +466,7 @@ bool GetHeaderParamExtended(std::string_view line, std::string_view name, std::s
                 value.append(run[k]->raw);
         }
     } else {
-        decodeFirst(singleRaw, singleEncoded);
+        decodeFirst(singleRaw, true);
     }
     return true;
 }

@@ -269,6 +269,7 @@ void TMailPart::ParseRange(char* data, std::size_t length, bool hasHeader, int d
     Decoded.clear();
     IsDecoded = false;
     Embedded = false;
+    m_delimited = false;
     msg->NeedsSerialize = msg->NeedsRebuild = msg->NeedsScan = true;
 
     ReportProgress(length, 0);
@@ -385,6 +386,7 @@ void TMailPart::ParseMultipartChildren(LineCursor& cursor, int depth, const std:
     };
     bool atClosing = StartsWith(cursor.Line(), closing);
     bool atDelimiter = !atClosing;
+    m_delimited = atDelimiter;
     long long childStart = -1;
     bool closed = false;
     while (!cursor.done) {

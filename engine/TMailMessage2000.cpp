@@ -429,15 +429,16 @@ void TMailMessage2000::ScanParts()
 
     // Pre-order, with what the part's place means: whether a body may stand
     // there (not in a signature, a report's machine-readable parts or the
-    // returned message), whether its parent is a digest, and whether its
-    // parent takes texts the way mixed does.
+    // returned message), and whether its parent is a digest. In a body place
+    // the first text of each kind in document order is the body, wherever
+    // it hangs: in a mixed part after an alternative that held none of its
+    // kind, or after a nested mixed part, as much as in the alternative.
     struct Visit {
         TMailPart* part;
         bool bodyPlace;
         bool inDigest;
-        bool mixedParent;
     };
-    std::vector<Visit> stack{{this, true, false, false}};
+    std::vector<Visit> stack{{this, true, false}};
     while (!stack.empty()) {
         const Visit v = stack.back();
         TMailPart* p = v.part;
@@ -463,7 +464,7 @@ void TMailMessage2000::ScanParts()
             }
             for (std::size_t i = p->SubPartList.Count(); i-- > 0;)
                 stack.push_back({p->SubPartList.Items(i), v.bodyPlace && (!firstOnly || i == 0),
-                                 type == "multipart/digest", !related && !alternative});
+                                 type == "multipart/digest"});
             continue;
         }
 
@@ -471,12 +472,8 @@ void TMailMessage2000::ScanParts()
             LabelDigestMessage(p);
         const std::string type = EffectiveType(*p, v.inDigest);
         bool took = false;
-        if (v.bodyPlace) {
-            if (p == this)
-                took = type.starts_with("text/") && TakeBody(p, type);
-            else if (!v.mixedParent || !AlternativePart)
-                took = TakeBody(p, type);
-        }
+        if (v.bodyPlace)
+            took = (p != this || type.starts_with("text/")) && TakeBody(p, type);
         if (!took && !IsPhantom(p)) {
             p->Embedded = RelatedPart && p->ParentPart == RelatedPart;
             AttachList.Add(p);

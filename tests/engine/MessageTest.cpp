@@ -199,6 +199,15 @@ TEST(MessageBody, FirstTextOfNestedMixedIsTheBody)
             "--inner\nContent-Type: application/pdf; name=r.pdf\n\n%PDF\n--inner--\n"
             "--outer\nContent-Type: text/plain\n\n-- list footer\n--outer--\n");
     EXPECT_EQ(Shown(m), "text: the original\nattachment r.pdf\nattachment text_plain.txt\n");
+
+    // An alternative that holds no text of a kind leaves that kind to the
+    // first such text after it.
+    Load(m, "Content-Type: multipart/mixed; boundary=outer\n\n"
+            "--outer\nContent-Type: multipart/alternative; boundary=a\n\n"
+            "--a\nContent-Type: text/html\n\n<p>page</p>\n--a--\n"
+            "--outer\nContent-Type: text/plain\n\nplain after\n"
+            "--outer\nContent-Type: text/html\n\n<p>second page</p>\n--outer--\n");
+    EXPECT_EQ(Shown(m), "text: plain after\nhtml: <p>page</p>\nattachment text_html.html\n");
 }
 
 // A part without Content-Type is plain text; in a digest it is a message.

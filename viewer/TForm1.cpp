@@ -5,6 +5,7 @@
 #include "MessageStrings.h"
 #include "TAttachmentsform.h"
 #include "TApplication.h"
+#include "ViewCommands.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -61,6 +62,7 @@ TForm1::TForm1(QString messagePath, QWidget* parent) : QWidget(parent), m_messag
 {
     BuildComponents();
     FormCreate();
+    ViewCommands1 = new TViewCommands(this);
 }
 
 TForm1::~TForm1() = default;

@@ -15,6 +15,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QFrame;
+class TViewCommands;
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -39,6 +40,7 @@ public:
     QLineEdit* Edit3 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     TMailMessage2000 MailMessage20001;
+    TViewCommands* ViewCommands1 = nullptr; // find, zoom, source, keys
 
     [[nodiscard]] const QString& MessagePath() const { return m_messagePath; }
 

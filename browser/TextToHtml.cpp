@@ -49,24 +49,43 @@ bool EndsAddress(QChar c)
     return u >= 0x80 && !c.isLetterOrNumber() && !c.isMark();
 }
 
-// The length of the link that starts at pos, 0 when none does.
-qsizetype LinkLength(QStringView s, qsizetype pos)
+bool MayStartMailbox(QChar c)
 {
+    return c.isLetterOrNumber() || (c.unicode() < 0x80 && QLatin1String("!#$%&'*+/=?^_{|}~-").contains(c));
+}
+
+// The length of the link that starts at pos, 0 when none does; then resume
+// is where the next one may start. Each character is looked at a bounded
+// number of times, so a line of "http://-http://-..." costs no more than
+// any other.
+qsizetype LinkLength(QStringView s, qsizetype pos, qsizetype& resume)
+{
+    resume = pos + 1;
     for (const Scheme& scheme : kSchemes) {
         if (!s.sliced(pos).startsWith(scheme.prefix, Qt::CaseInsensitive))
             continue;
         const qsizetype restStart = pos + scheme.prefix.size();
+        if (restStart >= s.size())
+            return 0;
+        const QChar first = s[restStart];
+        // A host begins with a letter or digit (or "[" of an IPv6 address);
+        // a mailbox with a character a local part may begin with.
+        if (scheme.web ? !(first.isLetterOrNumber() || first == QLatin1Char('[')) : !MayStartMailbox(first))
+            return 0;
         qsizetype end = restStart;
         int parens = 0, brackets = 0; // opened minus closed
+        qsizetype at = -1;
         while (end < s.size() && !EndsAddress(s[end])) {
             const char16_t u = s[end].unicode();
             parens += (u == '(') - (u == ')');
             brackets += (u == '[') - (u == ']');
+            if (u == '@' && at < 0)
+                at = end;
             ++end;
         }
         // Punctuation that ends the sentence is not the address's; a closing
         // bracket is only when the address opened it ("(see http://x/a_(b))").
-        while (end > restStart) {
+        while (end > restStart + 1) {
             const char16_t u = s[end - 1].unicode();
             if (u == '.' || u == ',' || u == ';' || u == ':' || u == '!' || u == '?' || u == '\'' || u == '*') {
                 --end;
@@ -80,15 +99,13 @@ qsizetype LinkLength(QStringView s, qsizetype pos)
                 break;
             }
         }
-        const QStringView rest = s.sliced(restStart, end - restStart);
-        bool valid;
-        if (scheme.web) {
-            valid = !rest.isEmpty() && (rest[0].isLetterOrNumber() || rest[0] == QLatin1Char('['));
-        } else {
-            const qsizetype at = rest.indexOf(QLatin1Char('@'));
-            valid = at > 0 && at < rest.size() - 1;
+        if (!scheme.web && !(at > restStart && at < end - 1)) {
+            // No mailbox here, nor in any address that starts further on
+            // before the same end.
+            resume = end;
+            return 0;
         }
-        return valid ? end - pos : 0;
+        return end - pos;
     }
     return 0;
 }
@@ -187,9 +204,10 @@ void AppendLinkified(QStringView text, QString& out)
 {
     qsizetype run = 0;
     for (qsizetype pos = 0; pos < text.size();) {
-        const qsizetype length = MayStartLink(text, pos) ? LinkLength(text, pos) : 0;
+        qsizetype resume = pos + 1;
+        const qsizetype length = MayStartLink(text, pos) ? LinkLength(text, pos, resume) : 0;
         if (length == 0) {
-            ++pos;
+            pos = resume;
             continue;
         }
         AppendEscaped(text.sliced(run, pos - run), out);

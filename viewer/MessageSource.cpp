@@ -40,12 +40,19 @@ TMessageSource ReadMessageSource(const QString& path, qint64 limit)
     source.bytes = file.read(limit + 1);
     if (source.bytes.size() > limit) {
         source.cut = true;
-        source.bytes.truncate(limit);
-        // Cut at the last line break, so that no line (nor a character of
-        // it) is shown in half; a file without one is cut where it must.
-        const qsizetype nl = source.bytes.lastIndexOf('\n');
-        if (nl > 0)
-            source.bytes.truncate(nl + 1);
+        // Cut at a line break near the limit, so that no line is shown in
+        // half; without one near, between two characters (a UTF-8 sequence
+        // is never cut).
+        qsizetype cut = limit;
+        const qsizetype nl = source.bytes.lastIndexOf('\n', limit - 1);
+        if (nl >= 0 && limit - (nl + 1) <= kSourceCutSlack) {
+            cut = nl + 1;
+        } else {
+            for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(source.bytes[cut]) & 0xC0) == 0x80;
+                 ++back)
+                --cut;
+        }
+        source.bytes.truncate(cut);
     }
     source.text = SourceText(std::string_view(source.bytes.constData(), static_cast<std::size_t>(source.bytes.size())));
     return source;

@@ -10,6 +10,8 @@
 #include <vector>
 
 constexpr qint64 kSourceLimit = 2 * 1024 * 1024;
+// How far before the limit a line break may be to end the text there.
+constexpr qint64 kSourceCutSlack = 64 * 1024;
 
 struct TMessageSource {
     QByteArray bytes;   // what is shown: the file, or its first bytes
@@ -19,7 +21,7 @@ struct TMessageSource {
     QString error;      // set when the file cannot be read
 };
 
-// Reads at most limit bytes of the file at path.
+// Reads at most limit bytes of the file at path (see kSourceCutSlack).
 [[nodiscard]] TMessageSource ReadMessageSource(const QString& path, qint64 limit = kSourceLimit);
 
 // Bytes as text line by line: a line in UTF-8 when it is valid UTF-8, else

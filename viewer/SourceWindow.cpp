@@ -85,12 +85,34 @@ QToolButton* FindButton(QWidget* parent, const QString& text, const QString& tip
 }
 
 // The text as the editor holds it: every line break one character, so that
-// positions in it are positions in the editor.
+// positions in it are positions in the editor; and no line longer than
+// kPieceLength. The editor lays out a line as a whole, and one line of 2 MB
+// (a message without line breaks) takes it minutes; the window would wrap
+// such a line anyway.
+constexpr qsizetype kPieceLength = 1024;
+
 QString EditorText(const QString& text)
 {
-    QString out = text;
-    out.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QString out;
+    out.reserve(text.size() + text.size() / kPieceLength);
+    qsizetype column = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        QChar c = text[i];
+        if (c == QLatin1Char('\r')) {
+            if (i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))
+                continue;
+            c = QLatin1Char('\n');
+        }
+        if (c == QLatin1Char('\n')) {
+            column = 0;
+        } else if (column >= kPieceLength && !c.isLowSurrogate()) {
+            out += QLatin1Char('\n');
+            column = 0;
+        }
+        if (c != QLatin1Char('\n'))
+            ++column;
+        out += c;
+    }
     return out;
 }
 
@@ -209,6 +231,11 @@ TSourceWindow::TSourceWindow(const QString& messagePath, QWidget* parent)
         Find(false);
     });
     connect(FindEdit, &QLineEdit::returnPressed, this, &TSourceWindow::FindNext);
+    connect(Tabs, &QTabWidget::currentChanged, this, [this] { // the count was the other tab's
+        m_matches = 0;
+        FindCount->clear();
+        FindEdit->setStyleSheet(QString());
+    });
     connect(NextButton, &QToolButton::clicked, this, &TSourceWindow::FindNext);
     connect(PreviousButton, &QToolButton::clicked, this, &TSourceWindow::FindPrevious);
     connect(SaveButton, &QPushButton::clicked, this, &TSourceWindow::SaveAs);

@@ -216,6 +216,32 @@ private slots:
         QVERIFY(one.cut);
         QCOMPARE(one.bytes.size(), 1000);
         QCOMPARE(one.fileSize, 5000);
+        // A header line, then one long line: cut in the long line (not after
+        // the header), and never inside a UTF-8 sequence.
+        QByteArray longLine = "Subject: xy\r\n\r\n"; // odd: the limit falls inside a character
+        while (longLine.size() < kSourceLimit + 10)
+            longLine += "\xc3\xa9";
+        const TMessageSource two = ReadMessageSource(Write("long-line.eml", longLine));
+        QVERIFY(two.cut);
+        QVERIFY(two.bytes.size() > kSourceLimit - 4);
+        QVERIFY(two.text.endsWith(QChar(0xe9)));
+        QVERIFY(!two.text.contains(QChar(0xfffd)));
+    }
+
+    void longLinesAreShownInPieces()
+    {
+        const QByteArray data = "Subject: x\r\n\r\n" + QByteArray(300000, 'a') + "\r\nend\r\n";
+        TSourceWindow window(Write("pieces.eml", data));
+        const QTextDocument* doc = window.SourceView->document();
+        int longest = 0;
+        for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
+            longest = std::max(longest, b.length() - 1);
+        QCOMPARE(longest, 1024);
+        QCOMPARE(doc->toPlainText().remove(QLatin1Char('\n')), QString::fromLatin1(data).remove(QStringLiteral("\r\n")));
+        window.FindEdit->setText(QStringLiteral("end"));
+        window.FindNext();
+        QCOMPARE(window.FindCount->text(), QStringLiteral("1 of 1 match"));
+        QCOMPARE(window.SourceView->textCursor().selectedText(), QStringLiteral("end"));
     }
 
     void boundariesAndSizes()

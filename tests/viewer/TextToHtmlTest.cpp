@@ -54,6 +54,15 @@ private slots:
         QTest::newRow("host must start with a letter or digit") << "http://-x" << "http://-x";
         QTest::newRow("mailto without address") << "mailto:nobody" << "mailto:nobody";
         QTest::newRow("inside a word") << "xhttp://a.example" << "xhttp://a.example";
+        QTest::newRow("mailto with nothing before the @") << "mailto:@x.example" << "mailto:@x.example";
+        // Long runs of false starts, as a hostile message may hold: defined
+        // output (and in linear time, see bench/viewtext).
+        QTest::newRow("false web starts")
+            << QString(QStringLiteral("http://-").repeated(20000) + " http://ok.example")
+            << QString(QStringLiteral("http://-").repeated(20000) + " " + Link("http://ok.example"));
+        QTest::newRow("false mailto starts")
+            << QString(QStringLiteral("(mailto:a").repeated(20000) + " mailto:b@ok.example")
+            << QString(QStringLiteral("(mailto:a").repeated(20000) + " " + Link("mailto:b@ok.example"));
     }
 
     void links()

@@ -38,6 +38,9 @@ TViewCommands::TViewCommands(TForm1* form) : QObject(form), m_form(form)
     if (auto* layout = qobject_cast<QBoxLayout*>(form->layout()))
         layout->insertWidget(layout->indexOf(form->EmbeddedWB1), FindBar);
     connect(FindBar, &TFindBar::Closed, form, [form] { form->EmbeddedWB1->UIActivateDocument(); });
+    // The page moves when the bar comes or goes; the link that was under the
+    // mouse is no longer there.
+    connect(FindBar, &TFindBar::Closed, this, [this] { LinkStatus->hide(); });
 
     LinkStatus = new QLabel(form->EmbeddedWB1);
     LinkStatus->setObjectName(QStringLiteral("LinkStatus"));
@@ -79,7 +82,11 @@ TViewCommands::TViewCommands(TForm1* form) : QObject(form), m_form(form)
 
 QWebEnginePage* TViewCommands::Page() const { return m_page; }
 
-void TViewCommands::Find() { FindBar->Open(); }
+void TViewCommands::Find()
+{
+    LinkStatus->hide();
+    FindBar->Open();
+}
 
 void TViewCommands::FindNext()
 {

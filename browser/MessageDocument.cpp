@@ -1,6 +1,9 @@
 #include "MessageDocument.h"
 
 #include "EngineText.h"
+#include "HeaderText.h"
+#include "TextToHtml.h"
+#include "TextUtils.h"
 
 #include <QFile>
 #include <QUrl>
@@ -17,31 +20,6 @@ QByteArray Sanitised(const std::string& token)
     return out;
 }
 
-QByteArray EscapeHtml(const std::string& bytes)
-{
-    QByteArray out;
-    out.reserve(static_cast<qsizetype>(bytes.size() + bytes.size() / 16));
-    for (char c : bytes) {
-        switch (c) {
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '&':
-            out += "&amp;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 QString StripAngles(QString id)
 {
     id = id.trimmed();
@@ -53,6 +31,30 @@ QString StripAngles(QString id)
 } // namespace
 
 QByteArray DeclaredCharset(const TMailPart& part) { return Sanitised(part.GetLabelParamValue("Content-Type", "charset")); }
+
+QString TextBodyOf(const TMailPart& part)
+{
+    const std::string& bytes = part.Decoded;
+    const QByteArray charset = DeclaredCharset(part);
+    std::string utf8;
+    // Converted here rather than by the page's charset, so that the page's
+    // markup is never read in a charset whose bytes could look like "<"
+    // (ISO-2022-JP).
+    if (!charset.isEmpty() && CharsetToUtf8(charset.toStdString(), bytes, utf8))
+        return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    if (IsValidUtf8(bytes))
+        return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    CharsetToUtf8("windows-1252", bytes, utf8);
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+TTextFormat TextFormatOf(const TMailPart& part)
+{
+    TTextFormat format;
+    format.flowed = AsciiLowerCase(TrimBlanks(part.GetLabelParamValue("Content-Type", "format"))) == "flowed";
+    format.delSp = format.flowed && AsciiLowerCase(TrimBlanks(part.GetLabelParamValue("Content-Type", "delsp"))) == "yes";
+    return format;
+}
 
 bool TMessageDocument::Load(const QString& path)
 {
@@ -108,14 +110,8 @@ TMessageDocument::Reply TMessageDocument::Document() const
     if (m_message && m_message->TextPart) {
         TMailPart* text = m_message->TextPart;
         text->Decode();
-        QByteArray charset = DeclaredCharset(*text);
-        if (charset.isEmpty())
-            charset = IsValidUtf8(text->Decoded) ? "utf-8" : "iso-8859-1";
-        r.data = "<!DOCTYPE html><html><head><style>body{margin:8px 12px}"
-                 "pre{white-space:pre-wrap;word-wrap:break-word;font-family:monospace;font-size:13px}"
-                 "</style></head><body><pre>"
-                 + EscapeHtml(text->Decoded) + "</pre></body></html>";
-        r.contentType = "text/html;charset=" + charset;
+        r.data = TextPageHtml(TextBodyOf(*text), TextFormatOf(*text)).toUtf8();
+        r.contentType = "text/html;charset=utf-8";
         return r;
     }
     r.data = "<!DOCTYPE html><html><body></body></html>";

@@ -43,3 +43,12 @@ private:
 // The character set of a Content-Type, reduced to characters a charset name
 // may hold; empty when none is declared.
 [[nodiscard]] QByteArray DeclaredCharset(const TMailPart& part);
+
+struct TTextFormat;
+
+// A text part's decoded body as text: converted from its declared charset;
+// without one (or with one unknown here), UTF-8 when it is valid UTF-8 and
+// windows-1252 otherwise.
+[[nodiscard]] QString TextBodyOf(const TMailPart& part);
+// Whether the text part is format=flowed (RFC 3676), and with delsp=yes.
+[[nodiscard]] TTextFormat TextFormatOf(const TMailPart& part);

@@ -8,6 +8,7 @@
 #include "TAttachmentsform.h"
 #include "TApplication.h"
 #include "TQuickMessage.h"
+#include "ViewCommands.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -88,6 +89,7 @@ TForm1::TForm1(QString messagePath, QWidget* parent) : QWidget(parent), m_messag
 {
     BuildComponents();
     FormCreate();
+    ViewCommands1 = new TViewCommands(this);
 }
 
 TForm1::~TForm1() = default;

@@ -20,6 +20,7 @@ class QProgressBar;
 class QPushButton;
 class QFrame;
 class QVBoxLayout;
+class TViewCommands;
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -50,6 +51,7 @@ public:
     QFrame* RemoteContentBar = nullptr;
     QLabel* RemoteContentLabel = nullptr;
     QPushButton* RemoteContentButton = nullptr;
+    TViewCommands* ViewCommands1 = nullptr; // find, zoom, source, keys
 
     [[nodiscard]] const QString& MessagePath() const { return m_messagePath; }
     // Puts a bar above the page, below the bars already there.

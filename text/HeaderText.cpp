@@ -61,9 +61,12 @@ std::optional<EncodedWord> WordAt(std::string_view line, std::size_t pos)
     const std::size_t close = line.find("?=", textBegin);
     if (close == std::string_view::npos)
         return std::nullopt;
+    // Blanks inside the encoded text break RFC 2047, yet mailers write them
+    // and the engine decodes such words; converting them too keeps the two
+    // readings of the header the same.
     const std::string_view text = line.substr(textBegin, close - textBegin);
     for (char c : text)
-        if (IsSpaceByte(c))
+        if (c == '\r' || c == '\n')
             return std::nullopt;
 
     EncodedWord word;

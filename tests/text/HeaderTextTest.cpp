@@ -33,6 +33,8 @@ void HeaderTextTest::decodesInDeclaredCharset_data()
     QTest::newRow("unknown charset keeps the bytes") << QByteArray("=?x-nonesuch?Q?abc?=") << QString("abc");
     QTest::newRow("invalid byte becomes a replacement")
         << QByteArray("=?utf-8?Q?a=FFb?=") << QString::fromUtf8("a\xEF\xBF\xBD" "b");
+    QTest::newRow("blanks inside a word, as some mailers write")
+        << QByteArray("=?windows-1252?Q?=93Quarterly=94 report; final?=") << QString::fromUtf8("“Quarterly” report; final");
     QTest::newRow("raw latin-1 outside words") << QByteArray("Gr\xFC\xDF =?utf-8?Q?=C3=A9?=")
                                                << QString::fromUtf8("Grüß é");
 }

@@ -4,6 +4,7 @@
 #include "TEmbeddedWB.h"
 #include "TForm1.h"
 #include "TQtWebEngine.h"
+#include "TestFiles.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -114,14 +115,7 @@ class BrowserEngineTest : public QObject {
 private:
     QTemporaryDir m_dir;
 
-    QString Write(const char* name, const QByteArray& data)
-    {
-        const QString path = m_dir.filePath(QString::fromLatin1(name));
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        f.write(data);
-        return path;
-    }
+    QString Write(const char* name, const QByteArray& data) { return WriteTestFile(m_dir, name, data); }
 
     // Shows a host with the viewer's flags and loads path into it.
     void Show(TEmbeddedWB& wb, const QString& path)

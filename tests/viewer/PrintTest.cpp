@@ -6,6 +6,7 @@
 #include "TForm1.h"
 #include "TPrintEngine.h"
 #include "TQuickMessage.h"
+#include "TestFiles.h"
 
 #include <QPushButton>
 #include <QTextEdit>
@@ -35,14 +36,7 @@ private:
     QTemporaryDir m_dir;
     int m_count = 0;
 
-    QString Write(const char* name, const QByteArray& data)
-    {
-        const QString path = m_dir.filePath(QString::fromLatin1(name));
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        f.write(data);
-        return path;
-    }
+    QString Write(const char* name, const QByteArray& data) { return WriteTestFile(m_dir, name, data); }
 
     QString Print(TForm1& form)
     {

@@ -3,6 +3,7 @@
 // (the whole file, failures shown).
 #include "MessageSource.h"
 #include "SourceWindow.h"
+#include "TestFiles.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -56,14 +57,7 @@ class SourceWindowTest : public QObject {
 private:
     QTemporaryDir m_dir;
 
-    QString Write(const char* name, const QByteArray& data)
-    {
-        const QString path = m_dir.filePath(QString::fromLatin1(name));
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        f.write(data);
-        return path;
-    }
+    QString Write(const char* name, const QByteArray& data) { return WriteTestFile(m_dir, name, data); }
 
 private slots:
     void headerFieldsDecoded()

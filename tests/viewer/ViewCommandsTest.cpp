@@ -8,6 +8,7 @@
 #include "TForm1.h"
 #include "TPrintEngine.h"
 #include "ViewCommands.h"
+#include "TestFiles.h"
 
 #include <QDesktopServices>
 #include <QLabel>
@@ -52,14 +53,7 @@ private:
     QTemporaryDir m_dir;
     QString m_ini;
 
-    QString Write(const char* name, const QByteArray& data)
-    {
-        const QString path = m_dir.filePath(QString::fromLatin1(name));
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        f.write(data);
-        return path;
-    }
+    QString Write(const char* name, const QByteArray& data) { return WriteTestFile(m_dir, name, data); }
 
     // The window shown, active, its message loaded.
     bool Open(TForm1& form)

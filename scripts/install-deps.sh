@@ -13,6 +13,7 @@ PACKAGES="
   fonts-dejavu-core fonts-liberation
   poppler-utils python3 libqpdf-dev
   xvfb xauth
+  clang libclang-rt-14-dev
 "
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi

@@ -13,6 +13,7 @@
 #include "TMailMessage2000.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <tuple>
 #include <vector>
@@ -105,6 +106,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     TMailMessage2000 loaded;
     loaded.LoadFromFile(path);
+    // CORVANTA_FUZZ_KEEP=FILE keeps the saved message there, to look at a
+    // failing input's message.
+    if (const char* keep = std::getenv("CORVANTA_FUZZ_KEEP"))
+        std::rename(path.c_str(), keep);
     ::unlink(path.c_str());
     loaded.RebuildStructure(0);
     loaded.ScanParts();

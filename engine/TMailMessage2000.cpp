@@ -25,7 +25,7 @@ TMailMessage2000::~TMailMessage2000()
 
 TMailPart* TMailMessage2000::CreatePart()
 {
-    auto part = std::make_unique<TMailPart>(this);
+    std::unique_ptr<TMailPart> part(new TMailPart(this)); // the constructor is for the message only
     part->m_slot = m_parts.size();
     TMailPart* raw = part.get();
     m_parts.push_back(std::move(part));

@@ -9,6 +9,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <unordered_map>
+#include <vector>
 
 // ---- TMailPartList ---------------------------------------------------------
 
@@ -120,7 +123,121 @@ bool TMailPart::LabelParamExists(std::string_view label, std::string_view param)
 
 std::string TMailPart::GetContentType() const { return AsciiLowerCase(GetLabelValue("Content-Type")); }
 
-std::string TMailPart::GetBoundary() const { return GetLabelParamValue("Content-Type", "boundary"); }
+namespace {
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = AsciiLower(c);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+// The boundary parameter read from the field line itself, as mailers write
+// it: unquoted with "=" inside, quoted with escapes, or in the RFC 2231
+// forms (boundary*=charset''value, boundary*0=..., boundary*1=...).
+// Delimiter lines must match the whole boundary, so none of it may be lost.
+std::string BoundaryFromField(std::string_view line)
+{
+    std::vector<std::pair<int, std::string>> pieces;
+    std::size_t i = line.find(':');
+    bool inQuotes = false;
+    for (i = i == std::string_view::npos ? 0 : i + 1; i < line.size() && (inQuotes || line[i] != ';'); ++i)
+        if (line[i] == '"')
+            inQuotes = !inQuotes;
+    while (i < line.size()) {
+        ++i; // past ";"
+        while (i < line.size() && IsBlank(line[i]))
+            ++i;
+        const std::size_t eq = line.find_first_of("=;", i);
+        if (eq == std::string_view::npos || line[eq] == ';') {
+            i = eq == std::string_view::npos ? line.size() : eq;
+            continue;
+        }
+        std::string name = AsciiLowerCase(TrimBlanksView(line.substr(i, eq - i)));
+        i = eq + 1;
+        while (i < line.size() && IsBlank(line[i]))
+            ++i;
+        std::string value;
+        if (i < line.size() && line[i] == '"') {
+            for (++i; i < line.size() && line[i] != '"'; ++i) {
+                if (line[i] == '\\' && i + 1 < line.size())
+                    ++i;
+                value += line[i];
+            }
+            while (i < line.size() && line[i] != ';')
+                ++i;
+        } else {
+            const std::size_t stop = std::min(line.find(';', i), line.size());
+            value = TrimBlanks(line.substr(i, stop - i));
+            i = stop;
+        }
+        if (name.compare(0, 8, "boundary") != 0)
+            continue;
+        std::string_view rest = std::string_view(name).substr(8);
+        const bool extended = !rest.empty() && rest.back() == '*';
+        if (extended)
+            rest.remove_suffix(1);
+        int index = 0;
+        if (!rest.empty()) {
+            if (rest.front() != '*' || rest.size() < 2 || rest.size() > 4)
+                continue;
+            index = 0;
+            for (char c : rest.substr(1)) {
+                if (c < '0' || c > '9') {
+                    index = -1;
+                    break;
+                }
+                index = index * 10 + (c - '0');
+            }
+            if (index < 0)
+                continue;
+        }
+        if (extended) {
+            if (index == 0) {
+                const std::size_t q1 = value.find('\'');
+                const std::size_t q2 = q1 == std::string::npos ? q1 : value.find('\'', q1 + 1);
+                if (q2 != std::string::npos)
+                    value.erase(0, q2 + 1);
+            }
+            std::string decoded;
+            for (std::size_t k = 0; k < value.size(); ++k) {
+                if (value[k] == '%' && k + 2 < value.size() && HexDigit(value[k + 1]) >= 0
+                    && HexDigit(value[k + 2]) >= 0) {
+                    decoded += static_cast<char>(HexDigit(value[k + 1]) * 16 + HexDigit(value[k + 2]));
+                    k += 2;
+                } else {
+                    decoded += value[k];
+                }
+            }
+            value = std::move(decoded);
+        }
+        pieces.emplace_back(rest.empty() ? -1 : index, std::move(value));
+    }
+    // A plain boundary parameter wins; otherwise the numbered pieces in order.
+    for (const auto& [index, value] : pieces)
+        if (index < 0)
+            return value;
+    std::sort(pieces.begin(), pieces.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::string joined;
+    for (int expect = 0; const auto& [index, value] : pieces) {
+        if (index != expect++)
+            break;
+        joined += value;
+    }
+    return joined;
+}
+
+} // namespace
+
+std::string TMailPart::GetBoundary() const
+{
+    const int i = FindLabel("Content-Type");
+    if (i >= 0)
+        if (std::string b = TrimTrailingBlanks(BoundaryFromField(Header[static_cast<std::size_t>(i)])); !b.empty())
+            return b;
+    return GetLabelParamValue("Content-Type", "boundary");
+}
 
 std::string TMailPart::GetFileName() const
 {
@@ -156,13 +273,12 @@ void TMailPart::Detach()
 
 namespace {
 
-// Every line break becomes CR LF, whatever it was before; the text ends at
-// its first zero byte. A last line without a break gets none: adding one
+// Every line break becomes CR LF, whatever it was before. Zero bytes are
+// data like any other. A last line without a break gets none: adding one
 // would change the content of the message's last part. Text that is
 // already clean is used as it is.
 void NormaliseLineEnds(std::string& text)
 {
-    text.resize(UpToZero(text).size());
     // Most files already end every line in CR LF: find the first line break
     // that is not a CR LF pair before copying anything.
     std::size_t first = text.size();
@@ -198,25 +314,368 @@ void NormaliseLineEnds(std::string& text)
     text.swap(out);
 }
 
+// A header field line: a name of visible characters, perhaps blanks, then a
+// colon. The first line of a part that is no such line is already content.
+bool LooksLikeField(std::string_view line)
+{
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos)
+        return false;
+    std::string_view name = line.substr(0, colon);
+    while (!name.empty() && IsBlank(name.back()))
+        name.remove_suffix(1);
+    if (name.empty())
+        return false;
+    return std::all_of(name.begin(), name.end(), [](char c) { return c > ' ' && c < 127; });
+}
+
+bool IsBlankText(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return IsBlank(c) || c == '\r' || c == '\n'; });
+}
+
+// "begin", a blank, an octal mode of three or four digits, blanks, a name.
+bool IsUuBeginLine(std::string_view line, std::string& name)
+{
+    if (!StartsWith(line, "begin "))
+        return false;
+    std::size_t i = 6;
+    const std::size_t modeStart = i;
+    while (i < line.size() && line[i] >= '0' && line[i] <= '7')
+        ++i;
+    if (i - modeStart < 3 || i - modeStart > 4 || i >= line.size() || line[i] != ' ')
+        return false;
+    while (i < line.size() && line[i] == ' ')
+        ++i;
+    const std::string_view rest = line.substr(i);
+    if (rest.empty() || IsBlank(rest.front()))
+        return false;
+    name = TrimBlanks(rest.substr(0, 999));
+    return true;
+}
+
+bool IsUuEndLine(std::string_view line)
+{
+    return TrimBlanksView(line) == "end";
+}
+
+struct ViewHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
 } // namespace
+
+// One parse: a single walk over the text, line by line, without changing
+// it. The boundaries of the multiparts being read form a stack; a delimiter
+// line of any of them ends every part opened inside it, so each line is read
+// once however deep the nesting.
+struct TMailPart::Parser {
+    std::string_view text;
+    TMailMessage2000* msg;
+    TMailPart* reporter; // the message, when it is the part parsed and listens
+    std::size_t pos = 0; // the current line: [pos, end); the next starts at next
+    std::size_t end = 0;
+    std::size_t next = 0;
+    bool done = false;
+    std::vector<std::string> open{}; // boundaries of the multiparts being read, outermost first
+    std::unordered_map<std::string, std::vector<int>, ViewHash, std::equal_to<>> levels{};
+
+    void Next()
+    {
+        if (next >= text.size()) {
+            done = true;
+            pos = end = text.size();
+            return;
+        }
+        pos = next;
+        // Lines end at CR LF only: a bare CR or LF is a character of its line.
+        for (std::size_t i = pos;;) {
+            const void* lf = std::memchr(text.data() + i, '\n', text.size() - i);
+            if (!lf) {
+                end = next = text.size();
+                break;
+            }
+            const std::size_t j = static_cast<std::size_t>(static_cast<const char*>(lf) - text.data());
+            if (j > pos && text[j - 1] == '\r') {
+                end = j - 1;
+                next = j + 1;
+                break;
+            }
+            i = j + 1;
+        }
+        if (reporter)
+            reporter->ReportProgress(text.size(), pos + 1);
+    }
+    [[nodiscard]] std::string_view Line() const { return text.substr(pos, end - pos); }
+
+    // The level of the innermost open multipart that the current line
+    // delimits (the boundary, perhaps "--", perhaps trailing blanks), or -1.
+    int Match(bool& closing) const
+    {
+        closing = false;
+        if (levels.empty() || end - pos < 2 || text[pos] != '-' || text[pos + 1] != '-')
+            return -1;
+        std::string_view rest = text.substr(pos + 2, end - pos - 2);
+        while (!rest.empty() && IsBlank(rest.back()))
+            rest.remove_suffix(1);
+        int level = -1;
+        if (const auto it = levels.find(rest); it != levels.end())
+            level = it->second.back();
+        if (rest.size() >= 2 && rest.substr(rest.size() - 2) == "--") {
+            const auto it = levels.find(rest.substr(0, rest.size() - 2));
+            if (it != levels.end() && it->second.back() > level) {
+                level = it->second.back();
+                closing = true;
+            }
+        }
+        return level;
+    }
+    int Push(const std::string& boundary)
+    {
+        const int level = static_cast<int>(open.size());
+        open.push_back(boundary);
+        levels[boundary].push_back(level);
+        return level;
+    }
+    void Pop()
+    {
+        const auto it = levels.find(open.back());
+        it->second.pop_back();
+        if (it->second.empty())
+            levels.erase(it);
+        open.pop_back();
+    }
+
+    void ParsePart(TMailPart& part, bool hasHeader, int depth, std::string* owner);
+    void ParseMultipart(TMailPart& part, int depth);
+    void LiftUuencoded(TMailPart& part);
+};
+
+// The part's text begins at the current line. Returns at the end of the
+// text or with a delimiter line of an enclosing multipart current.
+void TMailPart::Parser::ParsePart(TMailPart& part, bool hasHeader, int depth, std::string* owner)
+{
+    bool closing = false;
+    int hit = -1;
+    if (hasHeader) {
+        while (!done) {
+            if ((hit = Match(closing)) >= 0)
+                break;
+            const std::string_view l = Line();
+            if (l.empty()) {
+                Next();
+                break;
+            }
+            const bool fold = l[0] == '\t' || l[0] == ' ';
+            // A part inside a multipart whose first line is no field has no
+            // header block: that line is already content.
+            if (part.Header.empty() && depth > 0 && !LooksLikeField(l))
+                break;
+            // A line that is no field at all (no colon, no fold) means the
+            // blank line before the body is missing: the body starts here
+            // instead of being swallowed into the header.
+            if (!fold && l.find(':') == std::string_view::npos && !part.Header.empty())
+                break;
+            if (fold && !part.Header.empty()) {
+                std::string& prev = part.Header.back();
+                prev += ' ';
+                std::string_view rest = l.substr(1);
+                while (!rest.empty() && IsBlank(rest.front()))
+                    rest.remove_prefix(1);
+                prev += rest;
+            } else {
+                part.Header.emplace_back(l);
+            }
+            Next();
+        }
+        for (auto& h : part.Header)
+            h = CanonicalHeaderLine(h);
+    }
+    if (hit >= 0)
+        return; // the part ends inside its header
+
+    if (depth < kMaxNesting && part.GetContentType().compare(0, 10, "multipart/") == 0) {
+        ParseMultipart(part, depth);
+        return;
+    }
+
+    std::size_t bodyStart = std::string_view::npos;
+    while (!done) {
+        if ((hit = Match(closing)) >= 0)
+            break;
+        if (bodyStart == std::string_view::npos)
+            bodyStart = pos;
+        Next();
+    }
+    if (bodyStart != std::string_view::npos) {
+        // The CR LF before a delimiter line belongs to the delimiter.
+        const std::size_t bodyEnd = hit >= 0 ? pos - 2 : text.size();
+        if (owner && hit < 0 && owner->data() == text.data() && owner->size() == text.size()) {
+            // The text is ours to give: the body takes it over.
+            owner->erase(0, bodyStart);
+            part.Body = std::move(*owner);
+            owner->clear();
+            text = {};
+        } else {
+            part.Body.assign(text.data() + bodyStart, bodyEnd - bodyStart);
+        }
+    }
+    if (!part.LabelExists("Content-Type"))
+        LiftUuencoded(part);
+}
+
+void TMailPart::Parser::ParseMultipart(TMailPart& part, int depth)
+{
+    const std::string boundary = part.GetBoundary();
+    const int level = Push(boundary);
+    bool closing = false;
+    int hit = -1;
+    std::size_t bodyStart = std::string_view::npos;
+    while (!done) {
+        if ((hit = Match(closing)) >= 0)
+            break;
+        if (bodyStart == std::string_view::npos)
+            bodyStart = pos;
+        Next();
+    }
+    if (bodyStart != std::string_view::npos) {
+        // The preamble keeps the line break before its own first delimiter;
+        // one ended by an enclosing delimiter gives that break to it.
+        const std::size_t bodyEnd = hit == level ? pos : hit >= 0 ? pos - 2 : text.size();
+        part.Body.assign(text.data() + bodyStart, bodyEnd - bodyStart);
+    }
+    while (hit == level && !closing) {
+        Next();
+        if (done)
+            break;
+        TMailPart* child = msg->CreatePart();
+        child->ParentPart = &part;
+        try {
+            ParsePart(*child, true, depth + 1, nullptr);
+        } catch (...) {
+            msg->FreePart(child);
+            throw;
+        }
+        // Two delimiters in a row, or blank lines after the last one, make
+        // no part.
+        if (child->Header.empty() && child->SubPartList.Empty() && IsBlankText(child->Body)) {
+            msg->FreePart(child);
+        } else {
+            child->ParentBoundary = boundary;
+            part.SubPartList.Add(child);
+        }
+        hit = done ? -1 : Match(closing);
+    }
+    Pop();
+    if (hit == level && closing) {
+        // The epilogue is ignored, up to a delimiter of an enclosing part.
+        Next();
+        while (!done && Match(closing) < 0)
+            Next();
+    }
+}
+
+// A part without Content-Type may carry uuencoded files: each block from a
+// begin line to an end line becomes an attachment, and the text around the
+// blocks stays together in a text part before them. A begin line without
+// an end line stays text.
+void TMailPart::Parser::LiftUuencoded(TMailPart& part)
+{
+    const std::string_view body(part.Body);
+    if (body.find("begin ") == std::string_view::npos)
+        return;
+    // In quoted-printable, a line ending in "=" continues on the next one: a
+    // "begin" there is not at the start of a line.
+    const bool qp = AsciiLowerCase(part.GetLabelValue("Content-Transfer-Encoding")) == "quoted-printable";
+    struct Block {
+        std::string name;
+        std::size_t from;
+        std::size_t to;
+    };
+    std::vector<Block> blocks;
+    std::string kept; // the text outside complete blocks
+    std::size_t keptFrom = 0;
+    std::size_t firstBegin = std::string_view::npos;
+    bool inBlock = false;
+    bool soft = false;
+    std::size_t beginAt = 0;
+    std::size_t dataFrom = 0;
+    std::string name;
+    for (std::size_t p = 0; p < body.size();) {
+        const std::size_t crlf = body.find("\r\n", p);
+        const std::size_t e = crlf == std::string_view::npos ? body.size() : crlf;
+        const std::size_t n = crlf == std::string_view::npos ? body.size() : crlf + 2;
+        const std::string_view l = body.substr(p, e - p);
+        std::string found;
+        if (inBlock && IsUuEndLine(l)) {
+            kept.append(body.substr(keptFrom, beginAt - keptFrom));
+            blocks.push_back({name, dataFrom, std::max(dataFrom, p >= 2 ? p - 2 : 0)});
+            if (firstBegin == std::string_view::npos)
+                firstBegin = beginAt;
+            keptFrom = n;
+            inBlock = false;
+        } else if (!soft && IsUuBeginLine(l, found)) {
+            // A begin line inside an open block leaves that block as text.
+            inBlock = true;
+            beginAt = p;
+            dataFrom = n;
+            name = std::move(found);
+        }
+        soft = qp && !l.empty() && l.back() == '=';
+        p = n;
+    }
+    if (blocks.empty())
+        return;
+    kept.append(body.substr(keptFrom));
+
+    const std::string boundary = NewBoundary();
+    if (!IsBlankText(kept)) {
+        TMailPart* child = msg->CreatePart();
+        child->ParentPart = &part;
+        child->Body = qp ? std::move(kept) : QPEncodeText(kept, false);
+        child->ParentBoundary = boundary;
+        child->SetLabelValue("Content-Type", "text/plain");
+        child->SetLabelParamValue("Content-Type", "charset", "\"" + msg->Charset + "\"");
+        child->SetLabelValue("Content-Transfer-Encoding", "quoted-printable");
+        part.SubPartList.Add(child);
+    }
+    for (const Block& b : blocks) {
+        TMailPart* child = msg->CreatePart();
+        child->ParentPart = &part;
+        if (b.to > b.from)
+            UUDecodeToStream(body.substr(b.from, b.to - b.from), child->Decoded);
+        child->EncodeBase64();
+        child->IsDecoded = true; // Decoded is what Body now encodes
+        child->ParentBoundary = boundary;
+        child->SetLabelValue("Content-Type", ContentTypeForFile(b.name));
+        child->SetLabelValue("Content-Transfer-Encoding", "base64");
+        child->SetLabelValue("Content-Disposition", "attachment");
+        const std::string quoted = "\"" + EncodeHeaderWord(b.name, msg->Charset) + "\"";
+        child->SetLabelParamValue("Content-Type", "name", quoted);
+        child->SetLabelParamValue("Content-Disposition", "filename", quoted);
+        child->SetLabelValue("X-Corvanta-Attachment", quoted);
+        child->SetLabelParamValue("X-Corvanta-Attachment", "embedded", "no");
+        part.SubPartList.Add(child);
+    }
+    // The text before the first file stays the preamble.
+    part.Body.resize(firstBegin);
+    part.SetLabelValue("Content-Type", "multipart/mixed");
+    part.SetLabelParamValue("Content-Type", "boundary", "\"" + boundary + "\"");
+}
 
 void TMailPart::LoadFromFile(const std::string& fileName)
 {
     std::string text = ReadWholeFile(fileName);
     NormaliseLineEnds(text);
-    // The text is ours to give: a single body takes it over.
-    ParseRange(text.data(), UpToZero(text).size(), true, 0, &text);
+    ParseRange(text, true, &text);
 }
 
-void TMailPart::ParseText(std::string& data, bool hasHeader)
-{
-    ParseRange(data.data(), UpToZero(data).size(), hasHeader, 0);
-}
+void TMailPart::ParseText(std::string& data, bool hasHeader) { ParseRange(data, hasHeader, nullptr); }
 
-void TMailPart::ParseText(char* data, std::size_t length, bool hasHeader)
+void TMailPart::ParseText(const char* data, std::size_t length, bool hasHeader)
 {
-    length = UpToZero(std::string_view(data, length)).size();
-    ParseRange(data, length, hasHeader, 0);
+    ParseRange(std::string_view(data, length), hasHeader, nullptr);
 }
 
 void TMailPart::ReportProgress(std::size_t total, std::size_t current)
@@ -225,33 +684,10 @@ void TMailPart::ReportProgress(std::size_t total, std::size_t current)
         OwnerMessage->OnProgress(this, total, current);
 }
 
-// data[length] must be readable: it is the terminating zero of the caller's
-// text, or the zero a parent wrote over the CR before a delimiter line.
-// One parse's walk over its text, line by line in place: the current line,
-// and the progress the root reports for every line it reads.
-struct TMailPart::LineCursor {
-    TMailPart& part;
-    char* data;
-    std::size_t length;
-    long long start = -1;
-    bool done = false;
-    char* line = nullptr;
-    std::size_t lineLength = 0;
-
-    void Next()
-    {
-        NextBufferLine(data, length, start, done, line, lineLength);
-        if (!done)
-            part.ReportProgress(length, static_cast<std::size_t>(start) + 1);
-    }
-    [[nodiscard]] std::string_view Line() const { return {line, lineLength}; }
-    [[nodiscard]] std::size_t Offset() const { return static_cast<std::size_t>(start); }
-};
-
-// owner, when given, is the string that holds data and that the caller
+// owner, when given, is the string that holds text and that the caller
 // gives up: a body that runs to the end of the text is then taken from it
 // instead of copied.
-void TMailPart::ParseRange(char* data, std::size_t length, bool hasHeader, int depth, std::string* owner)
+void TMailPart::ParseRange(std::string_view text, bool hasHeader, std::string* owner)
 {
     if (!OwnerMessage)
         throw EMailError(Name + ": TMailPart must be owned by a TMailMessage2000");
@@ -271,222 +707,12 @@ void TMailPart::ParseRange(char* data, std::size_t length, bool hasHeader, int d
     Embedded = false;
     msg->NeedsSerialize = msg->NeedsRebuild = msg->NeedsScan = true;
 
+    const std::size_t length = text.size();
     ReportProgress(length, 0);
-    LineCursor cursor{*this, data, length};
-
-    bool bodyStartsAtCurrentLine = false;
-    if (hasHeader) {
-        for (;;) {
-            cursor.Next();
-            if (cursor.done || cursor.lineLength == 0)
-                break;
-            const std::string_view l = cursor.Line();
-            // A line that is no field at all (no colon, no fold) means the
-            // blank line before the body is missing: the body starts here
-            // instead of being swallowed into the header.
-            if (l[0] != '\t' && l[0] != ' ' && l.find(':') == std::string_view::npos && !Header.empty()) {
-                bodyStartsAtCurrentLine = true;
-                break;
-            }
-            if ((l[0] == '\t' || l[0] == ' ') && !Header.empty()) {
-                std::string& prev = Header.back();
-                prev += ' ';
-                std::string_view rest = l.substr(1);
-                while (!rest.empty() && IsBlank(rest.front()))
-                    rest.remove_prefix(1);
-                prev += rest;
-            } else {
-                Header.emplace_back(l);
-            }
-        }
-        for (auto& h : Header)
-            h = CanonicalHeaderLine(h);
-    }
-
-    const std::string type = GetContentType();
-    const bool multipart = type.compare(0, 10, "multipart/") == 0;
-    std::string delimiter, closing;
-    bool scanning = false;
-    if (multipart && depth < kMaxNesting) {
-        delimiter = "--" + GetBoundary();
-        closing = delimiter + "--";
-        scanning = true;
-    } else if (!LabelExists("Content-Type")) {
-        delimiter = "begin 6";
-        closing = "end";
-        scanning = true;
-    }
-
-    if (!bodyStartsAtCurrentLine)
-        cursor.Next();
-    long long bodyStart = -1;
-    bool stopped = false;
-    while (!cursor.done) {
-        const std::string_view l = cursor.Line();
-        bool atDelimiter = false;
-        if (scanning && (StartsWith(l, "--") || StartsWith(l, "be")))
-            atDelimiter = StartsWith(l, delimiter);
-        if (scanning && atDelimiter) {
-            stopped = true;
-            break;
-        }
-        if (bodyStart < 0)
-            bodyStart = cursor.start;
-        cursor.Next();
-    }
-    if (bodyStart >= 0 && !stopped && owner && owner->data() == data) {
-        owner->resize(length);
-        owner->erase(0, static_cast<std::size_t>(bodyStart));
-        Body = std::move(*owner);
-        owner->clear();
-    } else if (bodyStart >= 0) {
-        const std::size_t end = stopped ? cursor.Offset() : length;
-        Body.assign(data + bodyStart, end - static_cast<std::size_t>(bodyStart));
-    }
-
-    if (stopped && multipart)
-        ParseMultipartChildren(cursor, depth, delimiter, closing);
-    else if (stopped)
-        ParseUuencodeChildren(cursor, depth);
-
-    // Leave the buffer as it came: put back a CR still replaced by a zero.
-    if (!cursor.done) {
-        const std::size_t end = cursor.Offset() + cursor.lineLength;
-        if (end < length && data[end] == '\0')
-            data[end] = '\r';
-    }
+    Parser parser{text, msg, this == msg && msg->OnProgress ? this : nullptr};
+    parser.Next();
+    parser.ParsePart(*this, hasHeader, 0, owner);
     ReportProgress(length, length);
-}
-
-void TMailPart::ParseMultipartChildren(LineCursor& cursor, int depth, const std::string& delimiter,
-                                       const std::string& closing)
-{
-    char* const data = cursor.data;
-    const std::size_t length = cursor.length;
-    TMailMessage2000* const msg = OwnerMessage;
-    const std::string boundary = GetBoundary();
-    auto addChild = [&](std::size_t from, std::size_t to) {
-        // The child sees a text that ends just before the CR LF that
-        // precedes the delimiter line.
-        const char saved = data[to];
-        data[to] = '\0';
-        TMailPart* child = msg->CreatePart();
-        child->ParentPart = this;
-        try {
-            child->ParseRange(data + from, to - from, true, depth + 1);
-        } catch (...) {
-            data[to] = saved;
-            msg->FreePart(child);
-            throw;
-        }
-        data[to] = saved;
-        child->ParentBoundary = boundary;
-        SubPartList.Add(child);
-    };
-    bool atClosing = StartsWith(cursor.Line(), closing);
-    bool atDelimiter = !atClosing;
-    long long childStart = -1;
-    bool closed = false;
-    while (!cursor.done) {
-        if (atDelimiter || atClosing) {
-            if (childStart >= 0 && cursor.start >= 2) {
-                const std::size_t childEnd = cursor.Offset() - 2;
-                if (childEnd > static_cast<std::size_t>(childStart))
-                    addChild(static_cast<std::size_t>(childStart), childEnd);
-            }
-            if (atClosing) {
-                closed = true;
-                break; // the epilogue is ignored
-            }
-            atDelimiter = false;
-            childStart = -1;
-        } else if (childStart < 0) {
-            childStart = cursor.start;
-        }
-        cursor.Next();
-        if (cursor.done)
-            break;
-        const std::string_view l = cursor.Line();
-        atDelimiter = atClosing = false;
-        if (StartsWith(l, "--")) {
-            atClosing = StartsWith(l, closing);
-            if (!atClosing)
-                atDelimiter = StartsWith(l, delimiter);
-        }
-    }
-    // A message cut short before its closing delimiter keeps its last part
-    // instead of losing it (often the attachment).
-    if (!closed && childStart >= 0 && static_cast<std::size_t>(childStart) < length)
-        addChild(static_cast<std::size_t>(childStart), length);
-}
-
-void TMailPart::ParseUuencodeChildren(LineCursor& cursor, int depth)
-{
-    TMailMessage2000* const msg = OwnerMessage;
-    char* const data = cursor.data;
-    std::string newBoundary;
-    std::string fileName;
-    long long childStart = -1;
-    bool inBlock = true;
-    bool atBegin = true;
-    bool atEnd = false;
-    while (!cursor.done) {
-        const std::string_view l = cursor.Line();
-        if (atBegin) {
-            if (newBoundary.empty()) {
-                // The text before the first file becomes the first part.
-                newBoundary = NewBoundary();
-                std::string text = QPEncodeText(UpToZero(Body), false);
-                TMailPart* child = msg->CreatePart();
-                child->ParentPart = this;
-                child->ParseRange(text.data(), text.size(), false, depth + 1);
-                child->ParentBoundary = newBoundary;
-                child->SetLabelValue("Content-Type", "text/plain");
-                child->SetLabelParamValue("Content-Type", "charset", "\"" + msg->Charset + "\"");
-                child->SetLabelValue("Content-Transfer-Encoding", "quoted-printable");
-                SubPartList.Add(child);
-                SetLabelValue("Content-Type", "multipart/mixed");
-                SetLabelParamValue("Content-Type", "boundary", "\"" + newBoundary + "\"");
-            }
-            fileName = TrimBlanks(l.size() > 10 ? l.substr(10, 999) : std::string_view());
-            childStart = -1;
-        } else if (atEnd) {
-            TMailPart* child = msg->CreatePart();
-            child->ParentPart = this;
-            if (childStart >= 0 && cursor.Offset() >= 2 && cursor.Offset() - 2 > static_cast<std::size_t>(childStart))
-                UUDecodeToStream(
-                    std::string_view(data + childStart, cursor.Offset() - 2 - static_cast<std::size_t>(childStart)),
-                    child->Decoded);
-            child->EncodeBase64();
-            child->IsDecoded = true; // Decoded is what Body now encodes
-            child->ParentBoundary = newBoundary;
-            child->SetLabelValue("Content-Type", ContentTypeForFile(fileName));
-            child->SetLabelValue("Content-Transfer-Encoding", "base64");
-            child->SetLabelValue("Content-Disposition", "attachment");
-            const std::string quoted = "\"" + EncodeHeaderWord(fileName, msg->Charset) + "\"";
-            child->SetLabelParamValue("Content-Type", "name", quoted);
-            child->SetLabelParamValue("Content-Disposition", "filename", quoted);
-            child->SetLabelValue("X-Corvanta-Attachment", quoted);
-            child->SetLabelParamValue("X-Corvanta-Attachment", "embedded", "no");
-            SubPartList.Add(child);
-            childStart = -1;
-        } else if (childStart < 0) {
-            childStart = cursor.start;
-        }
-        cursor.Next();
-        if (cursor.done)
-            break;
-        const std::string_view n = cursor.Line();
-        atBegin = atEnd = false;
-        if (StartsWith(n, "be")) {
-            atBegin = StartsWith(n, "begin 6");
-            inBlock = true;
-        }
-        if (!atBegin && inBlock && StartsWith(n, "end")) {
-            atEnd = true;
-            inBlock = false;
-        }
-    }
 }
 
 bool TMailPart::Decode()

@@ -39,9 +39,10 @@ private:
 
 class TMailPart {
 public:
-    // A part created with a message as owner is freed by that message; one
-    // created without an owner is freed by whoever holds it, and cannot parse.
-    explicit TMailPart(TMailMessage2000* owner);
+    // A part without an owner, freed by whoever holds it; it cannot parse.
+    // Parts of a message come from TMailMessage2000::CreatePart, which keeps
+    // and frees them.
+    TMailPart() = default;
     TMailPart(const TMailPart&) = delete;
     TMailPart& operator=(const TMailPart&) = delete;
     virtual ~TMailPart();
@@ -71,15 +72,15 @@ public:
 
     // Removes the part from its parent's children; it stays alive.
     void Detach();
-    // Reads a message file (any line ending; the text ends at a zero byte)
-    // and parses it with its header. Raises EFOpenError and leaves the part
+    // Reads a whole message file (any line ending; zero bytes are data) and
+    // parses it with its header. Raises EFOpenError and leaves the part
     // unchanged when the file cannot be read.
     void LoadFromFile(const std::string& fileName);
 
-    // Parses text (up to its first zero byte) into this part, replacing its
-    // whole content. The text is changed while parsing and restored.
+    // Parses the whole text into this part, replacing its whole content.
+    // The text is not changed.
     void ParseText(std::string& data, bool hasHeader);
-    void ParseText(char* data, std::size_t length, bool hasHeader);
+    void ParseText(const char* data, std::size_t length, bool hasHeader);
 
     bool Decode();
     void Encode(TEncodingType encoding);
@@ -91,15 +92,15 @@ public:
     static constexpr int kMaxNesting = 512;
 
 protected:
+    // Only the message makes parts it owns, so none can escape its store.
+    explicit TMailPart(TMailMessage2000* owner);
+
     [[nodiscard]] int FindLabel(std::string_view label) const;
 
 private:
     friend class TMailMessage2000;
-    struct LineCursor;
-    void ParseRange(char* data, std::size_t length, bool hasHeader, int depth, std::string* owner = nullptr);
-    void ParseMultipartChildren(LineCursor& cursor, int depth, const std::string& delimiter,
-                                const std::string& closing);
-    void ParseUuencodeChildren(LineCursor& cursor, int depth);
+    struct Parser;
+    void ParseRange(std::string_view text, bool hasHeader, std::string* owner);
     void ReportProgress(std::size_t total, std::size_t current);
 
     std::size_t m_slot = 0; // index in the owner's part store

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <type_traits>
+
 using testutil::Crlf;
 using testutil::Parse;
 using testutil::Tree;
@@ -148,11 +150,96 @@ TEST(ParseMultipart, BufferIsUnchangedAndLineEndsVary)
     EXPECT_EQ(m.Header.size(), 1u);
     EXPECT_EQ(lfOnly, "Subject: s\nX: y\n\nbody\n");
 
-    // A zero byte ends the text.
+    // A zero byte is data like any other.
     std::string zero("Subject: z\r\n\r\nab\0cd", 19);
     m.ParseText(zero, true);
-    EXPECT_EQ(m.Body, "ab");
+    EXPECT_EQ(m.Body, std::string("ab\0cd", 5));
 }
+
+TEST(ParseMultipart, DelimiterLinesMatchExactly)
+{
+    TMailMessage2000 m;
+    // Trailing blanks after a delimiter are allowed; a longer boundary or
+    // other text after it makes no delimiter.
+    Parse(m, "Content-Type: multipart/mixed; boundary=b\n\n--b \t\nContent-Type: text/plain\n\none\n--bx\n--b -\n"
+             "--b\nContent-Type: text/html\n\ntwo\n--b--  \nepilogue\n");
+    EXPECT_EQ(Tree(m), "multipart/mixed\n  text/plain\n  text/html\n");
+    EXPECT_EQ(m.SubPartList.Items(0)->Body, Crlf("one\n--bx\n--b -"));
+    EXPECT_EQ(m.SubPartList.Items(1)->Body, "two");
+}
+
+TEST(ParseMultipart, BoundaryExtendingTheEnclosingOne)
+{
+    // One mailer names its related part after the outer boundary plus ".REL".
+    TMailMessage2000 m;
+    Parse(m, "Content-Type: multipart/mixed; boundary=\"XYZ\"\n\n"
+             "--XYZ\nContent-Type: multipart/related; boundary=\"XYZ.REL\"\n\n"
+             "--XYZ.REL\nContent-Type: text/html\n\n<img src=cid:a>\n"
+             "--XYZ.REL\nContent-Type: image/png\nContent-ID: <a>\n\nPNG\n"
+             "--XYZ.REL--\n"
+             "--XYZ\nContent-Type: application/pdf\n\nPDF\n--XYZ--\n");
+    EXPECT_EQ(Tree(m), "multipart/mixed\n  multipart/related\n    text/html\n    image/png\n  application/pdf\n");
+    EXPECT_EQ(m.SubPartList.Items(0)->SubPartList.Items(1)->Body, "PNG");
+    EXPECT_EQ(m.SubPartList.Items(0)->SubPartList.Items(1)->ParentBoundary, "XYZ.REL");
+
+    // The same boundary inside and out: the innermost open part takes it.
+    Parse(m, "Content-Type: multipart/mixed; boundary=s\n\n--s\nContent-Type: multipart/alternative; boundary=s\n\n"
+             "--s\nContent-Type: text/plain\n\np\n--s--\n--s\nContent-Type: text/html\n\nh\n--s--\n");
+    EXPECT_EQ(Tree(m), "multipart/mixed\n  multipart/alternative\n    text/plain\n  text/html\n");
+}
+
+TEST(ParseMultipart, EnclosingDelimiterEndsUnclosedInnerParts)
+{
+    TMailMessage2000 m;
+    Parse(m, "Content-Type: multipart/mixed; boundary=out\n\n"
+             "--out\nContent-Type: multipart/alternative; boundary=in\n\n"
+             "--in\nContent-Type: text/plain\n\nplain\n"
+             "--in\nContent-Type: multipart/related; boundary=deep\n\n--deep\nContent-Type: text/html\n\nhtml\n"
+             "--out\nContent-Type: application/pdf\n\nPDF\n--out--\n");
+    EXPECT_EQ(Tree(m),
+              "multipart/mixed\n  multipart/alternative\n    text/plain\n    multipart/related\n      text/html\n"
+              "  application/pdf\n");
+    const TMailPart* html = m.SubPartList.Items(0)->SubPartList.Items(1)->SubPartList.Items(0);
+    EXPECT_EQ(html->Body, "html");
+    EXPECT_EQ(m.SubPartList.Items(1)->Body, "PDF");
+}
+
+TEST(ParseMultipart, PartsWithoutHeaderAndBlankLeftovers)
+{
+    TMailMessage2000 m;
+    // A part whose first line is content keeps that line.
+    Parse(m, "Content-Type: multipart/mixed; boundary=b\n\n--b\nHello Bob,\nsee you: at ten\n--b\n"
+             "Content-Type: text/plain\n\nsecond\n--b--\n");
+    ASSERT_EQ(Tree(m), "multipart/mixed\n  (none)\n  text/plain\n");
+    EXPECT_TRUE(m.SubPartList.Items(0)->Header.empty());
+    EXPECT_EQ(m.SubPartList.Items(0)->Body, Crlf("Hello Bob,\nsee you: at ten"));
+
+    // Blank text after a last delimiter that is never closed is no part.
+    Parse(m, "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nx\n--b\n  \n\n\t\n");
+    EXPECT_EQ(Tree(m), "multipart/mixed\n  text/plain\n");
+    EXPECT_EQ(m.SubPartList.Items(0)->Body, "x");
+}
+
+TEST(ParseMultipart, ZeroBytesAreData)
+{
+    // A UTF-16 part sent as binary and a zero inside the Subject: every
+    // part after them is still there, with every byte.
+    const std::string utf16("H\0i\0\r\n\0", 7);
+    const std::string text = std::string("Subject: a\0b\r\n", 14)
+                             + "Content-Type: multipart/mixed; boundary=z\r\n\r\n--z\r\n"
+                               "Content-Type: text/plain; charset=utf-16le\r\nContent-Transfer-Encoding: binary\r\n\r\n"
+                             + utf16 + "\r\n--z\r\nContent-Type: application/pdf\r\n\r\nPDF\r\n--z--\r\n";
+    testutil::TempDir dir;
+    TMailMessage2000 m;
+    m.LoadFromFile(dir.Write("zero.eml", text));
+    EXPECT_EQ(Tree(m), "multipart/mixed\n  text/plain\n  application/pdf\n");
+    EXPECT_EQ(m.Header.front(), std::string("Subject: a\0b", 12));
+    EXPECT_EQ(m.SubPartList.Items(0)->Body, utf16);
+    EXPECT_EQ(m.SubPartList.Items(1)->Body, "PDF");
+}
+
+// Parts of a message come only from the message, which frees them.
+static_assert(!std::is_constructible_v<TMailPart, TMailMessage2000*>);
 
 TEST(ParseProgress, ReportsStartEveryLineAndEnd)
 {
@@ -172,13 +259,14 @@ TEST(ParseProgress, ReportsStartEveryLineAndEnd)
 TEST(ParseUuencode, PlainMessageBecomesMultipartWithAttachments)
 {
     TMailMessage2000 m;
-    Parse(m, "Subject: uu\n\nHello there\nbegin 644 cat.txt\n#0V%T\n`\nend\nbetween dropped\n"
-             "begin 600 two words.pdf\n#0V%T\nend\n");
+    Parse(m, "Subject: uu\n\nHello there\nbegin 644 cat.txt\n#0V%T\n`\nend\nbetween kept\n"
+             "begin 600 two words.pdf\n#0V%T\nend\nafter kept\n");
     EXPECT_EQ(Tree(m), "multipart/mixed\n  text/plain\n  text/plain\n  application/pdf\n");
     const TMailPart* text = m.SubPartList.Items(0);
     EXPECT_EQ(text->GetLabelParamValue("Content-Type", "charset"), "iso-8859-1");
     EXPECT_EQ(text->GetLabelValue("Content-Transfer-Encoding"), "quoted-printable");
-    EXPECT_EQ(QPDecodeText(text->Body), Crlf("Hello there\n"));
+    EXPECT_EQ(QPDecodeText(text->Body), Crlf("Hello there\nbetween kept\nafter kept\n"));
+    EXPECT_EQ(m.Body, Crlf("Hello there\n"));
     EXPECT_EQ(text->ParentBoundary, m.GetBoundary());
     TMailPart* cat = m.SubPartList.Items(1);
     EXPECT_EQ(cat->GetFileName(), "cat.txt");
@@ -196,8 +284,36 @@ TEST(ParseUuencode, WithoutBeginOrEnd)
     Parse(m, "Subject: x\n\njust text\n");
     EXPECT_TRUE(m.SubPartList.Empty());
     EXPECT_EQ(m.Body, Crlf("just text\n"));
+    // No end line: no file, and no text lost.
     Parse(m, "Subject: x\n\nbefore\nbegin 644 f.bin\n#0V%T\n");
-    EXPECT_EQ(Tree(m), "multipart/mixed\n  text/plain\n"); // no end: no file
+    EXPECT_EQ(Tree(m), "(none)\n");
+    EXPECT_EQ(m.Body, Crlf("before\nbegin 644 f.bin\n#0V%T\n"));
+    // A line that only starts like a begin line begins no block.
+    Parse(m, "Subject: x\n\nbegin 6pm in room 4\nbring slides\nend\nthanks\n");
+    EXPECT_EQ(Tree(m), "(none)\n");
+    EXPECT_EQ(m.Body, Crlf("begin 6pm in room 4\nbring slides\nend\nthanks\n"));
+    // After a soft line break "begin" continues a line.
+    Parse(m, "Subject: x\nContent-Transfer-Encoding: quoted-printable\n\nwe=\nbegin 644 at nine\nsee you\nend\n");
+    EXPECT_EQ(Tree(m), "(none)\n");
+    // An unfinished block before a complete one stays text.
+    Parse(m, "Subject: x\n\nbegin 644 cut.bin\n#0V%T\nbegin 0644 cat.txt\n#0V%T\nend\n");
+    EXPECT_EQ(Tree(m), "multipart/mixed\n  text/plain\n  text/plain\n");
+    EXPECT_EQ(QPDecodeText(m.SubPartList.Items(0)->Body), Crlf("begin 644 cut.bin\n#0V%T\n"));
+    EXPECT_EQ(m.SubPartList.Items(1)->Decoded, "Cat");
+    // Only files, no text: no empty text part.
+    Parse(m, "Subject: x\n\nbegin 644 cat.txt\n#0V%T\nend\n\n");
+    EXPECT_EQ(Tree(m), "multipart/mixed\n  text/plain\n");
+    EXPECT_EQ(m.SubPartList.Items(0)->Decoded, "Cat");
+}
+
+TEST(ParseUuencode, QuotedPrintableTextIsNotEncodedTwice)
+{
+    TMailMessage2000 m;
+    Parse(m, "Subject: x\nContent-Transfer-Encoding: quoted-printable\n\nCaf=E9 =3D ok\nbegin 644 cat.txt\n#0V%T\nend\n");
+    ASSERT_EQ(Tree(m), "multipart/mixed\n  text/plain\n  text/plain\n");
+    TMailPart* text = m.SubPartList.Items(0);
+    text->Decode();
+    EXPECT_EQ(text->Decoded, Crlf("Caf\xE9 = ok\n"));
 }
 
 TEST(Decode, ByTransferEncoding)

@@ -50,6 +50,24 @@ TEST(PartTree, FileNameSources)
     EXPECT_EQ(p->GetFileName(), ".._.._etc_passwd");
 }
 
+TEST(PartTree, BoundaryAsMailersWriteIt)
+{
+    TMailMessage2000 m;
+    TMailPart* p = m.CreatePart();
+    const std::pair<const char*, const char*> rows[] = {
+        {"Content-Type: multipart/alternative; boundary=----=_NextPart_000_0093_01C8.EB75", "----=_NextPart_000_0093_01C8.EB75"},
+        {"Content-Type: multipart/mixed; boundary=\"a;b=c\\\"d \"; charset=x", "a;b=c\"d"},
+        {"Content-Type: multipart/mixed; BOUNDARY = plain ; x=y", "plain"},
+        {"Content-Type: multipart/signed; boundary*=\"ansi-x3.4-1968''EeQf%41\"", "EeQfA"},
+        {"Content-Type: multipart/mixed; boundary*1=\"two\"; boundary*0*=us-ascii'en'one%2D", "one-two"},
+        {"Content-Type: multipart/mixed; name=\"boundary=no\"", ""},
+    };
+    for (const auto& [field, boundary] : rows) {
+        p->Header = {field};
+        EXPECT_EQ(p->GetBoundary(), boundary) << field;
+    }
+}
+
 TEST(PartTree, OwnershipAndDetach)
 {
     TMailMessage2000 m;
@@ -81,13 +99,13 @@ TEST(PartTree, OwnershipAndDetach)
     EXPECT_EQ(m.PartCount(), 0u);
     EXPECT_TRUE(m.SubPartList.Empty());
     m.FreePart(&m); // refused
-    TMailPart stranger(nullptr);
+    TMailPart stranger;
     m.FreePart(&stranger); // not ours: refused
 }
 
 TEST(PartTree, ParsingNeedsAnOwner)
 {
-    TMailPart loose(nullptr);
+    TMailPart loose;
     loose.Name = "Loose1";
     loose.Header = {"Subject: keep"};
     std::string text = "Subject: x\r\n\r\nbody";
@@ -100,7 +118,7 @@ TEST(PartTree, ParsingNeedsAnOwner)
     EXPECT_EQ(loose.Header.size(), 1u);
 }
 
-TEST(PartTree, LoadFromFileNormalisesLineEndsAndStopsAtZero)
+TEST(PartTree, LoadFromFileNormalisesLineEndsAndKeepsZeroBytes)
 {
     testutil::TempDir dir;
     TMailMessage2000 m;
@@ -111,7 +129,7 @@ TEST(PartTree, LoadFromFileNormalisesLineEndsAndStopsAtZero)
     EXPECT_EQ(m.GetSubject(), "cr");
     EXPECT_EQ(m.Body, "body\r\n");
     m.LoadFromFile(dir.Write("zero.eml", std::string("Subject: z\r\n\r\nab\0cd", 19)));
-    EXPECT_EQ(m.Body, "ab");
+    EXPECT_EQ(m.Body, std::string("ab\0cd", 5));
     m.LoadFromFile(dir.Write("empty.eml", ""));
     EXPECT_TRUE(m.Header.empty());
 

@@ -19,20 +19,26 @@ constexpr signed char HexValue(char c)
         return static_cast<signed char>(c - '0');
     if (c >= 'A' && c <= 'F')
         return static_cast<signed char>(c - 'A' + 10);
-    return -1; // lower-case digits are not accepted
+    return -1;
+}
+
+// Decoders also take lower-case digits: some encoders write them.
+constexpr signed char AnyCaseHexValue(char c)
+{
+    return c >= 'a' && c <= 'f' ? static_cast<signed char>(c - 'a' + 10) : HexValue(c);
 }
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-// 0 to 15 for upper-case hexadecimal digits, 0xFF for everything else.
+// 0 to 15 for hexadecimal digits of either case, 0xFF for everything else.
 constexpr std::array<unsigned char, 256> MakeHexTable()
 {
     std::array<unsigned char, 256> t{};
     for (auto& v : t)
         v = 0xFF;
     for (int c = 0; c < 256; ++c)
-        if (HexValue(static_cast<char>(c)) >= 0)
-            t[static_cast<std::size_t>(c)] = static_cast<unsigned char>(HexValue(static_cast<char>(c)));
+        if (AnyCaseHexValue(static_cast<char>(c)) >= 0)
+            t[static_cast<std::size_t>(c)] = static_cast<unsigned char>(AnyCaseHexValue(static_cast<char>(c)));
     return t;
 }
 constexpr auto kHexValue = MakeHexTable();
@@ -164,13 +170,30 @@ void QPDecodeAppend(std::string_view in, std::string& out)
             continue;
         }
         literalRun = 0;
-        if (end - p < 3)
-            break; // "=" with fewer than two characters after it ends the text
-        const unsigned hi = kHexValue[p[1]], lo = kHexValue[p[2]];
-        if ((hi | lo) < 16)
-            *w++ = static_cast<char>((hi << 4) | lo);
-        // Otherwise a soft line break, or a broken escape: dropped either way.
-        p += 3;
+        if (end - p >= 3) {
+            const unsigned hi = kHexValue[p[1]], lo = kHexValue[p[2]];
+            if ((hi | lo) < 16) {
+                *w++ = static_cast<char>((hi << 4) | lo);
+                p += 3;
+                continue;
+            }
+        }
+        // A soft line break: "=", any blanks an encoder or a relay left
+        // behind it, then the line end (or the end of the text).
+        const unsigned char* b = p + 1;
+        while (b < end && (*b == ' ' || *b == '\t'))
+            ++b;
+        if (b == end) {
+            p = end;
+        } else if (*b == '\n') {
+            p = b + 1;
+        } else if (*b == '\r') {
+            p = b + 1 < end && b[1] == '\n' ? b + 2 : b + 1;
+        } else {
+            // An "=" that starts no escape is text ("?ie=UTF8" in a link).
+            *w++ = '=';
+            ++p;
+        }
     }
     out.append(buffer, static_cast<std::size_t>(w - buffer));
 }
@@ -321,55 +344,127 @@ __attribute__((target("ssse3"))) bool DecodeSixteen(const unsigned char* s, unsi
 } // namespace
 #endif
 
+namespace {
+
+// Where a base64 decoder stands between two pieces of one text: the values
+// of the group begun so far, and whether a pad has ended the data.
+struct Base64State {
+    unsigned bits = 0;
+    int count = 0;
+    bool ended = false;
+};
+
+// Decodes [s, end) on from state into out, which has room for three
+// quarters of (end - s) plus the three characters a group may carry in. Characters outside the alphabet (line
+// breaks, blanks, anything else) are skipped (RFC 2045 6.8); a pad after
+// the second or third character of a group ends the data, so what follows
+// it adds nothing. Returns the bytes written.
+std::size_t Base64DecodePiece(const unsigned char* s, const unsigned char* const end, unsigned char* out,
+                              Base64State& st)
+{
+    unsigned char* w = out;
+#if defined(__x86_64__)
+    const bool simd = HasSsse3();
+#endif
+    while (s < end && !st.ended) {
+        if (st.count == 0) {
+            // Whole groups of alphabet characters, the common case.
+#if defined(__x86_64__)
+            if (simd)
+                while (end - s >= 16 && DecodeSixteen(s, w)) {
+                    s += 16;
+                    w += 12;
+                }
+#endif
+            while (end - s >= 4) {
+                const unsigned c1 = kBase64[s[0]], c2 = kBase64[s[1]], c3 = kBase64[s[2]], c4 = kBase64[s[3]];
+                if ((c1 | c2 | c3 | c4) & 0xC0)
+                    break;
+                const unsigned v = (c1 << 18) | (c2 << 12) | (c3 << 6) | c4;
+                w[0] = static_cast<unsigned char>(v >> 16);
+                w[1] = static_cast<unsigned char>(v >> 8);
+                w[2] = static_cast<unsigned char>(v);
+                w += 3;
+                s += 4;
+            }
+            if (s == end)
+                break;
+        }
+        const unsigned v = kBase64[*s++];
+        if (v < 64) {
+            st.bits = (st.bits << 6) | v;
+            if (++st.count == 4) {
+                w[0] = static_cast<unsigned char>(st.bits >> 16);
+                w[1] = static_cast<unsigned char>(st.bits >> 8);
+                w[2] = static_cast<unsigned char>(st.bits);
+                w += 3;
+                st.bits = 0;
+                st.count = 0;
+            }
+        } else if (v == 64 && st.count >= 2) {
+            if (st.count == 2) {
+                *w++ = static_cast<unsigned char>(st.bits >> 4);
+            } else {
+                *w++ = static_cast<unsigned char>(st.bits >> 10);
+                *w++ = static_cast<unsigned char>(st.bits >> 2);
+            }
+            st.bits = 0;
+            st.count = 0;
+            st.ended = true;
+        }
+        // Anything else, a pad before a group's second character included,
+        // is skipped.
+    }
+    return static_cast<std::size_t>(w - out);
+}
+
+// The end of the text: a last group its encoder left unpadded still gives
+// its whole bytes; a single character carries none.
+std::size_t Base64Finish(unsigned char* out, Base64State& st)
+{
+    std::size_t n = 0;
+    if (!st.ended && st.count == 2) {
+        out[0] = static_cast<unsigned char>(st.bits >> 4);
+        n = 1;
+    } else if (!st.ended && st.count == 3) {
+        out[0] = static_cast<unsigned char>(st.bits >> 10);
+        out[1] = static_cast<unsigned char>(st.bits >> 2);
+        n = 2;
+    }
+    st = Base64State{};
+    return n;
+}
+
+} // namespace
+
 std::size_t Base64DecodeToBuffer(std::string_view text, unsigned char* buffer)
 {
-    const unsigned char* s = reinterpret_cast<const unsigned char*>(text.data());
-    std::size_t groups = text.size() / 4;
-    unsigned char* w = buffer;
-#if defined(__x86_64__)
-    if (groups >= 4 && HasSsse3()) {
-        while (groups >= 4 && DecodeSixteen(s, w)) {
-            s += 16;
-            w += 12;
-            groups -= 4;
-        }
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    Base64State st;
+    std::size_t n = Base64DecodePiece(s, s + text.size(), buffer, st);
+    n += Base64Finish(buffer + n, st);
+    return n;
+}
+
+void Base64DecodeAppend(std::string_view text, std::string& out)
+{
+    out.reserve(out.size() + text.size() / 4 * 3 + 3);
+    // Through a stack buffer in slices whose output always fits it, so only
+    // the memory the result needs is touched.
+    unsigned char buffer[16384];
+    constexpr std::size_t kSlice = (sizeof buffer - 3) / 3 * 4 - 4;
+    static_assert((kSlice + 3) / 4 * 3 + 3 <= sizeof buffer);
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = s + text.size();
+    Base64State st;
+    while (s < end && !st.ended) {
+        const std::size_t take = std::min<std::size_t>(kSlice, static_cast<std::size_t>(end - s));
+        const std::size_t n = Base64DecodePiece(s, s + take, buffer, st);
+        out.append(reinterpret_cast<const char*>(buffer), n);
+        s += take;
     }
-#endif
-    for (std::size_t g = 0; g < groups; ++g, s += 4) {
-        unsigned c1 = kBase64[s[0]], c2 = kBase64[s[1]], c3 = kBase64[s[2]], c4 = kBase64[s[3]];
-        if (((c1 | c2 | c3 | c4) & 0xC0) == 0) {
-            const unsigned v = (c1 << 18) | (c2 << 12) | (c3 << 6) | c4;
-            w[0] = static_cast<unsigned char>(v >> 16);
-            w[1] = static_cast<unsigned char>(v >> 8);
-            w[2] = static_cast<unsigned char>(v);
-            w += 3;
-            continue;
-        }
-        // A character outside the alphabet takes its place as a pad would:
-        // an unpadded last group ("QQ" + CR LF) then yields its byte and no
-        // zeros made up from the line break.
-        if (c1 & 0x80) c1 = 64;
-        if (c2 & 0x80) c2 = 64;
-        if (c3 & 0x80) c3 = 64;
-        if (c4 & 0x80) c4 = 64;
-        if (c1 == 64)
-            continue;
-        std::size_t n = 3;
-        if (c3 == 64) {
-            c3 = 0;
-            c4 = 0;
-            n = 1;
-        } else if (c4 == 64) {
-            c4 = 0;
-            n = 2;
-        }
-        const unsigned char b[3] = {static_cast<unsigned char>((c1 * 4 + c2 / 16) & 0xFF),
-                                    static_cast<unsigned char>(((c2 % 16) * 16 + c3 / 4) & 0xFF),
-                                    static_cast<unsigned char>(((c3 % 4) * 64 + c4) & 0xFF)};
-        for (std::size_t i = 0; i < n; ++i)
-            *w++ = b[i];
-    }
-    return static_cast<std::size_t>(w - buffer);
+    const std::size_t n = Base64Finish(buffer, st);
+    out.append(reinterpret_cast<const char*>(buffer), n);
 }
 
 std::size_t Base64EncodedSize(std::size_t n)
@@ -591,16 +686,25 @@ std::size_t UUDecodeLine(std::string_view line, unsigned char* buffer)
 bool UUDecodeToStream(std::string_view text, std::string& stream)
 {
     stream.clear();
-    text = text.substr(0, std::min(text.size(), text.find('\0')));
     stream.reserve(text.size() * 3 / 4);
     unsigned char buffer[45 * 256];
     std::size_t filled = 0;
     std::size_t pos = 0;
     while (pos < text.size()) {
-        // Full lines are 61 characters: look there for the line break first.
-        std::size_t e = pos + 61 + 1 < text.size() && text[pos + 61] == '\r' && text[pos + 62] == '\n'
-                            ? pos + 61
-                            : text.find("\r\n", pos);
+        // The real line end: short lines are as legal as full ones. A zero
+        // byte is no line end; the line that holds it is rejected.
+        std::size_t e = std::string_view::npos;
+        for (std::size_t i = pos; i + 1 < text.size();) {
+            const void* cr = std::memchr(text.data() + i, '\r', text.size() - 1 - i);
+            if (!cr)
+                break;
+            i = static_cast<std::size_t>(static_cast<const char*>(cr) - text.data());
+            if (text[i + 1] == '\n') {
+                e = i;
+                break;
+            }
+            ++i;
+        }
         const std::size_t lineEnd = e == std::string_view::npos ? text.size() : e;
         const std::string_view line = text.substr(pos, lineEnd - pos);
         pos = e == std::string_view::npos ? text.size() : e + 2;

@@ -13,9 +13,14 @@ void QPDecodeAppend(std::string_view encoded, std::string& out);
 // Body-mode encoding appended to out (whose capacity is used first).
 void QPEncodeBodyAppend(std::string_view text, std::string& out);
 
-// Decodes one piece of base64 (normally one line) into buffer, which holds at
-// least three quarters of the text's length. Returns the bytes written.
+// Base64 decoding skips every character outside the alphabet (line breaks,
+// blanks, junk), stops at the pad that ends the data, and gives the whole
+// bytes of an unpadded last group.
+// Decodes one piece of text into buffer, which holds at least three
+// quarters of the text's length. Returns the bytes written.
 std::size_t Base64DecodeToBuffer(std::string_view text, unsigned char* buffer);
+// Decodes a whole text (a part body, any line layout) appended to out.
+void Base64DecodeAppend(std::string_view text, std::string& out);
 // Encodes source into dest as 76-character lines, each ended by CR LF.
 std::size_t Base64EncodeStream(std::string& dest, std::string_view source);
 // Size Base64EncodeStream gives for a source of n bytes.
@@ -27,7 +32,8 @@ std::size_t Base64EncodeStream(std::string& dest, std::string_view source);
 // Decodes one uuencoded line into buffer (45 bytes). Returns the line's byte
 // count, or 0 (buffer untouched) for an empty or invalid line.
 std::size_t UUDecodeLine(std::string_view line, unsigned char* buffer);
-// Decodes every uuencoded line of text (up to its first zero) into stream.
+// Decodes every uuencoded line of text (lines end at CR LF) into stream;
+// other lines add nothing.
 bool UUDecodeToStream(std::string_view text, std::string& stream);
 
 // Walks a zero-terminated buffer line by line in place: the CR of each CR LF

@@ -2,6 +2,7 @@
 
 #include "Codecs.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -43,18 +44,22 @@ std::string DecodeWordText(char encoding, std::string_view text)
 
 } // namespace
 
-// The text is decoded in one buffer: finished output grows at the front,
-// the text still to be searched sits at the back, and each decoded word is
-// written just before the rest it belongs to. A decoded word is never longer
-// than its encoded form, so the two regions never meet and the whole header
-// is handled in linear time, however many words it holds.
+// The written rule searches the whole text again from its start after each
+// word. Here the text is decoded in one buffer instead: finished output
+// grows at the front, the text still to be searched sits at the back, and
+// each decoded word is written just before the rest it belongs to. A
+// decoded word is never longer than its encoded form, so the two regions
+// never meet. The finished output holds no "=?", so a new search can only
+// find one where the output's last "=" meets a "?" at the front of the
+// rest; that "=" then moves back to the rest. So the result is the written
+// rule's, in linear time however many words the header holds.
 std::string DecodeHeaderWords(std::string_view input)
 {
     std::string buf = TrimBlanks(input);
     const std::size_t n = buf.size();
     std::size_t out = 0;  // end of finished output
     std::size_t head = 0; // start of the text still to be searched
-    std::size_t prevWordEnd = std::string::npos;
+    std::size_t lastEnd = std::string::npos; // where the last decoded text ends
     auto find = [&](std::string_view what, std::size_t from) {
         return from > n ? std::string::npos : buf.find(what, from);
     };
@@ -81,30 +86,30 @@ std::string DecodeHeaderWords(std::string_view input)
             if (c == 'B' || c == 'Q' || c == 'U')
                 encoding = c;
         }
-        const std::string decoded = DecodeWordText(encoding, piece.size() >= 2 ? piece.substr(2) : std::string_view());
+        std::string decoded = DecodeWordText(encoding, piece.size() >= 2 ? piece.substr(2) : std::string_view());
+        if (decoded.size() > piece.size())
+            decoded.resize(piece.size()); // never happens; keeps the regions apart
 
         // RFC 2047 6.2: white space that only separates two encoded words
-        // is not part of the text.
+        // is not part of the text (a character split over two words comes
+        // out whole).
         std::size_t prefixEnd = p;
-        if (prevWordEnd != std::string::npos && prevWordEnd >= head && prevWordEnd <= p) {
+        if (lastEnd != std::string::npos && lastEnd <= p) {
             bool onlyBlanks = true;
-            for (std::size_t i = prevWordEnd; i < p && onlyBlanks; ++i)
+            for (std::size_t i = lastEnd; i < p && onlyBlanks; ++i)
                 onlyBlanks = IsBlank(buf[i]);
             if (onlyBlanks)
-                prefixEnd = prevWordEnd;
+                prefixEnd = lastEnd;
         }
-        // A trailing "=" of the prefix may start a new word with the decoded
-        // text, so it stays with the text still to be searched.
-        const bool keepEq = prefixEnd > head && buf[prefixEnd - 1] == '=';
-        const std::size_t moveLen = prefixEnd - head - (keepEq ? 1 : 0);
-        std::memmove(buf.data() + out, buf.data() + head, moveLen);
-        out += moveLen;
-        std::size_t newHead = e + 2 - decoded.size();
-        std::memcpy(buf.data() + newHead, decoded.data(), decoded.size());
-        if (keepEq)
-            buf[--newHead] = '=';
-        head = newHead;
-        prevWordEnd = e + 2;
+        std::memmove(buf.data() + out, buf.data() + head, prefixEnd - head);
+        out += prefixEnd - head;
+        head = e + 2 - decoded.size();
+        std::memcpy(buf.data() + head, decoded.data(), decoded.size());
+        lastEnd = e + 2;
+        if (out > 0 && buf[out - 1] == '=' && head < n && buf[head] == '?') {
+            --out;
+            buf[--head] = '=';
+        }
     }
     std::memmove(buf.data() + out, buf.data() + head, n - head);
     buf.resize(out + n - head);
@@ -320,6 +325,144 @@ std::string SetHeaderParam(std::string_view line, std::string_view name, std::st
     r += '=';
     r += TrimBlanksView(value);
     return r;
+}
+
+namespace {
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = AsciiUpper(c);
+    return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
+// "%XX" escapes of an RFC 2231 value made bytes; a "%" that starts none
+// stays as it is.
+void AppendPercentDecoded(std::string_view text, std::string& out)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+}
+
+} // namespace
+
+bool GetHeaderParamExtended(std::string_view line, std::string_view name, std::string& value,
+                            std::string* charset, std::string* language)
+{
+    const std::string_view want = TrimBlanksView(name);
+    // Each parameter of the line as name and raw value; the same quoting
+    // rules as GetHeaderParam.
+    struct Section {
+        unsigned long index;
+        bool encoded;
+        std::string_view raw;
+    };
+    std::vector<Section> sections;
+    bool single = false, singleEncoded = false;
+    std::string_view singleRaw;
+    bool inQuotes = false, seenColon = false;
+    std::size_t paramStart = std::string_view::npos, eq = std::string_view::npos;
+    auto finish = [&](std::size_t end) {
+        if (paramStart == std::string_view::npos || eq == std::string_view::npos)
+            return;
+        const std::string_view pname = TrimBlanksView(line.substr(paramStart, eq - paramStart));
+        std::string_view raw = TrimBlanksView(line.substr(eq + 1, end - eq - 1));
+        if (raw.size() >= 2 && raw.front() == '"' && raw.back() == '"')
+            raw = raw.substr(1, raw.size() - 2);
+        if (pname.size() <= want.size() || !IEquals(pname.substr(0, want.size()), want) || pname[want.size()] != '*')
+            return;
+        std::string_view rest = pname.substr(want.size() + 1);
+        if (rest.empty()) {
+            if (!single) {
+                single = true;
+                singleEncoded = true;
+                singleRaw = raw;
+            }
+            return;
+        }
+        const bool encoded = rest.back() == '*';
+        if (encoded)
+            rest.remove_suffix(1);
+        if (rest.empty() || rest.size() > 6)
+            return;
+        unsigned long index = 0;
+        for (char c : rest) {
+            if (c < '0' || c > '9')
+                return;
+            index = index * 10 + static_cast<unsigned long>(c - '0');
+        }
+        sections.push_back({index, encoded, raw});
+    };
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '"') {
+            inQuotes = !inQuotes;
+        } else if (!inQuotes && c == ':' && !seenColon) {
+            seenColon = true;
+        } else if (!inQuotes && c == ';' && seenColon) {
+            finish(i);
+            paramStart = i + 1;
+            eq = std::string_view::npos;
+        } else if (!inQuotes && c == '=' && paramStart != std::string_view::npos && eq == std::string_view::npos) {
+            eq = i;
+        }
+    }
+    finish(line.size());
+
+    // Continuations run from section 0 up to the first one missing.
+    std::stable_sort(sections.begin(), sections.end(),
+                     [](const Section& x, const Section& y) { return x.index < y.index; });
+    std::vector<const Section*> run;
+    for (const Section& sec : sections) {
+        if (sec.index == run.size())
+            run.push_back(&sec);
+        else if (sec.index > run.size())
+            break; // a gap; a repeated index keeps its first
+    }
+    if (!single && run.empty())
+        return false;
+    value.clear();
+    auto decodeFirst = [&](std::string_view raw, bool encoded) {
+        if (!encoded) {
+            value.append(raw);
+            return;
+        }
+        // charset "'" language "'" text; a value that lacks the two quotes
+        // is taken as text.
+        const std::size_t q1 = raw.find('\'');
+        const std::size_t q2 = q1 == std::string_view::npos ? q1 : raw.find('\'', q1 + 1);
+        if (q2 != std::string_view::npos) {
+            if (charset)
+                *charset = std::string(raw.substr(0, q1));
+            if (language)
+                *language = std::string(raw.substr(q1 + 1, q2 - q1 - 1));
+            raw = raw.substr(q2 + 1);
+        }
+        AppendPercentDecoded(raw, value);
+    };
+    if (charset)
+        charset->clear();
+    if (language)
+        language->clear();
+    if (!run.empty()) {
+        decodeFirst(run[0]->raw, run[0]->encoded);
+        for (std::size_t k = 1; k < run.size(); ++k) {
+            if (run[k]->encoded)
+                AppendPercentDecoded(run[k]->raw, value);
+            else
+                value.append(run[k]->raw);
+        }
+    } else {
+        decodeFirst(singleRaw, singleEncoded);
+    }
+    return true;
 }
 
 int FindHeaderLine(const TStringList* list, std::string_view prefix, int occurrence)

@@ -16,6 +16,12 @@
 [[nodiscard]] std::string SetHeaderMainValue(std::string_view line, std::string_view value);
 [[nodiscard]] std::string GetHeaderParam(std::string_view line, std::string_view name);
 [[nodiscard]] std::string SetHeaderParam(std::string_view line, std::string_view name, std::string_view value);
+// The value of an RFC 2231 parameter (name*=charset'language'text with
+// "%XX" escapes, or continued as name*0*=, name*1*=, name*0=, ...), the
+// escapes made bytes and the sections joined. The charset and language are
+// carried, not applied. False when the line has no such form of the name.
+bool GetHeaderParamExtended(std::string_view line, std::string_view name, std::string& value,
+                            std::string* charset = nullptr, std::string* language = nullptr);
 // Index of the occurrence-th line (from 0) that begins with prefix, compared
 // without regard to ASCII case; -1 when there is none or no list.
 [[nodiscard]] int FindHeaderLine(const TStringList* list, std::string_view prefix, int occurrence);

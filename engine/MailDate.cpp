@@ -58,6 +58,49 @@ bool LocalOffsetAt(double unixSeconds, long& offset)
     return true;
 }
 
+bool AllDigits(std::string_view s)
+{
+    for (char c : s)
+        if (c < '0' || c > '9')
+            return false;
+    return !s.empty();
+}
+
+// The zone of a date: "+hhmm" and "-hhmm", the shorter "-600" form, and
+// the named zones of RFC 5322 4.3 in any case. Any other name, like the
+// military letters but "Z", means UTC.
+void ReadZone(std::string_view zone, long long& sign, long long& hours, long long& minutes)
+{
+    struct Named {
+        std::string_view name;
+        int hours;
+    };
+    static constexpr Named kNamed[] = {{"UT", 0},   {"GMT", 0},  {"Z", 0},   {"EST", -5}, {"EDT", -4}, {"CST", -6},
+                                       {"CDT", -5}, {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7}};
+    for (const Named& n : kNamed) {
+        if (IEquals(zone, n.name)) {
+            sign = n.hours < 0 ? -1 : 1;
+            hours = n.hours < 0 ? -n.hours : n.hours;
+            return;
+        }
+    }
+    if (zone.size() >= 2 && zone.size() <= 5 && (zone[0] == '+' || zone[0] == '-') && AllDigits(zone.substr(1))) {
+        sign = zone[0] == '-' ? -1 : 1;
+        const std::string_view digits = zone.substr(1);
+        // Two digits or fewer are hours; the last two of more are minutes.
+        const std::size_t hourDigits = digits.size() <= 2 ? digits.size() : digits.size() - 2;
+        hours = ToIntDef(digits.substr(0, hourDigits), 0);
+        minutes = ToIntDef(digits.substr(hourDigits), 0);
+        return;
+    }
+    if (zone.size() == 5) {
+        // Anything but "+" or "-" in front reads as "+".
+        sign = 1;
+        hours = ToIntDef(zone.substr(1, 2), 0);
+        minutes = ToIntDef(zone.substr(3, 2), 0);
+    }
+}
+
 } // namespace
 
 bool IsValidCalendarDate(long long year, long long month, long long day)
@@ -146,12 +189,7 @@ TMailDateParts ParseMailDateUtc(std::string_view text)
         return {TMailDateKind::None, 0.0};
 
     long long zoneSign = 1, zoneHours = 0, zoneMinutes = 0;
-    const std::string zone = TrimBlanks(field[7]);
-    if (zone != "GMT" && zone.size() == 5) {
-        zoneSign = ToIntDef(zone.substr(0, 1) + "1", 1);
-        zoneHours = ToIntDef(zone.substr(1, 2), 0);
-        zoneMinutes = ToIntDef(zone.substr(3, 2), 0);
-    }
+    ReadZone(TrimBlanks(field[7]), zoneSign, zoneHours, zoneMinutes);
     if (zoneHours < 0 || zoneHours >= 24 || zoneMinutes < 0 || zoneMinutes >= 60)
         return {TMailDateKind::Invalid, 0.0};
     if (!IsValidCalendarDate(year, month, day))

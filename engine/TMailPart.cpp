@@ -83,7 +83,13 @@ std::string TMailPart::GetLabelParamValue(std::string_view label, std::string_vi
     const int i = FindLabel(label);
     if (i < 0)
         return {};
-    return StripLabelQuotes(TrimBlanks(GetHeaderParam(Header[static_cast<std::size_t>(i)], param)));
+    const std::string& line = Header[static_cast<std::size_t>(i)];
+    // The RFC 2231 form carries the real name where mailers also write a
+    // plain fallback beside it.
+    std::string extended;
+    if (GetHeaderParamExtended(line, param, extended) && !TrimBlanksView(extended).empty())
+        return StripLabelQuotes(TrimBlanks(extended));
+    return StripLabelQuotes(TrimBlanks(GetHeaderParam(line, param)));
 }
 
 void TMailPart::SetLabelValue(std::string_view label, std::string_view value)
@@ -241,22 +247,24 @@ std::string TMailPart::GetBoundary() const
 
 std::string TMailPart::GetFileName() const
 {
-    std::string name;
-    if (LabelExists("X-Corvanta-Attachment"))
-        name = GetLabelValue("X-Corvanta-Attachment");
-    else if (LabelParamExists("Content-Type", "name"))
-        name = GetLabelParamValue("Content-Type", "name");
-    else if (LabelParamExists("Content-Disposition", "filename"))
-        name = GetLabelParamValue("Content-Disposition", "filename");
-    else if (LabelExists("Content-ID"))
-        name = GetLabelValue("Content-ID");
-    else if (LabelExists("Content-Location"))
-        name = GetLabelValue("Content-Location");
-    else if (LabelExists("Content-Type")) {
-        const std::string type = GetLabelValue("Content-Type");
-        name = type + ExtensionForContentType(type);
-    } else
-        name = "unknown";
+    auto source = [this]() -> std::string {
+        if (LabelExists("X-Corvanta-Attachment"))
+            return GetLabelValue("X-Corvanta-Attachment");
+        if (std::string n = GetLabelParamValue("Content-Type", "name"); !n.empty())
+            return n;
+        if (std::string n = GetLabelParamValue("Content-Disposition", "filename"); !n.empty())
+            return n;
+        if (LabelExists("Content-ID"))
+            return GetLabelValue("Content-ID");
+        if (LabelExists("Content-Location"))
+            return GetLabelValue("Content-Location");
+        if (LabelExists("Content-Type")) {
+            const std::string type = GetLabelValue("Content-Type");
+            return type + ExtensionForContentType(type);
+        }
+        return "unknown";
+    };
+    std::string name = source();
     name = DecodeHeaderWords(name);
     if (name.find('.') == std::string::npos && LabelExists("Content-Type"))
         name += ExtensionForContentType(GetLabelValue("Content-Type"));
@@ -725,88 +733,25 @@ bool TMailPart::Decode()
     Decoded.clear();
     const std::string cte = AsciiLowerCase(GetLabelValue("Content-Transfer-Encoding"));
     if (cte == "quoted-printable") {
-        QPDecodeAppend(UpToZero(Body), Decoded);
+        QPDecodeAppend(Body, Decoded);
     } else if (cte == "base64") {
-        // Line by line, straight into Decoded. Encoders write lines of whole
-        // groups, but RFC 2045 does not require it: a line that ends inside
-        // a group hands its last characters on to the next line instead of
-        // decoding them as a short group.
-        Decoded.reserve(Body.size() / 4 * 3 + 6);
-        unsigned char buffer[16384];
-        std::size_t filled = 0;
-        auto flush = [&] {
-            Decoded.append(reinterpret_cast<const char*>(buffer), filled);
-            filled = 0;
-        };
-        const std::string_view body(Body);
-        char carry[8];
-        std::size_t carried = 0;
-        std::size_t pos = 0;
-        while (pos < body.size()) {
-            std::size_t end = body.size();
-            for (std::size_t i = pos;;) {
-                const void* cr = std::memchr(body.data() + i, '\r', body.size() - i);
-                if (!cr)
-                    break;
-                i = static_cast<std::size_t>(static_cast<const char*>(cr) - body.data());
-                if (i + 1 < body.size() && body[i + 1] == '\n') {
-                    end = i + 2;
-                    break;
-                }
-                ++i;
-            }
-            std::string_view line = TrimBlanksView(body.substr(pos, end - pos));
-            pos = end;
-            while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-                line.remove_suffix(1);
-            if (carried) {
-                while (carried < 4 && !line.empty()) {
-                    carry[carried++] = line.front();
-                    line.remove_prefix(1);
-                }
-                if (carried < 4)
-                    continue;
-                filled += Base64DecodeToBuffer(std::string_view(carry, 4), buffer + filled);
-                carried = 0;
-            }
-            const std::size_t whole = line.size() / 4 * 4;
-            // Lines longer than the buffer are decoded straight into Decoded.
-            if (whole / 4 * 3 > sizeof buffer - filled) {
-                flush();
-                if (whole / 4 * 3 > sizeof buffer) {
-                    const std::size_t at = Decoded.size();
-                    Decoded.resize(at + whole / 4 * 3);
-                    const std::size_t n = Base64DecodeToBuffer(
-                        line.substr(0, whole), reinterpret_cast<unsigned char*>(Decoded.data()) + at);
-                    Decoded.resize(at + n);
-                } else {
-                    filled += Base64DecodeToBuffer(line.substr(0, whole), buffer + filled);
-                }
-            } else {
-                filled += Base64DecodeToBuffer(line.substr(0, whole), buffer + filled);
-            }
-            for (char c : line.substr(whole))
-                carry[carried++] = c;
-        }
-        if (carried > 1) {
-            // An unpadded last group: its missing places count as pads. A
-            // single character carries no whole byte and is dropped.
-            while (carried < 4)
-                carry[carried++] = '=';
-            if (filled + 3 > sizeof buffer)
-                flush();
-            filled += Base64DecodeToBuffer(std::string_view(carry, 4), buffer + filled);
-        }
-        flush();
-    } else if (cte == "uucode" || cte == "x-uuencode") {
+        // The whole body in one pass: a group may be split over two lines,
+        // and blanks or junk between the characters are skipped.
+        Base64DecodeAppend(Body, Decoded);
+    } else if (cte == "uucode" || cte == "x-uuencode" || cte == "uuencode" || cte == "x-uue") {
+        // Lines keep their trailing spaces: older encoders end full lines
+        // with them, and each stands for a zero value. Leading blanks go
+        // (a line that starts with one carries no bytes anyway).
         const std::string_view body(Body);
         unsigned char buf[45];
         std::size_t pos = 0;
         while (pos < body.size()) {
             const std::size_t e = body.find("\r\n", pos);
             const std::size_t lineEnd = e == std::string_view::npos ? body.size() : e;
-            const std::size_t n = UUDecodeLine(TrimBlanksView(body.substr(pos, lineEnd - pos)), buf);
-            if (n)
+            std::string_view line = body.substr(pos, lineEnd - pos);
+            while (!line.empty() && IsBlank(line.front()))
+                line.remove_prefix(1);
+            if (const std::size_t n = UUDecodeLine(line, buf))
                 Decoded.append(reinterpret_cast<const char*>(buf), n);
             pos = e == std::string_view::npos ? body.size() : e + 2;
         }

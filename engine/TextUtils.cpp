@@ -36,12 +36,16 @@ std::string PadLeftTo(std::string_view text, std::size_t width, std::string_view
     std::string s = TrimLeadingBlanks(text);
     if (s.size() > width)
         return s.substr(s.size() - width);
-    if (pad.empty())
+    if (pad.empty() || s.size() >= width)
         return s;
-    std::string prefix;
-    while (prefix.size() + s.size() < width)
-        prefix.insert(0, pad);
-    return prefix + s;
+    // As many whole pads as it takes to reach or pass the width.
+    const std::size_t copies = (width - s.size() + pad.size() - 1) / pad.size();
+    std::string r;
+    r.reserve(copies * pad.size() + s.size());
+    for (std::size_t i = 0; i < copies; ++i)
+        r += pad;
+    r += s;
+    return r;
 }
 
 std::string NextTextLine(std::string_view text, long long& position)

@@ -1,5 +1,6 @@
 #include "Codecs.h"
 #include "EngineError.h"
+#include "TMailMessage2000.h"
 
 #include <gtest/gtest.h>
 
@@ -33,19 +34,52 @@ std::string UULine(std::string_view line, std::size_t* count = nullptr)
     return std::string(reinterpret_cast<const char*>(buf), n);
 }
 
+// The decoded body of a part with the given transfer encoding.
+std::string DecodePart(std::string_view encoding, std::string_view body)
+{
+    TMailMessage2000 m;
+    TMailPart* p = m.CreatePart();
+    p->Header = {"Content-Transfer-Encoding: " + std::string(encoding)};
+    p->Body = body;
+    p->Decode();
+    return p->Decoded;
+}
+
 } // namespace
 
-TEST(QuotedPrintable, DecodesOnlyUpperCaseEscapesAndSoftBreaks)
+TEST(QuotedPrintable, DecodesEscapesOfEitherCaseAndKeepsStrayEquals)
 {
     EXPECT_EQ(QPDecodeText("a=3Db"), "a=b");
-    EXPECT_EQ(QPDecodeText("a=3db"), "ab");
-    EXPECT_EQ(QPDecodeText("abc="), "abc");
-    EXPECT_EQ(QPDecodeText("abc=4"), "abc");
-    EXPECT_EQ(QPDecodeText("ab=\r\ncd"), "abcd");
-    EXPECT_EQ(QPDecodeText("=\nxy"), "y");
-    EXPECT_EQ(QPDecodeText("a\rb\nc\r\n"), "a\rb\nc\r\n");
-    EXPECT_EQ(QPDecodeText("=E9=e9=G1="), "\xE9");
+    EXPECT_EQ(QPDecodeText("a=3db"), "a=b");
+    EXPECT_EQ(QPDecodeText("=c2=a2"), "\xC2\xA2");
+    EXPECT_EQ(QPDecodeText("=E9=e9=G1="), "\xE9\xE9=G1");
+    // An "=" that starts no escape is text, and so is what follows it.
+    EXPECT_EQ(QPDecodeText("http://x/?ie=UTF8&a=b"), "http://x/?ie=UTF8&a=b");
+    EXPECT_EQ(QPDecodeText("<meta http-equiv=\"content-type\">"), "<meta http-equiv=\"content-type\">");
+    EXPECT_EQ(QPDecodeText("abc=4"), "abc=4");
+    EXPECT_EQ(QPDecodeText("a==41"), "a=A");
+    EXPECT_EQ(QPDecodeText("a= b"), "a= b");
     EXPECT_EQ(QPDecodeText(""), "");
+    EXPECT_EQ(QPDecodeText("a\rb\nc\r\n"), "a\rb\nc\r\n");
+}
+
+TEST(QuotedPrintable, SoftLineBreaksAsEncodersWriteThem)
+{
+    EXPECT_EQ(QPDecodeText("ab=\r\ncd"), "abcd");
+    EXPECT_EQ(QPDecodeText("ab= \t \r\ncd"), "abcd"); // blanks a relay left behind the "="
+    EXPECT_EQ(QPDecodeText("ab=\ncd"), "abcd");
+    EXPECT_EQ(QPDecodeText("ab=  \ncd"), "abcd");
+    EXPECT_EQ(QPDecodeText("=\nxy"), "xy");
+    EXPECT_EQ(QPDecodeText("abc="), "abc");
+    EXPECT_EQ(QPDecodeText("abc=  "), "abc");
+    // Long runs take a faster path; an "=" at every distance from the start.
+    for (std::size_t at = 0; at < 40; ++at) {
+        std::string plain(40, 'x');
+        std::string enc = plain;
+        enc.insert(at, "=3d=\r\n=\n=z");
+        plain.insert(at, "==z");
+        ASSERT_EQ(QPDecodeText(enc), plain) << at;
+    }
 }
 
 TEST(QuotedPrintable, BodyModeEscapesAndLineBreaks)
@@ -101,65 +135,72 @@ TEST(QuotedPrintable, HeaderModeEscapesBlanksAndSpecials)
     EXPECT_EQ(QPEncodeText("\"'()<>?\t\r\n", true), "=22=27=28=29=3C=3E=3F=09=0D=0A");
 }
 
-TEST(Base64, DecodesGroupsPadsAndDropsIncompleteOnes)
+TEST(Base64, SkipsCharactersOutsideTheAlphabetAndStopsAtThePad)
 {
     EXPECT_EQ(B64Decode("QUJD"), "ABC");
     EXPECT_EQ(B64Decode("QUI="), "AB");
     EXPECT_EQ(B64Decode("QQ=="), "A");
     EXPECT_EQ(B64Decode("===="), "");
     EXPECT_EQ(B64Decode("QUJD\r\n"), "ABC");
-    EXPECT_EQ(B64Decode("QUJ"), "");
-    // Pads in the middle end their group only.
-    EXPECT_EQ(B64Decode("QQ==QUJD"), "AABC");
-    // Unpadded last groups before the line break still give their bytes.
+    // Blanks and line breaks take no place in a group.
+    EXPECT_EQ(B64Decode("QUJD \r\nREVG"), "ABCDEF");
+    EXPECT_EQ(B64Decode("QU JD"), "ABC");
+    EXPECT_EQ(B64Decode("Q\tU\r\nJ-D"), "ABC");
+    // The pad ends the data: nothing after it adds bytes.
+    EXPECT_EQ(B64Decode("QQ==QUJD"), "A");
+    EXPECT_EQ(B64Decode("QUI=\r\n-- \r\njunk after the data"), "AB");
+    // An unpadded last group still gives its whole bytes; one lone
+    // character carries none.
+    EXPECT_EQ(B64Decode("QUJ"), "AB");
     EXPECT_EQ(B64Decode("QUJDRA\r\n"), "ABCD");
-    EXPECT_EQ(B64Decode("QUJ\r"), "AB");
-    // Bytes outside the alphabet take a position; nothing is read past the text.
-    EXPECT_EQ(B64Decode("QU JD").size(), 1u);
+    EXPECT_EQ(B64Decode("QUJDR"), "ABC");
     EXPECT_EQ(B64Decode(std::string("\xFF\x00\x80-", 4)), "");
 }
 
-TEST(Base64, FastPathsGiveTheGroupByGroupResult)
+TEST(Base64, FastPathsGiveTheCharacterByCharacterResult)
 {
-    // The group rules written out plainly; long runs take faster paths in
-    // the decoder, which must agree at every position of every character.
+    // The rules written out plainly; long runs take faster paths in the
+    // decoder, which must agree at every position of every character.
     auto reference = [](std::string_view t) {
         static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
         std::string out;
-        for (std::size_t i = 0; i + 4 <= t.size(); i += 4) {
-            unsigned c[4];
-            for (int k = 0; k < 4; ++k) {
-                const auto pos = alphabet.find(t[i + k]);
-                c[k] = t[i + k] == '=' || pos == std::string::npos ? 64 : static_cast<unsigned>(pos);
-            }
-            if (c[0] == 64)
+        unsigned v[4];
+        int n = 0;
+        for (char c : t) {
+            if (c == '=' && n >= 2)
+                break;
+            const auto pos = alphabet.find(c);
+            if (pos == std::string::npos)
                 continue;
-            int n = 3;
-            if (c[2] == 64) {
-                c[2] = c[3] = 0;
-                n = 1;
-            } else if (c[3] == 64) {
-                c[3] = 0;
-                n = 2;
+            v[n++] = static_cast<unsigned>(pos);
+            if (n == 4) {
+                out += char((v[0] << 2) | (v[1] >> 4));
+                out += char(((v[1] & 15) << 4) | (v[2] >> 2));
+                out += char(((v[2] & 3) << 6) | v[3]);
+                n = 0;
             }
-            const char b[3] = {char((c[0] * 4 + c[1] / 16) & 255), char(((c[1] % 16) * 16 + c[2] / 4) & 255),
-                               char(((c[2] % 4) * 64 + c[3]) & 255)};
-            out.append(b, static_cast<std::size_t>(n));
         }
+        if (n >= 2)
+            out += char((v[0] << 2) | (v[1] >> 4));
+        if (n == 3)
+            out += char(((v[1] & 15) << 4) | (v[2] >> 2));
         return out;
     };
     std::mt19937 rng(11);
     const std::string chars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (int round = 0; round < 2000; ++round) {
-        std::string t(static_cast<std::size_t>(rng() % 90), 'A');
+    for (int round = 0; round < 3000; ++round) {
+        std::string t(static_cast<std::size_t>(rng() % 120), 'A');
         for (char& c : t)
             c = chars[rng() % chars.size()];
-        if (!t.empty() && round % 2) {
+        for (int k = round % 4; k > 0 && !t.empty(); --k) {
             const std::size_t at = rng() % t.size();
-            const char odd[] = {'=', ' ', '-', '\r', '\xFF', '.', ':'};
+            const char odd[] = {'=', ' ', '-', '\r', '\n', '\xFF', '.', ':', '\0'};
             t[at] = odd[rng() % sizeof odd];
         }
         ASSERT_EQ(B64Decode(t), reference(t)) << t;
+        std::string appended = "x";
+        Base64DecodeAppend(t, appended);
+        ASSERT_EQ(appended, "x" + reference(t)) << t;
     }
 }
 
@@ -253,6 +294,87 @@ TEST(Uuencode, FullLinesDecodeLikeTheLineDecoder)
         if (n) {
             EXPECT_EQ(stream.substr(0, 45), std::string(reinterpret_cast<const char*>(expect), 45)) << bad;
         }
+    }
+}
+
+TEST(Uuencode, ShortLinesAreReadToTheirOwnEnd)
+{
+    // Nine short lines put a line break where a full line's would be.
+    std::string text;
+    for (int i = 0; i < 9; ++i)
+        text += "#0V%T\r\n";
+    std::string out;
+    UUDecodeToStream(text, out);
+    EXPECT_EQ(out, "CatCatCatCatCatCatCatCatCat");
+    // A zero byte spoils its own line only.
+    UUDecodeToStream(std::string("#0V%T\r\n#0\0%T\r\n#0V%T", 19), out);
+    EXPECT_EQ(out, "CatCat");
+}
+
+TEST(PartDecode, Base64GroupsSplitOverLinesNeverOverrunTheBuffer)
+{
+    // One line that leaves a character over, then a long line that
+    // completes the group: the carried group used to be written past the
+    // end of a 16 KiB stack buffer.
+    std::string body(21845, 'A');
+    body += "\r\nAAA";
+    for (int i = 0; i < 3000; ++i)
+        body += "QUFB";
+    body += "\r\n";
+    const std::string decoded = DecodePart("base64", body);
+    EXPECT_EQ(decoded, std::string(16386, '\0') + [] {
+        std::string a;
+        for (int i = 0; i < 3000; ++i)
+            a += "AAA";
+        return a;
+    }());
+
+    // Every split of the groups over lines of every length.
+    std::string src(3000, '\0');
+    for (std::size_t i = 0; i < src.size(); ++i)
+        src[i] = static_cast<char>(i * 7 + 3);
+    std::string flat;
+    Base64EncodeStream(flat, src);
+    std::erase(flat, '\r');
+    std::erase(flat, '\n');
+    for (std::size_t width : {1u, 3u, 5u, 75u, 77u, 16383u, 21845u, 30000u}) {
+        std::string wrapped;
+        for (std::size_t i = 0; i < flat.size(); i += width)
+            wrapped += flat.substr(i, width) + " \r\n";
+        ASSERT_EQ(DecodePart("BASE64", wrapped), src) << width;
+    }
+    EXPECT_EQ(DecodePart("base64", "QUJD \r\nREVG\r\n"), "ABCDEF");
+    EXPECT_EQ(DecodePart("base64", "QUJD\r\nRA==\r\n\r\n--trailer--\r\n"), "ABCD");
+}
+
+TEST(PartDecode, QuotedPrintableAndUuencodeBodies)
+{
+    EXPECT_EQ(DecodePart("quoted-printable", "<a href=3D\"x?ie=UTF8\">=c2=a2</a>=\r\n!\r\n"),
+              "<a href=\"x?ie=UTF8\">\xC2\xA2</a>!\r\n");
+
+    // A full line whose last characters are spaces (zero values), as
+    // older encoders wrote them, under each name of the encoding.
+    std::string src(45, '\0');
+    for (std::size_t i = 0; i < 41; ++i)
+        src[i] = static_cast<char>('a' + i % 26);
+    std::string line = "M";
+    for (std::size_t i = 0; i < 45; i += 3) {
+        const auto* b = reinterpret_cast<const unsigned char*>(src.data() + i);
+        const unsigned x0 = b[0], x1 = b[1], x2 = b[2];
+        const unsigned v[4] = {x0 >> 2, ((x0 & 3) << 4) | (x1 >> 4), ((x1 & 15) << 2) | (x2 >> 6), x2 & 63};
+        for (unsigned x : v)
+            line += x ? static_cast<char>(x + 32) : ' ';
+    }
+    ASSERT_EQ(line.back(), ' ');
+    const std::string body = "begin 644 a.bin\r\n" + line + "\r\n#0V%T\r\n`\r\nend\r\n";
+    for (const char* name : {"uuencode", "x-uuencode", "x-uue", "uucode", "X-UUE"}) {
+        TMailMessage2000 m;
+        TMailPart* p = m.CreatePart();
+        p->Header = {"Content-Transfer-Encoding: " + std::string(name)};
+        p->Body = body;
+        p->Decode();
+        EXPECT_EQ(p->Decoded, src + "Cat") << name;
+        EXPECT_EQ(p->GetLabelValue("Content-Transfer-Encoding"), "base64") << name;
     }
 }
 

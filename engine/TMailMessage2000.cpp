@@ -13,6 +13,92 @@ constexpr const char* kMailer = "Corvanta v.3.0 by https://corvanta.example/";
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
+bool IsUtf8NonAscii(std::string_view s)
+{
+    bool nonAscii = false;
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        std::size_t n = 0;
+        unsigned min = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        if (c >= 0xC2 && c <= 0xDF) {
+            n = 1;
+            min = 0x80;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            n = 2;
+            min = 0x800;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            n = 3;
+            min = 0x10000;
+        } else {
+            return false;
+        }
+        if (i + n >= s.size())
+            return false;
+        unsigned cp = c & (0x3F >> n);
+        for (std::size_t k = 1; k <= n; ++k) {
+            const auto d = static_cast<unsigned char>(s[i + k]);
+            if ((d & 0xC0) != 0x80)
+                return false;
+            cp = cp << 6 | (d & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        nonAscii = true;
+        i += n + 1;
+    }
+    return nonAscii;
+}
+
+// A file name as the engine writes it into a header: quoted, one encoded
+// word when anything in it needs escaping (control characters included), and
+// labelled utf-8 when its bytes are UTF-8, as names from the file system and
+// most decoded names are; other bytes carry the message's charset.
+std::string NameWord(std::string_view name, const std::string& charset)
+{
+    return Quoted(EncodeHeaderWord(name, IsUtf8NonAscii(name) ? std::string("utf-8") : charset));
+}
+
+// A file name inside a URL or a message id: control characters (a CR or LF
+// would end the header line) are percent-escaped.
+std::string UrlName(std::string_view name)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(name.size());
+    for (char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 32 || c == 127) {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+// Every header line and delimiter the engine writes stays one line: a CR,
+// LF or NUL left in a value (from a caller, or kept from a hostile message)
+// is written as a space instead of starting a field of its own.
+void SinkLine(std::string_view line, const std::function<void(std::string_view)>& sink)
+{
+    constexpr std::string_view kBreaking("\r\n\0", 3);
+    if (line.find_first_of(kBreaking) == std::string_view::npos) {
+        sink(line);
+        return;
+    }
+    std::string copy(line);
+    for (char& c : copy)
+        if (c == '\r' || c == '\n' || c == '\0')
+            c = ' ';
+    sink(copy);
+}
+
 } // namespace
 
 TMailMessage2000::TMailMessage2000() : TMailPart(this) {}
@@ -32,36 +118,47 @@ TMailPart* TMailMessage2000::CreatePart()
     return raw;
 }
 
-void TMailMessage2000::ForgetPart(TMailPart* part)
-{
-    if (!AttachList.Empty())
-        while (AttachList.Remove(part)) {
-        }
-    for (TMailPart** ref : {&TextPart, &HtmlPart, &MixedPart, &RelatedPart, &AlternativePart, &CurrentContainer})
-        if (*ref == part)
-            *ref = nullptr;
-}
+void TMailMessage2000::FreePart(TMailPart* part) { FreeParts({part}); }
 
-void TMailMessage2000::FreePart(TMailPart* part)
+// Frees parts and their subtrees in one pass over each list they may be on,
+// however many they are: a rebuild frees thousands of emptied containers at
+// once, and one pass per part over the attachment list or a long child list
+// would make it quadratic.
+void TMailMessage2000::FreeParts(const std::vector<TMailPart*>& parts)
 {
     auto owned = [this](const TMailPart* p) {
         return p && p != this && p->OwnerMessage == this && p->m_slot < m_parts.size()
                && m_parts[p->m_slot].get() == p;
     };
-    if (!owned(part))
+    std::vector<TMailPart*> doomed;
+    for (TMailPart* p : parts)
+        if (owned(p) && !p->m_doomed) {
+            p->m_doomed = true;
+            doomed.push_back(p);
+        }
+    if (doomed.empty())
         return;
-    part->Detach();
-    // Collect the subtree without recursion: trees may be deep.
-    part->m_doomed = true;
-    std::vector<TMailPart*> doomed{part};
+    // Off their parents' child lists, one pass per parent.
+    std::vector<TMailPart*> parents;
+    for (TMailPart* p : doomed)
+        if (p->ParentPart && !p->ParentPart->m_doomed)
+            parents.push_back(p->ParentPart);
+    std::sort(parents.begin(), parents.end());
+    parents.erase(std::unique(parents.begin(), parents.end()), parents.end());
+    for (TMailPart* parent : parents)
+        parent->SubPartList.RemoveIf([](const TMailPart* c) { return c->m_doomed; });
+    // The subtrees, without recursion: trees may be deep.
     for (std::size_t i = 0; i < doomed.size(); ++i)
         for (TMailPart* child : doomed[i]->SubPartList)
             if (owned(child) && !child->m_doomed) {
                 child->m_doomed = true; // a part listed twice is freed once
                 doomed.push_back(child);
             }
+    AttachList.RemoveIf([](const TMailPart* a) { return a->m_doomed; });
+    for (TMailPart** ref : {&TextPart, &HtmlPart, &MixedPart, &RelatedPart, &AlternativePart, &CurrentContainer})
+        if (*ref && (*ref)->m_doomed)
+            *ref = nullptr;
     for (TMailPart* p : doomed) {
-        ForgetPart(p);
         const std::size_t slot = p->m_slot;
         if (slot + 1 != m_parts.size()) {
             std::swap(m_parts[slot], m_parts.back());
@@ -145,17 +242,88 @@ std::size_t TMailMessage2000::HeaderTextLength() const
 
 // ---- scan and rebuild ---------------------------------------------------------
 
+namespace {
+
+// RFC 2045 5.2: a part without a Content-Type, or with one that names no
+// type/subtype, is plain text; inside a digest a part without one is a
+// message (RFC 2046 5.1.5).
+std::string EffectiveType(const TMailPart& p, bool inDigest)
+{
+    const std::string type = p.GetContentType();
+    if (type.empty() && inDigest && !p.LabelExists("Content-Type"))
+        return "message/rfc822";
+    if (type.empty() || type.find('/') == std::string::npos)
+        return "text/plain";
+    return type;
+}
+
+bool IsBlankText(std::string_view s)
+{
+    return std::all_of(s.begin(), s.end(), [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); });
+}
+
+// A file name parameter in any of its forms (plain, RFC 2231 extended or
+// continued).
+bool HasNameParam(const TMailPart& p, std::string_view field, std::string_view param)
+{
+    const std::string p0(param);
+    for (const std::string& name : {p0, p0 + "*", p0 + "*0", p0 + "*0*"})
+        if (p.LabelParamExists(field, name))
+            return true;
+    return false;
+}
+
+// A part that names itself a file is one, empty or not.
+bool IsNamedFile(const TMailPart& p)
+{
+    return p.LabelExists("X-Corvanta-Attachment") || HasNameParam(p, "Content-Type", "name")
+           || HasNameParam(p, "Content-Disposition", "filename");
+}
+
+// A field's value from the header block at the start of a message text
+// (folds joined), or empty.
+std::string FieldOfText(std::string_view text, std::string_view field)
+{
+    std::string value;
+    bool in = false;
+    while (!text.empty()) {
+        std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (line.empty())
+            break;
+        if (IsBlank(line.front())) {
+            if (in)
+                value += " " + std::string(TrimBlanksView(line));
+            continue;
+        }
+        if (in)
+            break;
+        if (line.size() > field.size() && line[field.size()] == ':' && IStartsWith(line, field)) {
+            in = true;
+            value = TrimBlanksView(line.substr(field.size() + 1));
+        }
+    }
+    return value;
+}
+
+} // namespace
+
 bool TMailMessage2000::TakeBody(TMailPart* part, const std::string& type)
 {
-    // A part its sender marked as an attachment is never the body: the
-    // rebuild marks every attachment so, and a text file attached to a
-    // message must still be listed when the message is read again.
-    if (AsciiLowerCase(part->GetLabelValue("Content-Disposition")) == "attachment")
+    // A part its sender marked as an attachment is never the body, nor one
+    // the engine itself placed as an attachment: a text file attached or
+    // embedded must still be listed when the saved message is read again.
+    if (AsciiLowerCase(part->GetLabelValue("Content-Disposition")) == "attachment"
+        || part->LabelExists("X-Corvanta-Attachment"))
         return false;
     bool took = false;
+    // Blank text shows nothing: it is no body, and a later text may be.
     if (!TextPart && (type == "text/plain" || type == "text")) {
         part->Decode();
-        if (!part->Decoded.empty()) {
+        if (!IsBlankText(part->Decoded)) {
             TextPart = part;
             TextLines.Assign(UpToZero(part->Decoded));
             took = true;
@@ -163,13 +331,77 @@ bool TMailMessage2000::TakeBody(TMailPart* part, const std::string& type)
     }
     if (!HtmlPart && type == "text/html") {
         part->Decode();
-        if (!part->Decoded.empty()) {
+        if (!IsBlankText(part->Decoded)) {
             HtmlPart = part;
             HtmlLines.Assign(UpToZero(part->Decoded));
             took = true;
         }
     }
     return took;
+}
+
+// Empty or blank leaves without a file name carry nothing a user could
+// save: a delimiter followed by a blank line, the rest after an unclosed
+// last delimiter, a multipart without parts. Listing them would show
+// attachments that are not there.
+bool TMailMessage2000::IsPhantom(TMailPart* p)
+{
+    if (IsNamedFile(*p))
+        return false;
+    if (p->IsDecoded)
+        return IsBlankText(p->Decoded);
+    if (IsBlankText(p->Body))
+        return true;
+    // A multipart whose delimiter came but whose parts were all empty is an
+    // empty container: its text is the preamble. One whose delimiter never
+    // came holds what the sender wrote, and is listed.
+    if (p->m_delimited)
+        return true;
+    // Decoding is needed; for a large body the first lines nearly always
+    // tell, and only a body that starts blank is decoded whole.
+    constexpr std::size_t kProbe = 4096;
+    if (p->Body.size() > 4 * kProbe) {
+        const std::size_t cut = p->Body.rfind('\n', kProbe);
+        if (cut != std::string::npos) {
+            TMailPart* probe = CreatePart();
+            probe->Header = p->Header;
+            probe->Body.assign(p->Body, 0, cut + 1);
+            probe->Decode();
+            const bool blank = IsBlankText(probe->Decoded);
+            FreePart(probe);
+            if (!blank)
+                return false;
+        }
+    }
+    p->Decode();
+    return IsBlankText(p->Decoded);
+}
+
+// A message in a digest without a Content-Type: labelled as the message it
+// is, and named after its subject. When its sender left out the empty line
+// after the delimiter, the message's header was read as the part's: it goes
+// back in front of the message's body.
+void TMailMessage2000::LabelDigestMessage(TMailPart* p)
+{
+    const bool ownHeader = std::any_of(p->Header.begin(), p->Header.end(),
+                                       [](const std::string& l) { return !IStartsWith(l, "Content-"); });
+    if (ownHeader) {
+        std::string text;
+        for (const auto& line : p->Header)
+            text += line + "\r\n";
+        text += "\r\n";
+        text += p->Body;
+        p->Body = std::move(text);
+        p->Header.erase(std::remove_if(p->Header.begin(), p->Header.end(),
+                                       [](const std::string& l) { return !IStartsWith(l, "Content-"); }),
+                        p->Header.end());
+        p->Decoded.clear();
+        p->IsDecoded = false;
+    }
+    p->SetLabelValue("Content-Type", "message/rfc822");
+    const std::string subject = DecodeHeaderWords(FieldOfText(p->Body, "Subject"));
+    if (!TrimBlanks(subject).empty())
+        p->SetLabelParamValue("Content-Type", "name", NameWord(TrimBlanks(subject) + ".eml", Charset));
 }
 
 void TMailMessage2000::ScanParts()
@@ -182,35 +414,57 @@ void TMailMessage2000::ScanParts()
     TextPart = HtmlPart = MixedPart = RelatedPart = AlternativePart = nullptr;
     NeedsScan = false;
 
-    std::vector<TMailPart*> stack{this};
+    // Pre-order, with what the part's place means: whether a body may stand
+    // there (not in a signature, a report's machine-readable parts or the
+    // returned message), whether its parent is a digest, and whether its
+    // parent takes texts the way mixed does.
+    struct Visit {
+        TMailPart* part;
+        bool bodyPlace;
+        bool inDigest;
+        bool mixedParent;
+    };
+    std::vector<Visit> stack{{this, true, false, false}};
     while (!stack.empty()) {
-        TMailPart* p = stack.back();
+        const Visit v = stack.back();
+        TMailPart* p = v.part;
         stack.pop_back();
-        for (std::size_t i = p->SubPartList.Count(); i-- > 0;)
-            stack.push_back(p->SubPartList.Items(i));
 
-        const std::string type = p->GetContentType();
-        const bool leaf = p->SubPartList.Empty();
-        // A multipart without parts (its boundary never came) holds its
-        // text as its body: it is listed like any leaf, not lost as an
-        // empty container.
-        if (!MixedPart && type == "multipart/mixed" && !leaf)
-            MixedPart = p;
-        else if (!RelatedPart && type == "multipart/related" && !leaf)
-            RelatedPart = p;
-        else if (!AlternativePart && type == "multipart/alternative" && !leaf)
-            AlternativePart = p;
-        else if (p == this && leaf && (type.compare(0, 5, "text/") == 0 || type == "text") && TakeBody(p, type))
-            ;
-        else if (p == this && leaf && type.empty() && TakeBody(p, "text/plain"))
-            ;
-        else if (MixedPart && p->ParentPart == MixedPart && !AlternativePart && TakeBody(p, type))
-            ;
-        else if (RelatedPart && p->ParentPart == RelatedPart && TakeBody(p, type))
-            ;
-        else if (AlternativePart && p->ParentPart == AlternativePart && TakeBody(p, type))
-            ;
-        else if (leaf) {
+        if (!p->SubPartList.Empty()) {
+            const std::string type = p->GetContentType();
+            // The first part of a signed message is its content, of a report
+            // the text for the reader; what follows is for machines.
+            const bool firstOnly = type == "multipart/signed" || type == "multipart/report";
+            const bool related = type == "multipart/related";
+            const bool alternative = type == "multipart/alternative";
+            if (v.bodyPlace) {
+                if (related) {
+                    if (!RelatedPart)
+                        RelatedPart = p;
+                } else if (alternative) {
+                    if (!AlternativePart)
+                        AlternativePart = p;
+                } else if (!firstOnly && !MixedPart) {
+                    MixedPart = p; // every other kind is read as mixed
+                }
+            }
+            for (std::size_t i = p->SubPartList.Count(); i-- > 0;)
+                stack.push_back({p->SubPartList.Items(i), v.bodyPlace && (!firstOnly || i == 0),
+                                 type == "multipart/digest", !related && !alternative});
+            continue;
+        }
+
+        if (v.inDigest && !p->LabelExists("Content-Type"))
+            LabelDigestMessage(p);
+        const std::string type = EffectiveType(*p, v.inDigest);
+        bool took = false;
+        if (v.bodyPlace) {
+            if (p == this)
+                took = type.starts_with("text/") && TakeBody(p, type);
+            else if (!v.mixedParent || !AlternativePart)
+                took = TakeBody(p, type);
+        }
+        if (!took && !IsPhantom(p)) {
             p->Embedded = RelatedPart && p->ParentPart == RelatedPart;
             AttachList.Add(p);
         }
@@ -249,8 +503,10 @@ void TMailMessage2000::RebuildStructure(int mode)
 
     // The message's own body moves into a part of its own. Every path below
     // writes the message's Body anew, so the bytes move instead of being
-    // copied.
-    if (!Body.empty()) {
+    // copied. An empty file that is the whole message moves too: it is
+    // still a file.
+    const bool listed = AttachList.IndexOf(this) >= 0;
+    if (!Body.empty() || listed) {
         TMailPart* x = CreatePart();
         x->Body = std::move(Body);
         Body.clear();
@@ -275,10 +531,11 @@ void TMailMessage2000::RebuildStructure(int mode)
             RelatedPart = x;
         else if (AlternativePart == this)
             AlternativePart = x;
-        else if (!SubPartList.Empty())
-            FreePart(x);
-        else
+        else if (listed)
             AttachList.Add(x);
+        else
+            FreePart(x); // a preamble, or blank text that is no body
+
     }
     AttachList.Remove(this);
 
@@ -326,7 +583,13 @@ void TMailMessage2000::RebuildStructure(int mode)
             body->SubPartList.Clear();
             CurrentContainer->SubPartList.Add(body);
         } else {
-            SetLabelValue("Content-Type", type);
+            // The body's parameters stay: without its charset a non-ASCII
+            // body could not be read.
+            const int field = body->FindLabel("Content-Type");
+            if (field >= 0)
+                Header.push_back(SetHeaderMainValue(body->Header[static_cast<std::size_t>(field)], type));
+            else
+                SetLabelValue("Content-Type", type);
             SetLabelValue("Content-Disposition", "inline");
             body->Decode();
             Decoded = std::move(body->Decoded); // the part is freed below
@@ -399,8 +662,7 @@ void TMailMessage2000::FreeHusks(TMailPart* mixed, TMailPart* related, TMailPart
     for (TMailPart* p : keep)
         if (p)
             p->m_moving = false;
-    for (TMailPart* p : husks)
-        FreePart(p);
+    FreeParts(husks);
 }
 
 void TMailMessage2000::PlaceAttachment(std::size_t index, TMailPart* mixed, TMailPart* related)
@@ -408,13 +670,13 @@ void TMailMessage2000::PlaceAttachment(std::size_t index, TMailPart* mixed, TMai
     TMailPart* a = AttachList.Items(index);
     a->Detach();
     if (a->GetLabelValue("Content-Type").empty())
-        a->SetLabelValue("Content-Type", "application/octet-stream");
+        a->SetLabelValue("Content-Type", EffectiveType(*a, false));
     std::string name = a->GetFileName();
     if (name.empty()) {
         name = "file_" + std::to_string(FileCounter) + ExtensionForContentType(a->GetLabelValue("Content-Type"));
         ++FileCounter;
     }
-    const std::string encoded = Quoted(EncodeHeaderWord(name, Charset));
+    const std::string encoded = NameWord(name, Charset);
     a->SetLabelValue("X-Corvanta-Attachment", encoded);
     auto appendTo = [a](TMailPart* container) {
         a->ParentPart = container;
@@ -425,9 +687,9 @@ void TMailMessage2000::PlaceAttachment(std::size_t index, TMailPart* mixed, TMai
         a->SetLabelParamValue("X-Corvanta-Attachment", "embedded", "yes");
         if (EmbedMethod == TEmbedMethod::emContentID) {
             if (!a->LabelExists("Content-ID"))
-                a->SetLabelValue("Content-ID", "<" + name + ">");
+                a->SetLabelValue("Content-ID", "<" + UrlName(name) + ">");
         } else {
-            a->SetLabelValue("Content-Location", ContentLocationBase + name);
+            a->SetLabelValue("Content-Location", ContentLocationBase + UrlName(name));
         }
         a->SetLabelValue("Content-Disposition", "inline");
         appendTo(related);
@@ -438,8 +700,11 @@ void TMailMessage2000::PlaceAttachment(std::size_t index, TMailPart* mixed, TMai
         a->SetLabelParamValue("Content-Type", "name", encoded);
     if (!a->LabelParamExists("Content-Disposition", "filename"))
         a->SetLabelParamValue("Content-Disposition", "filename", encoded);
+    // Also when the file is the whole message: without it the field would
+    // read "Content-Disposition: ; filename=...", and the file would come
+    // back as the body.
+    a->SetLabelValue("Content-Disposition", "attachment");
     if (mixed) {
-        a->SetLabelValue("Content-Disposition", "attachment");
         appendTo(mixed);
         return;
     }
@@ -482,7 +747,7 @@ void TMailMessage2000::AttachStream(const std::string& stream, const std::string
     part->Decoded = stream;
     part->Encode(AttachEncoding);
     part->SetLabelValue("Content-Type", contentType.empty() ? ContentTypeForFile(baseName) : contentType);
-    const std::string encoded = Quoted(EncodeHeaderWord(baseName, Charset));
+    const std::string encoded = NameWord(baseName, Charset);
     part->SetLabelValue("X-Corvanta-Attachment", encoded);
     part->SetLabelValue("Content-Length", std::to_string(part->Body.size()));
     part->Embedded = embedded;
@@ -490,9 +755,9 @@ void TMailMessage2000::AttachStream(const std::string& stream, const std::string
         part->SetLabelValue("Content-Disposition", "inline");
         part->SetLabelParamValue("X-Corvanta-Attachment", "embedded", "yes");
         if (EmbedMethod == TEmbedMethod::emContentID)
-            part->SetLabelValue("Content-ID", "<" + baseName + ">");
+            part->SetLabelValue("Content-ID", "<" + UrlName(baseName) + ">");
         else
-            part->SetLabelValue("Content-Location", ContentLocationBase + baseName);
+            part->SetLabelValue("Content-Location", ContentLocationBase + UrlName(baseName));
     } else {
         part->SetLabelValue("Content-Disposition", "attachment");
         part->SetLabelParamValue("Content-Type", "name", encoded);
@@ -533,12 +798,12 @@ void WriteParts(const TMailPart& part, const std::function<void(std::string_view
 {
     for (const TMailPart* q : part.SubPartList) {
         sink("\r\n--");
-        sink(q->ParentBoundary);
+        SinkLine(q->ParentBoundary, sink);
         sink("\r\n");
         for (const auto& line : q->Header) {
             if (line.empty())
                 continue;
-            sink(line);
+            SinkLine(line, sink);
             sink("\r\n");
         }
         sink("\r\n");
@@ -549,7 +814,7 @@ void WriteParts(const TMailPart& part, const std::function<void(std::string_view
     }
     if (!part.SubPartList.Empty()) {
         sink("\r\n--");
-        sink(part.SubPartList.Items(0)->ParentBoundary);
+        SinkLine(part.SubPartList.Items(0)->ParentBoundary, sink);
         sink("--\r\n");
     }
 }
@@ -590,7 +855,7 @@ void TMailMessage2000::SaveToFile(const std::string& fileName, bool overwrite) c
                 lengthWritten = true;
                 continue;
             }
-            sink(line);
+            SinkLine(line, sink);
             sink("\r\n");
         }
         sink("\r\n");

@@ -76,9 +76,11 @@ public:
 
 private:
     bool TakeBody(TMailPart* part, const std::string& type);
+    bool IsPhantom(TMailPart* part);
+    void LabelDigestMessage(TMailPart* part);
     void PlaceAttachment(std::size_t index, TMailPart* mixed, TMailPart* related);
     TMailPart* NewContainer(TMailPart* parent, const char* type, const char* suffix);
-    void ForgetPart(TMailPart* part);
+    void FreeParts(const std::vector<TMailPart*>& parts);
     void DetachPartsToPlace();
     void FreeHusks(TMailPart* mixed, TMailPart* related, TMailPart* alternative);
 

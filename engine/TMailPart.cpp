@@ -553,6 +553,7 @@ void TMailPart::Parser::ParseMultipart(TMailPart& part, int depth)
         const std::size_t bodyEnd = hit == level ? pos : hit >= 0 ? pos - 2 : text.size();
         part.Body.assign(text.data() + bodyStart, bodyEnd - bodyStart);
     }
+    part.m_delimited = hit == level && !closing;
     while (hit == level && !closing) {
         Next();
         if (done)
@@ -713,6 +714,7 @@ void TMailPart::ParseRange(std::string_view text, bool hasHeader, std::string* o
     Decoded.clear();
     IsDecoded = false;
     Embedded = false;
+    m_delimited = false;
     msg->NeedsSerialize = msg->NeedsRebuild = msg->NeedsScan = true;
 
     const std::size_t length = text.size();

@@ -106,4 +106,5 @@ private:
     std::size_t m_slot = 0; // index in the owner's part store
     bool m_doomed = false;  // being freed
     bool m_moving = false;  // being placed by a rebuild
+    bool m_delimited = false; // a multipart whose delimiter line came: without parts it is empty
 };

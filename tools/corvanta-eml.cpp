@@ -273,13 +273,34 @@ std::string Rfc822Now()
            + now.toString(QStringLiteral("t")).replace(QStringLiteral("UTC"), QStringLiteral("+0000")).toStdString();
 }
 
-bool IsAscii(std::string_view s)
+// Printable ASCII only: such a text can stand in a header as it is. Anything
+// else (8-bit bytes, a line break that would start a field of its own) goes
+// into an encoded word.
+bool IsPlainAscii(std::string_view s)
 {
-    return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 128; });
+    return std::all_of(s.begin(), s.end(), [](char c) { return c == '\t' || (c >= 32 && c < 127); });
 }
 
-// "Name <address>, ..." with each non-ASCII display name as an encoded word;
-// the addresses stay readable.
+// A header text from the command line: as it is when it is plain ASCII,
+// else one encoded word labelled with the charset its bytes are in.
+std::string HeaderText(const std::string& text, const std::string& fallbackCharset)
+{
+    if (IsPlainAscii(text))
+        return text;
+    return EncodeHeaderWord(text, IsValidUtf8(text) ? std::string("utf-8") : fallbackCharset);
+}
+
+// An address has no encoded form: control characters in it become spaces.
+std::string PlainAddress(std::string text)
+{
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 32 || c == 127)
+            c = ' ';
+    return text;
+}
+
+// "Name <address>, ..." with each display name that is not plain ASCII as an
+// encoded word; the addresses stay readable.
 std::string AddressHeader(const std::string& value, const std::string& charset)
 {
     std::string out;
@@ -288,8 +309,10 @@ std::string AddressHeader(const std::string& value, const std::string& charset)
         const std::size_t comma = value.find(',', start);
         std::string one = TrimBlanks(value.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
         const std::size_t lt = one.rfind('<');
-        if (lt != std::string::npos && lt > 0 && !IsAscii(one.substr(0, lt)))
-            one = EncodeHeaderWord(TrimBlanks(one.substr(0, lt)), charset) + " " + one.substr(lt);
+        if (lt != std::string::npos && lt > 0)
+            one = HeaderText(TrimBlanks(one.substr(0, lt)), charset) + " " + PlainAddress(one.substr(lt));
+        else
+            one = PlainAddress(one);
         if (!out.empty())
             out += ", ";
         out += one;
@@ -342,19 +365,24 @@ int Build(const std::vector<std::string>& args)
 
     // The bodies go in base64, so no text can clash with a boundary; the
     // normalisation below re-encodes them as the message's text encoding.
-    const std::string charset = "utf-8";
+    // Texts are labelled with the charset their bytes are in: UTF-8 when
+    // they are valid UTF-8, else the message's charset.
+    TMailMessage2000 m;
+    const std::string charset = m.Charset;
     std::string text = "Date: " + Rfc822Now() + "\r\n";
     if (!from.empty())
         text += "From: " + AddressHeader(from, charset) + "\r\n";
     if (!to.empty())
         text += "To: " + AddressHeader(to, charset) + "\r\n";
     if (!subject.empty())
-        text += "Subject: " + EncodeHeaderWord(subject, charset) + "\r\n";
+        text += "Subject: " + HeaderText(subject, charset) + "\r\n";
     text += "Mime-Version: 1.0\r\n";
     auto bodyPart = [&](const std::string& type, const std::string& file) {
+        const std::string bytes = ReadWholeFile(file);
         std::string encoded;
-        Base64EncodeStream(encoded, ReadWholeFile(file));
-        return "Content-Type: " + type + "; charset=\"" + charset + "\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+        Base64EncodeStream(encoded, bytes);
+        const std::string label = IsValidUtf8(bytes) ? std::string("utf-8") : charset;
+        return "Content-Type: " + type + "; charset=\"" + label + "\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
                + encoded;
     };
     if (!textFile.empty() && !htmlFile.empty()) {
@@ -368,8 +396,6 @@ int Build(const std::vector<std::string>& args)
         text += "\r\n";
     }
 
-    TMailMessage2000 m;
-    m.Charset = charset;
     m.ParseText(text, true);
     m.RebuildStructure(0);
     m.ScanParts();

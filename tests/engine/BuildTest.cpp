@@ -211,3 +211,151 @@ TEST(Build, PythonReadsTheSerialisedMessage)
     const std::string cmd = "python3 " + script + " " + file + " " + dir.File("expected.bin");
     EXPECT_EQ(std::system(cmd.c_str()), 0);
 }
+
+namespace {
+
+// What a reader is shown: the two bodies and the attachments with their
+// bytes.
+std::string View(TMailMessage2000& m)
+{
+    std::string out = "text: " + BodyOf(m.TextPart) + "\nhtml: " + BodyOf(m.HtmlPart) + "\n";
+    for (const Leaf& a : Attachments(m))
+        out += (a.embedded ? "embedded " : "attachment ") + a.name + " = " + a.bytes + "\n";
+    return out;
+}
+
+std::string Saved(TMailMessage2000& m, const testutil::TempDir& dir)
+{
+    m.SerializeBody();
+    const std::string file = dir.File("saved.eml");
+    std::filesystem::remove(file);
+    m.SaveToFile(file, false);
+    return ReadWholeFile(file);
+}
+
+} // namespace
+
+// Saving and reading again shows the same bodies and the same attachments.
+TEST(Build, SavedMessageShowsTheSameAgain)
+{
+    testutil::TempDir dir;
+    const char* messages[] = {
+        // A text file marked as an attachment inside related.
+        "Content-Type: multipart/related; boundary=r\n\n"
+        "--r\nContent-Type: text/html\n\n<p>page</p>\n"
+        "--r\nContent-Type: text/plain; name=notes.txt\nContent-Disposition: attachment\n\nnotes\n"
+        "--r\nContent-Type: image/png; name=i.png\n\nPNG\n--r--\n",
+        // A lone text attachment.
+        "Content-Type: multipart/mixed; boundary=m\n\n"
+        "--m\nContent-Type: text/plain; name=notes.txt\nContent-Disposition: attachment\n\nnotes\n--m--\n",
+        // A signed message and its signature.
+        "Content-Type: multipart/signed; boundary=s\n\n--s\nContent-Type: text/plain\n\nsigned\n"
+        "--s\nContent-Type: application/pgp-signature\n\nSIG\n--s--\n",
+        // Texts without Content-Type, the second of which is an attachment.
+        "Content-Type: multipart/mixed; boundary=m\n\n--m\n\nfirst\n--m\n\nsecond\n--m--\n",
+    };
+    for (const char* text : messages) {
+        SCOPED_TRACE(text);
+        TMailMessage2000 m;
+        Load(m, text);
+        const std::string shown = View(m);
+        TMailMessage2000 back;
+        RoundTrip(m, back, dir);
+        EXPECT_EQ(View(back), shown);
+    }
+}
+
+TEST(Build, LoneAttachmentHasAValidDisposition)
+{
+    testutil::TempDir dir;
+    TMailMessage2000 m;
+    Load(m, "Content-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: application/pdf\n\n%PDF\n--m--\n");
+    ASSERT_EQ(m.AttachList.Count(), 1u);
+    EXPECT_EQ(m.AttachList.Items(0), &m);
+    const std::string file = Saved(m, dir);
+    EXPECT_NE(file.find("\r\nContent-Disposition: attachment; filename=\"=?iso-8859-1?Q?application=5Fpdf.pdf?=\"\r\n"),
+              std::string::npos)
+        << file;
+}
+
+// A single text body keeps its charset: without it a non-ASCII body could
+// not be read.
+TEST(Build, SingleTextBodyKeepsItsCharset)
+{
+    TMailMessage2000 m;
+    Load(m, "Content-Type: text/plain; charset=utf-8; format=flowed\nContent-Transfer-Encoding: 8bit\n\n"
+            "gr\xC3\xBC\xC3\x9F" "e\n");
+    EXPECT_EQ(m.TextPart, &m);
+    EXPECT_EQ(m.GetContentType(), "text/plain");
+    EXPECT_EQ(m.GetLabelParamValue("Content-Type", "charset"), "utf-8");
+    EXPECT_EQ(m.GetLabelParamValue("Content-Type", "format"), "flowed");
+    EXPECT_EQ(m.GetLabelValue("Content-Transfer-Encoding"), "quoted-printable");
+}
+
+// An empty file is a file: it is listed, and listed again after a save.
+TEST(Build, EmptyFileIsKept)
+{
+    testutil::TempDir dir;
+    for (bool withText : {false, true}) {
+        SCOPED_TRACE(withText);
+        TMailMessage2000 m;
+        if (withText)
+            Load(m, "Content-Type: text/plain\n\nhello\n");
+        m.AttachStream("", "empty.bin", false, "");
+        const std::vector<Leaf> want{{"empty.bin", false, ""}};
+        EXPECT_EQ(Attachments(m), want);
+        TMailMessage2000 back;
+        RoundTrip(m, back, dir);
+        EXPECT_EQ(Attachments(back), want);
+        TMailMessage2000 again;
+        RoundTrip(back, again, dir);
+        EXPECT_EQ(Attachments(again), want);
+    }
+}
+
+// No header line the engine writes holds a raw line break or NUL, whatever
+// the names and values it is given.
+TEST(Build, WrittenHeadersNeverBreak)
+{
+    testutil::TempDir dir;
+    const std::string evil = std::string("evil\nX-Injected: yes\r\nname\0.png", 31);
+    for (TEmbedMethod method : {TEmbedMethod::emContentLocation, TEmbedMethod::emContentID}) {
+        TMailMessage2000 m;
+        m.EmbedMethod = method;
+        Load(m, "Content-Type: text/html\n\n<p>x</p>\n");
+        m.AttachStream("PNG", evil, true, "");
+        m.AttachStream("DATA", evil + ".bin", false, "");
+        m.AttachStream("EMB", "second\r\nX-Injected: yes.gif", true, "image/gif\r\nX-Injected: yes");
+        m.SetLabelValue("Subject", std::string("a\r\nX-Injected: yes\0", 21));
+        const std::string file = Saved(m, dir);
+        EXPECT_EQ(file.find("\nX-Injected"), std::string::npos) << file;
+        EXPECT_EQ(file.find('\0'), std::string::npos);
+        // Every line break in the file is a CR LF pair.
+        for (std::size_t i = 0; i < file.size(); ++i)
+            if (file[i] == '\n' || file[i] == '\r')
+                ASSERT_TRUE(file.compare(i - (file[i] == '\n'), 2, "\r\n") == 0) << i;
+
+        TMailMessage2000 back;
+        RoundTrip(m, back, dir);
+        ASSERT_EQ(back.AttachList.Count(), 3u);
+        EXPECT_EQ(back.AttachList.Items(0)->GetFileName(), "evil_X-Injected_ yes__name_.png");
+        EXPECT_EQ(back.HtmlPart != nullptr, true);
+    }
+}
+
+// Thousands of containers emptied by the rebuild are freed together; the
+// tree that remains holds exactly the bodies and the files.
+TEST(Build, ManyEmptiedContainers)
+{
+    std::string text = "Content-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: text/plain\n\nbody\n";
+    for (int i = 0; i < 3000; ++i)
+        text += "--m\nContent-Type: multipart/alternative; boundary=a\n\n--a\nContent-Type: image/gif; name=g"
+                + std::to_string(i) + ".gif\n\nGIF\n--a--\n";
+    text += "--m--\n";
+    TMailMessage2000 m;
+    Load(m, text);
+    EXPECT_EQ(m.AttachList.Count(), 3000u);
+    EXPECT_EQ(m.PartCount(), 3001u);
+    EXPECT_EQ(m.SubPartList.Count(), 3001u);
+    EXPECT_EQ(m.AttachList.Items(2999)->GetFileName(), "g2999.gif");
+}

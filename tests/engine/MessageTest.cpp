@@ -82,14 +82,16 @@ TEST(MessageScan, MixedWithTextAndPdfAndOddTexts)
             "--m\nContent-Type: application/pdf; name=r.pdf\n\n%PDF\n--m--\n");
     ASSERT_NE(m.TextPart, nullptr);
     EXPECT_EQ(m.TextPart->Decoded, "body");
-    ASSERT_EQ(m.AttachList.Count(), 3u);
+    // The blank text is neither body nor attachment; the second text is
+    // an attachment.
+    ASSERT_EQ(m.AttachList.Count(), 2u);
     for (const TMailPart* a : m.AttachList) {
         EXPECT_FALSE(a->Embedded);
         EXPECT_EQ(a->GetLabelValue("Content-Disposition"), "attachment");
         EXPECT_EQ(a->ParentPart, &m);
     }
-    EXPECT_EQ(m.AttachList.Items(2)->GetFileName(), "r.pdf");
-    EXPECT_EQ(m.AttachList.Items(1)->GetFileName(), "text_plain.txt");
+    EXPECT_EQ(m.AttachList.Items(1)->GetFileName(), "r.pdf");
+    EXPECT_EQ(m.AttachList.Items(0)->GetFileName(), "text_plain.txt");
 }
 
 TEST(MessageScan, WholeBodyIsOnePdf)
@@ -130,11 +132,131 @@ TEST(MessageRebuild, ReshapesMixedRelatedAlternative)
     EXPECT_EQ(Tree(m), before);
 }
 
-TEST(MessageRebuild, UnknownMultipartsAreWalkedThrough)
+namespace {
+
+// The text body, the HTML body and the attachments (name, embedded) as one
+// line each, for comparing what a reader is shown.
+std::string Shown(TMailMessage2000& m)
+{
+    std::string out;
+    for (auto [label, part] : {std::pair{"text: ", m.TextPart}, std::pair{"html: ", m.HtmlPart}})
+        if (part) {
+            part->Decode();
+            out += label + std::string(part->Decoded) + "\n";
+        }
+    for (TMailPart* a : m.AttachList)
+        out += (a->Embedded ? "embedded " : "attachment ") + a->GetFileName() + "\n";
+    return out;
+}
+
+} // namespace
+
+// Which part a reader expects as the body, for the container kinds real
+// mail uses beside mixed, related and alternative.
+TEST(MessageBody, SignedReportAndOtherKinds)
 {
     TMailMessage2000 m;
-    Load(m, "Content-Type: multipart/signed; boundary=s\n\n--s\nContent-Type: text/plain\n\nsigned\n"
-            "--s\nContent-Type: application/pgp-signature\n\nSIG\n--s--\n");
-    EXPECT_EQ(m.AttachList.Count(), 2u);
+    // The first part of a signed message is its content; the signature is
+    // an attachment.
+    Load(m, "Content-Type: multipart/signed; boundary=s; protocol=\"application/pgp-signature\"\n\n"
+            "--s\nContent-Type: text/plain\n\nsigned text\n"
+            "--s\nContent-Type: application/pgp-signature; name=signature.asc\n\nSIG\n--s--\n");
+    EXPECT_EQ(Shown(m), "text: signed text\nattachment signature.asc\n");
     EXPECT_EQ(m.GetContentType(), "multipart/mixed");
+
+    // ... searched as if it stood in the signed part's place.
+    Load(m, "Content-Type: multipart/signed; boundary=s\n\n"
+            "--s\nContent-Type: multipart/alternative; boundary=a\n\n"
+            "--a\nContent-Type: text/plain\n\nplain\n--a\nContent-Type: text/html\n\n<p>html</p>\n--a--\n"
+            "--s\nContent-Type: application/pkcs7-signature; name=smime.p7s\n\nSIG\n--s--\n");
+    EXPECT_EQ(Shown(m), "text: plain\nhtml: <p>html</p>\nattachment smime.p7s\n");
+
+    // A bounce: the first part is the body; a text among the machine's parts
+    // is not.
+    Load(m, "Content-Type: multipart/report; report-type=delivery-status; boundary=r\n\n"
+            "--r\nContent-Type: text/plain\n\nThe mail could not be delivered.\n"
+            "--r\nContent-Type: message/delivery-status\n\nAction: failed\n"
+            "--r\nContent-Type: text/plain; charset=us-ascii\n\nheaders of the original\n"
+            "--r\nContent-Type: message/rfc822\n\nSubject: original\n\nhello\n--r--\n");
+    EXPECT_EQ(Shown(m), "text: The mail could not be delivered.\nattachment message_delivery-status\n"
+                        "attachment text_plain.txt\nattachment message_rfc822\n");
+
+    // Any other kind is read as mixed.
+    Load(m, "Content-Type: multipart/x-unknown; boundary=u\n\n"
+            "--u\nContent-Type: text/plain\n\nunknown kind\n"
+            "--u\nContent-Type: image/gif; name=a.gif\n\nGIF\n--u--\n");
+    EXPECT_EQ(Shown(m), "text: unknown kind\nattachment a.gif\n");
+}
+
+// A list wraps the original message in a mixed part and appends a footer:
+// the original is the body, the footer an attachment.
+TEST(MessageBody, FirstTextOfNestedMixedIsTheBody)
+{
+    TMailMessage2000 m;
+    Load(m, "Content-Type: multipart/mixed; boundary=outer\n\n"
+            "--outer\nContent-Type: multipart/mixed; boundary=inner\n\n"
+            "--inner\nContent-Type: text/plain\n\nthe original\n"
+            "--inner\nContent-Type: application/pdf; name=r.pdf\n\n%PDF\n--inner--\n"
+            "--outer\nContent-Type: text/plain\n\n-- list footer\n--outer--\n");
+    EXPECT_EQ(Shown(m), "text: the original\nattachment r.pdf\nattachment text_plain.txt\n");
+}
+
+// A part without Content-Type is plain text; in a digest it is a message.
+TEST(MessageBody, PartsWithoutContentType)
+{
+    TMailMessage2000 m;
+    Load(m, "Content-Type: multipart/mixed; boundary=m\n\n"
+            "--m\n\nno type at all\n"
+            "--m\nContent-Type: image/png; name=p.png\n\nPNG\n--m--\n");
+    EXPECT_EQ(Shown(m), "text: no type at all\nattachment p.png\n");
+
+    // A type that names no subtype is read the same way.
+    Load(m, "Content-Type: multipart/mixed; boundary=m\n\n"
+            "--m\nContent-Type: text\n\nshort type\n--m\nContent-Type: bogus\n\nbogus type\n--m--\n");
+    EXPECT_EQ(Shown(m), "text: short type\nattachment bogus\n");
+
+    Load(m, "Subject: digest\nContent-Type: multipart/mixed; boundary=m\n\n"
+            "--m\nContent-Type: text/plain\n\nTopics of today\n"
+            "--m\nContent-Type: multipart/digest; boundary=d\n\n"
+            "--d\n\nFrom: a@x\nSubject: =?utf-8?Q?First_n=C3=B6te?=\n\nfirst\n"
+            "--d\nFrom: b@x\nSubject: Second\n\nsecond\n"
+            "--d\n\nFrom: c@x\n\nno subject\n--d--\n--m--\n");
+    EXPECT_EQ(Shown(m), "text: Topics of today\nattachment First n\xC3\xB6te.eml\nattachment Second.eml\n"
+                        "attachment message_rfc822\n");
+    for (TMailPart* a : m.AttachList) {
+        EXPECT_EQ(a->GetContentType(), "message/rfc822");
+        a->Decode();
+    }
+    EXPECT_EQ(m.AttachList.Items(0)->Decoded, testutil::Crlf("From: a@x\nSubject: =?utf-8?Q?First_n=C3=B6te?=\n\nfirst"));
+    // The message's header, read as the part's when the empty line after
+    // the delimiter is missing, stays with the message.
+    EXPECT_EQ(m.AttachList.Items(1)->Decoded, testutil::Crlf("From: b@x\nSubject: Second\n\nsecond"));
+}
+
+// Parts without content are not offered as attachments: nothing to save,
+// and the viewer's attachment button would light up for nothing.
+TEST(MessageBody, NoPhantomAttachments)
+{
+    TMailMessage2000 m;
+    Load(m, "Content-Type: multipart/mixed; boundary=m\n\n"
+            "--m\nContent-Type: text/plain\n\nbody\n"
+            "--m\nContent-Type: text/plain\n\n  \n\t\n"
+            "--m\nContent-Type: application/octet-stream\nContent-Transfer-Encoding: base64\n\n\n"
+            "--m\nContent-Type: text/html\nContent-Transfer-Encoding: quoted-printable\n\n=20=\n\n"
+            "--m\nContent-Type: multipart/mixed; boundary=e\n\npreamble\n--e\n\n--e--\n"
+            "--m\n\n   \n");
+    EXPECT_EQ(Shown(m), "text: body\n");
+
+    // A named file stays, even empty; a multipart whose boundary never came
+    // keeps its text.
+    Load(m, "Content-Type: multipart/mixed; boundary=m\n\n"
+            "--m\nContent-Type: text/plain\n\nbody\n"
+            "--m\nContent-Type: application/octet-stream; name=empty.bin\n\n"
+            "--m\nContent-Type: multipart/alternative; boundary=x\n\nwhat the sender wrote\n--m--\n");
+    EXPECT_EQ(Shown(m), "text: body\nattachment empty.bin\nattachment multipart_alternative\n");
+
+    // A blank first text is no body: the next one is.
+    Load(m, "Content-Type: multipart/mixed; boundary=m\n\n"
+            "--m\nContent-Type: text/plain\n\n \n--m\nContent-Type: text/plain\n\nreal text\n--m--\n");
+    EXPECT_EQ(Shown(m), "text: real text\n");
 }

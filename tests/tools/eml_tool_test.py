@@ -161,6 +161,47 @@ class EmlTool(unittest.TestCase):
                          [("pic.png", True), ("data _odd_.bin", False)])
         run("build", out, "--force", check=0)
 
+    def test_build_labels_what_it_writes(self):
+        latin = self.write("latin.txt", b"caf\xe9 cr\xe8me\n")
+        empty = self.write("empty.bin", b"")
+        out = os.path.join(self.dir, "labels.eml")
+        run("build", out, "--subject", "Round trip", "--from", "Ann Example <ann@x>", "--text", latin,
+            "--attach", empty, check=0)
+        raw = open(out, "rb").read()
+        # Plain ASCII stays as it is; ISO-8859-1 bytes are not called UTF-8.
+        self.assertIn(b"\r\nSubject: Round trip\r\n", raw)
+        self.assertIn(b"\r\nFrom: Ann Example <ann@x>\r\n", raw)
+        msg = email.message_from_bytes(raw, policy=email.policy.default)
+        text = next(p for p in msg.walk() if p.get_content_type() == "text/plain")
+        self.assertEqual(text.get_content_charset(), "iso-8859-1")
+        self.assertEqual(text.get_content(), "caf\u00e9 cr\u00e8me\n")
+        # The empty file is listed, and so it is when the message is read back.
+        names = [a["file_name"] for a in json.loads(run("json", out, check=0).stdout)["attachments"]]
+        self.assertEqual(names, ["empty.bin"])
+        only = os.path.join(self.dir, "only.eml")
+        run("build", only, "--attach", empty, check=0)
+        doc = json.loads(run("json", only, check=0).stdout)
+        self.assertEqual([(a["file_name"], a["size"]) for a in doc["attachments"]], [("empty.bin", 0)])
+
+        # A single UTF-8 text body keeps its charset through the rebuild.
+        utf8 = self.write("utf8.txt", "gr\u00fc\u00dfe\n".encode())
+        run("build", out, "--force", "--text", utf8, check=0)
+        msg = email.message_from_bytes(open(out, "rb").read(), policy=email.policy.default)
+        self.assertEqual(msg.get_content_charset(), "utf-8")
+        self.assertEqual(msg.get_content(), "gr\u00fc\u00dfe\n")
+
+    def test_build_writes_no_forged_header(self):
+        evil = "evil\nX-Injected: yes\nname.png"
+        pic = self.write(evil, b"PNG")
+        out = os.path.join(self.dir, "evil.eml")
+        run("build", out, "--subject", "s\nX-Injected: subject", "--to", "a@x\nX-Injected: to",
+            "--embed", pic, "--attach", pic, check=0)
+        raw = open(out, "rb").read()
+        self.assertNotIn(b"\nX-Injected", raw)
+        msg = email.message_from_bytes(raw, policy=email.policy.default)
+        self.assertIsNone(msg["X-Injected"])
+        self.assertFalse(any(p["X-Injected"] for p in msg.walk()))
+
 
 if __name__ == "__main__":
     TOOL, SAMPLES = sys.argv.pop(1), sys.argv.pop(1)

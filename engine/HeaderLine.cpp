@@ -134,7 +134,6 @@ std::string EncodeHeaderWord(std::string_view text, std::string_view charset)
 std::string CanonicalHeaderLine(std::string_view line)
 {
     std::string name;
-    std::string value;
     std::size_t i = 0;
     bool afterDash = true; // the first character is upper-cased too
     for (; i < line.size(); ++i) {
@@ -154,32 +153,40 @@ std::string CanonicalHeaderLine(std::string_view line)
     if (name.size() >= 4 && name.back() == ':' && name[name.size() - 2] == 'd' && name[name.size() - 3] == 'I'
         && name[name.size() - 4] == '-')
         name[name.size() - 2] = 'D';
+    // The value is written straight after the name: one copy of a long
+    // line, not three. Its leading blanks are never written, its trailing
+    // spaces are cut at the end.
+    std::string r = TrimBlanks(name);
+    r += ' ';
+    r.reserve(r.size() + (line.size() - i));
+    const std::size_t valueStart = r.size();
     std::size_t quoteStart = std::string::npos;
     for (; i < line.size(); ++i) {
         const char c = line[i];
         if (quoteStart != std::string::npos) {
             if (c == '"') {
-                value.append(line.substr(quoteStart, i - quoteStart + 1));
+                r.append(line.substr(quoteStart, i - quoteStart + 1));
                 quoteStart = std::string::npos;
             }
             continue;
         }
         if (c == '"') {
             quoteStart = i;
+        } else if (r.size() == valueStart && IsBlank(c)) {
+            // leading blanks of the value
         } else if (c == ' ') {
-            while (!value.empty() && IsBlank(value.back()))
-                value.pop_back();
-            value += ' ';
+            while (r.size() > valueStart && IsBlank(r.back()))
+                r.pop_back();
+            r += ' ';
         } else {
-            value += c;
+            r += c;
         }
     }
     // A quotation that never closes keeps its text as it stands.
     if (quoteStart != std::string::npos)
-        value.append(line.substr(quoteStart));
-    std::string r = TrimBlanks(name);
-    r += ' ';
-    r += TrimBlanksView(value);
+        r.append(line.substr(quoteStart));
+    while (r.size() > valueStart && r.back() == ' ')
+        r.pop_back();
     return r;
 }
 
@@ -365,7 +372,7 @@ bool GetHeaderParamExtended(std::string_view line, std::string_view name, std::s
         std::string_view raw;
     };
     std::vector<Section> sections;
-    bool single = false, singleEncoded = false;
+    bool single = false; // name*= seen
     std::string_view singleRaw;
     bool inQuotes = false, seenColon = false;
     std::size_t paramStart = std::string_view::npos, eq = std::string_view::npos;
@@ -382,7 +389,6 @@ bool GetHeaderParamExtended(std::string_view line, std::string_view name, std::s
         if (rest.empty()) {
             if (!single) {
                 single = true;
-                singleEncoded = true;
                 singleRaw = raw;
             }
             return;
@@ -460,7 +466,7 @@ bool GetHeaderParamExtended(std::string_view line, std::string_view name, std::s
                 value.append(run[k]->raw);
         }
     } else {
-        decodeFirst(singleRaw, singleEncoded);
+        decodeFirst(singleRaw, true);
     }
     return true;
 }

@@ -202,6 +202,11 @@ void TMailMessage2000::GetAddressParts(std::string_view field, std::string& name
             state = InName;
             continue;
         }
+        // A comma after a complete address ends the first mailbox: only the
+        // first sender is named. One before any "@" belongs to an unquoted
+        // name ("Doe, John <j@x>").
+        if (!inside && c == ',' && (state == Undecided ? gathered : address).find('@') != std::string::npos)
+            break;
         (state == InAddress ? address : state == InName ? name : gathered) += c;
     }
     if (state == Undecided)
@@ -224,7 +229,17 @@ std::string TMailMessage2000::GetFromAddress() const
     return address;
 }
 
-std::string TMailMessage2000::GetSubject() const { return DecodeHeaderWords(GetLabelValue("Subject")); }
+std::string TMailMessage2000::GetSubject() const
+{
+    // The whole field: a subject is free text, so a ";" or quotes in it are
+    // the sender's words, not a parameter or quoting.
+    const int i = FindLabel("Subject");
+    if (i < 0)
+        return {};
+    const std::string& line = Header[static_cast<std::size_t>(i)];
+    const std::size_t colon = line.find(':');
+    return DecodeHeaderWords(std::string_view(line).substr(colon == std::string::npos ? line.size() : colon + 1));
+}
 
 TDateTime TMailMessage2000::GetDate() const
 {

@@ -3,6 +3,8 @@
 #include "HeaderLine.h"
 #include "TMailMessage2000.h"
 
+#include <algorithm>
+
 TMailRecipients::TMailRecipients(TMailMessage2000* message, std::string fieldName)
     : Message(message), FieldName(std::move(fieldName))
 {
@@ -16,28 +18,50 @@ void TMailRecipients::Refresh()
     Names.clear();
     Addresses.clear();
     const std::string prefix = FieldName + ":";
-    for (int occurrence = 0;; ++occurrence) {
-        const int i = FindHeaderLine(&Message->Header, prefix, occurrence);
-        if (i < 0)
-            break;
+    auto valueOf = [](std::string_view line) {
+        std::string_view value = TrimBlanksView(HeaderMainValueView(line));
+        if (!value.empty() && value.front() == '"' && value.back() == '"')
+            value = value.size() >= 2 ? value.substr(1, value.size() - 2) : std::string_view();
+        return value;
+    };
+    // Room for as many entries as there are separators: the lists then grow
+    // in place, and the memory is used only as they fill.
+    std::size_t entries = 0, bytes = 0;
+    for (const std::string& line : Message->Header) {
+        if (!IStartsWith(line, prefix))
+            continue;
+        const std::string_view value = valueOf(line);
+        entries += 1 + static_cast<std::size_t>(std::count_if(value.begin(), value.end(),
+                                                               [](char c) { return c == ',' || c == ';'; }));
+        bytes += value.size();
+    }
+    Names.reserve(entries, bytes);
+    Addresses.reserve(entries, bytes);
+    // One walk over the header finds every field of the name in order.
+    for (const std::string& line : Message->Header) {
+        if (!IStartsWith(line, prefix))
+            continue;
         LastHeaderSize = size;
-        ParseValue(GetHeaderMainValue(Message->Header[static_cast<std::size_t>(i)]));
+        ParseValue(valueOf(line));
     }
 }
 
-void TMailRecipients::ParseValue(const std::string& value)
+void TMailRecipients::ParseValue(std::string_view value)
 {
     std::string name, address;
     bool inName = true;
     bool inside = false;
     char closing = '"';
     auto add = [&] {
+        // Stray and doubled commas separate nothing: no empty entries.
+        if (TrimBlanksView(name).empty() && TrimBlanksView(address).empty())
+            return;
         if (!address.empty()) {
-            Names.push_back(DecodeHeaderWords(TrimBlanks(name)));
-            Addresses.push_back(TrimBlanks(address));
+            Names.push_back(DecodeHeaderWords(TrimBlanksView(name)));
+            Addresses.push_back(TrimBlanksView(address));
         } else {
-            Names.emplace_back();
-            Addresses.push_back(TrimBlanks(name));
+            Names.push_back({});
+            Addresses.push_back(TrimBlanksView(name));
         }
     };
     for (char c : value) {
@@ -78,7 +102,9 @@ void TMailRecipients::ParseValue(const std::string& value)
         add();
 }
 
-std::string CommaText(const TStringList& entries)
+namespace {
+
+template <class List> std::string CommaTextOf(const List& entries)
 {
     if (entries.size() == 1 && entries[0].empty())
         return "\"\"";
@@ -86,7 +112,7 @@ std::string CommaText(const TStringList& entries)
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (i)
             out += ',';
-        const std::string& e = entries[i];
+        const std::string_view e = entries[i];
         bool quote = false;
         for (char c : e)
             if (static_cast<unsigned char>(c) <= ' ' || c == '"' || c == ',')
@@ -105,6 +131,11 @@ std::string CommaText(const TStringList& entries)
     }
     return out;
 }
+
+} // namespace
+
+std::string CommaText(const TStringList& entries) { return CommaTextOf(entries); }
+std::string CommaText(const TTextList& entries) { return CommaTextOf(entries); }
 
 std::string TMailRecipients::GetAddressesText()
 {

@@ -13,8 +13,8 @@ public:
 
     TMailMessage2000* Message;
     std::string FieldName;
-    TStringList Names;
-    TStringList Addresses;
+    TTextList Names;
+    TTextList Addresses;
     long long LastHeaderSize = -1;
 
     void Refresh();
@@ -23,8 +23,9 @@ public:
     [[nodiscard]] std::string GetAddressesText();
 
 private:
-    void ParseValue(const std::string& value);
+    void ParseValue(std::string_view value);
 };
 
 // Joins entries as comma text (quoting as GetAddressesText describes).
 [[nodiscard]] std::string CommaText(const TStringList& entries);
+[[nodiscard]] std::string CommaText(const TTextList& entries);

@@ -1,5 +1,8 @@
 #include "TextUtils.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 
 std::string_view TrimBlanksView(std::string_view text)
@@ -38,13 +41,17 @@ std::string PadLeftTo(std::string_view text, std::size_t width, std::string_view
         return s.substr(s.size() - width);
     if (pad.empty() || s.size() >= width)
         return s;
-    // As many whole pads as it takes to reach or pass the width.
-    const std::size_t copies = (width - s.size() + pad.size() - 1) / pad.size();
-    std::string r;
-    r.reserve(copies * pad.size() + s.size());
-    for (std::size_t i = 0; i < copies; ++i)
-        r += pad;
-    r += s;
+    // As many whole pads as it takes to reach or pass the width, copied in
+    // doubling runs.
+    const std::size_t padded = (width - s.size() + pad.size() - 1) / pad.size() * pad.size();
+    std::string r(padded + s.size(), '\0');
+    std::memcpy(r.data(), pad.data(), pad.size());
+    for (std::size_t done = pad.size(); done < padded;) {
+        const std::size_t n = std::min(done, padded - done);
+        std::memcpy(r.data() + done, r.data(), n);
+        done += n;
+    }
+    std::memcpy(r.data() + padded, s.data(), s.size());
     return r;
 }
 
@@ -135,4 +142,54 @@ TStringList TLineList::ToStringList() const
     for (std::size_t i = 0; i < size(); ++i)
         lines.emplace_back((*this)[i]);
     return lines;
+}
+
+void TTextList::push_back(std::string_view text)
+{
+    m_text.append(text);
+    if (!m_wide && m_text.size() > UINT32_MAX) {
+        m_wideEnds.assign(m_ends.begin(), m_ends.end());
+        std::vector<std::uint32_t>().swap(m_ends);
+        m_wide = true;
+    }
+    if (m_wide)
+        m_wideEnds.push_back(m_text.size());
+    else
+        m_ends.push_back(static_cast<std::uint32_t>(m_text.size()));
+}
+
+void TTextList::clear()
+{
+    // Shrunk as well: a list rebuilt from a smaller header gives the
+    // memory of a huge one back.
+    std::string().swap(m_text);
+    std::vector<std::uint32_t>().swap(m_ends);
+    std::vector<std::size_t>().swap(m_wideEnds);
+    m_wide = false;
+}
+
+void TTextList::reserve(std::size_t entries, std::size_t bytes)
+{
+    if (!m_wide)
+        m_ends.reserve(entries);
+    m_text.reserve(bytes);
+}
+
+TStringList TTextList::ToStringList() const
+{
+    TStringList list;
+    list.reserve(size());
+    for (std::string_view s : *this)
+        list.emplace_back(s);
+    return list;
+}
+
+bool operator==(const TTextList& a, const TStringList& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < b.size(); ++i)
+        if (a[i] != b[i])
+            return false;
+    return true;
 }

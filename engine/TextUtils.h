@@ -1,6 +1,8 @@
 #pragma once
 // Small byte-string helpers shared by the whole engine. Blanks are space and
 // TAB; nothing here knows about character sets.
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +34,63 @@ using TStringList = std::vector<std::string>;
 
 // The text up to its first zero byte, as the engine reads stream contents.
 [[nodiscard]] std::string_view UpToZero(std::string_view text);
+
+// A list of texts kept in one buffer: a long list is a few allocations,
+// not one per entry. Entries read as string views.
+class TTextList {
+public:
+    class const_iterator {
+    public:
+        using value_type = std::string_view;
+        using difference_type = std::ptrdiff_t;
+        const_iterator() = default;
+        const_iterator(const TTextList* list, std::size_t i) : m_list(list), m_i(i) {}
+        std::string_view operator*() const { return (*m_list)[m_i]; }
+        const_iterator& operator++()
+        {
+            ++m_i;
+            return *this;
+        }
+        const_iterator operator++(int)
+        {
+            const_iterator old = *this;
+            ++m_i;
+            return old;
+        }
+        bool operator==(const const_iterator& o) const { return m_i == o.m_i; }
+
+    private:
+        const TTextList* m_list = nullptr;
+        std::size_t m_i = 0;
+    };
+
+    void push_back(std::string_view text);
+    void clear();
+    // Room for entries texts of bytes in all; the memory is only used as
+    // it fills.
+    void reserve(std::size_t entries, std::size_t bytes);
+    [[nodiscard]] std::size_t size() const { return m_wide ? m_wideEnds.size() : m_ends.size(); }
+    [[nodiscard]] bool empty() const { return size() == 0; }
+    [[nodiscard]] std::string_view operator[](std::size_t i) const
+    {
+        const std::size_t start = i ? End(i - 1) : 0;
+        return std::string_view(m_text).substr(start, End(i) - start);
+    }
+    [[nodiscard]] const_iterator begin() const { return {this, 0}; }
+    [[nodiscard]] const_iterator end() const { return {this, size()}; }
+    [[nodiscard]] TStringList ToStringList() const;
+    friend bool operator==(const TTextList& a, const TStringList& b);
+
+private:
+    [[nodiscard]] std::size_t End(std::size_t i) const { return m_wide ? m_wideEnds[i] : m_ends[i]; }
+
+    std::string m_text;
+    // Where each entry ends: four bytes each while the texts stay below
+    // 4 GiB, which a list of short addresses needs to stay small.
+    std::vector<std::uint32_t> m_ends;
+    std::vector<std::size_t> m_wideEnds;
+    bool m_wide = false;
+};
 
 // A text split into lines (at CR LF, LF or CR) that keeps the text in one
 // piece: a long body is one allocation, not one per line.

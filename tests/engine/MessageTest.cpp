@@ -13,7 +13,7 @@ TEST(MessageAccessors, SubjectDateAndDecodedWords)
     testutil::ScopedTimeZone tz("UTC");
     TMailMessage2000 m;
     Parse(m, "Subject: =?iso-8859-1?Q?Andr=E9?= says; hi\nDate:  Mon, 12 Mar 2001 10:20:30 +0100 \n\n");
-    EXPECT_EQ(m.GetSubject(), "Andr\xE9 says");
+    EXPECT_EQ(m.GetSubject(), "Andr\xE9 says; hi"); // the whole field: a ";" is text
     EXPECT_NEAR(m.GetDate(), EncodeDateTime(2001, 3, 12, 9, 20, 30), 1e-6);
     Parse(m, "Date:\n\n");
     EXPECT_EQ(m.GetDate(), 0.0);

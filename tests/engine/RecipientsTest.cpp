@@ -44,6 +44,28 @@ TEST(Recipients, SemicolonEndsTheValueAndEmptyFieldsGiveNothing)
     EXPECT_TRUE(m.ToList.Addresses.empty());
 }
 
+TEST(Recipients, StrayAndDoubledCommasMakeNoEntries)
+{
+    TMailMessage2000 m;
+    Parse(m, "To: , a@x,, ,b@y (B),\nTo: ,\nTo: \"\" <c@z>,  ,\n\n");
+    m.ToList.Refresh();
+    EXPECT_EQ(m.ToList.Addresses, (TStringList{"a@x", "b@y", "c@z"}));
+    EXPECT_EQ(m.ToList.Names, (TStringList{"", "B", ""}));
+}
+
+TEST(Recipients, ManyFieldsAreReadInOneWalk)
+{
+    // Each field used to be searched for from the top of the header.
+    std::string text = "From: f@x\n";
+    for (int i = 0; i < 20000; ++i)
+        text += "To: u" + std::to_string(i) + "@x\nX-Other: y\n";
+    TMailMessage2000 m;
+    Parse(m, text + "\n");
+    m.ToList.Refresh();
+    ASSERT_EQ(m.ToList.Addresses.size(), 20000u);
+    EXPECT_EQ(m.ToList.Addresses[19999], "u19999@x");
+}
+
 TEST(Recipients, CacheFollowsTheHeaderLength)
 {
     TMailMessage2000 m;
@@ -59,7 +81,7 @@ TEST(Recipients, CommaTextQuotesWhereNeeded)
 {
     EXPECT_EQ(CommaText({"a b", "c\"d", "e,f", "g"}), "\"a b\",\"c\"\"d\",\"e,f\",g");
     EXPECT_EQ(CommaText({""}), "\"\"");
-    EXPECT_EQ(CommaText({}), "");
+    EXPECT_EQ(CommaText(TStringList{}), "");
 }
 
 TEST(Sender, SplitsNameAndAddress)
@@ -75,4 +97,30 @@ TEST(Sender, SplitsNameAndAddress)
     EXPECT_EQ(From("\"\"\"\""), (Split{"", ""}));
     EXPECT_EQ(From("\"unclosed <x@y>"), (Split{"unclosed <x@y>", ""}));
     EXPECT_EQ(From(""), (Split{"", ""}));
+}
+
+TEST(Sender, SeveralMailboxesGiveTheFirst)
+{
+    EXPECT_EQ(From("a@x, b@y"), (Split{"", "a@x"}));
+    EXPECT_EQ(From("\"A\" <a@x>, B <b@y>"), (Split{"A", "a@x"}));
+    EXPECT_EQ(From("a@x (A), b@y (B)"), (Split{"A", "a@x"}));
+    EXPECT_EQ(From("<a@x>,<b@y>"), (Split{"", "a@x"}));
+    // A comma before any address belongs to an unquoted name.
+    EXPECT_EQ(From("Doe, John <j@x>"), (Split{"Doe, John", "j@x"}));
+    EXPECT_EQ(From("\"Doe, John\" <j@x>, k@y"), (Split{"Doe, John", "j@x"}));
+}
+
+TEST(Subject, IsTheWholeFieldDecoded)
+{
+    TMailMessage2000 m;
+    Parse(m, "Subject: Lunch; Friday at noon?\n\n");
+    EXPECT_EQ(m.GetSubject(), "Lunch; Friday at noon?");
+    Parse(m, "Subject: \"Quoted\" words; and =?utf-8?q?caf=c3=a9?= \"too\"\n\n");
+    EXPECT_EQ(m.GetSubject(), "\"Quoted\" words; and caf\xC3\xA9 \"too\"");
+    Parse(m, "Subject: =?iso-8859-1?Q?Re:_budget;_final?=\n\n");
+    EXPECT_EQ(m.GetSubject(), "Re: budget; final");
+    Parse(m, "Subject:\n\n");
+    EXPECT_EQ(m.GetSubject(), "");
+    Parse(m, "X: y\n\n");
+    EXPECT_EQ(m.GetSubject(), "");
 }

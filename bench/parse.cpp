@@ -137,7 +137,7 @@ void NestedBody(benchmark::State& state)
 // budget per part and per input byte; and, for information, what it holds
 // after rebuild and scan (as the viewer keeps it) and after serialising and
 // decoding every attachment as well (as the command-line tool keeps it).
-constexpr double kBudgetPerPart = 700;
+constexpr double kBudgetPerPart = 680;
 constexpr double kBudgetPerByte = 1.05;
 
 std::size_t HeapInUse()

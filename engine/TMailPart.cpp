@@ -497,8 +497,10 @@ void TMailPart::Parser::ParsePart(TMailPart& part, bool hasHeader, int depth, st
             }
             Next();
         }
-        for (auto& h : part.Header)
+        for (auto& h : part.Header) {
             h = CanonicalHeaderLine(h);
+            h.shrink_to_fit(); // built piece by piece, often with twice the room
+        }
     }
     if (hit >= 0)
         return; // the part ends inside its header
@@ -612,19 +614,30 @@ void TMailPart::Parser::LiftUuencoded(TMailPart& part)
     std::size_t dataFrom = 0;
     std::string name;
     for (std::size_t p = 0; p < body.size();) {
-        const std::size_t crlf = body.find("\r\n", p);
-        const std::size_t e = crlf == std::string_view::npos ? body.size() : crlf;
-        const std::size_t n = crlf == std::string_view::npos ? body.size() : crlf + 2;
+        std::size_t e = body.size();
+        std::size_t n = body.size();
+        for (std::size_t i = p; i < body.size();) {
+            const void* lf = std::memchr(body.data() + i, '\n', body.size() - i);
+            if (!lf)
+                break;
+            const std::size_t j = static_cast<std::size_t>(static_cast<const char*>(lf) - body.data());
+            if (j > p && body[j - 1] == '\r') {
+                e = j - 1;
+                n = j + 1;
+                break;
+            }
+            i = j + 1;
+        }
         const std::string_view l = body.substr(p, e - p);
         std::string found;
-        if (inBlock && IsUuEndLine(l)) {
+        if (inBlock && !l.empty() && (l[0] == 'e' || IsBlank(l[0])) && IsUuEndLine(l)) {
             kept.append(body.substr(keptFrom, beginAt - keptFrom));
             blocks.push_back({name, dataFrom, std::max(dataFrom, p >= 2 ? p - 2 : 0)});
             if (firstBegin == std::string_view::npos)
                 firstBegin = beginAt;
             keptFrom = n;
             inBlock = false;
-        } else if (!soft && IsUuBeginLine(l, found)) {
+        } else if (!soft && !l.empty() && l[0] == 'b' && IsUuBeginLine(l, found)) {
             // A begin line inside an open block leaves that block as text.
             inBlock = true;
             beginAt = p;

@@ -22,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -177,20 +178,32 @@ int Json(const std::string& file)
     o["subject"] = FromEngineBytes(m.GetSubject());
     o["text"] = BodyJson(m.TextPart);
     o["html"] = BodyJson(m.HtmlPart);
-    QJsonArray attachments;
+    // The attachments are written one by one as they are decoded, in the
+    // layout QJsonDocument gives the whole object ("attachments" sorts
+    // first): a message of many parts would otherwise hold every entry twice
+    // more, as JSON values and as text.
+    std::cout << "{\n    \"attachments\": [\n";
     for (std::size_t i = 0; i < m.AttachList.Count(); ++i) {
         TMailPart* a = m.AttachList.Items(i);
         a->Decode();
-        attachments.append(QJsonObject{{"index", static_cast<qint64>(i)},
-                                       {"embedded", a->Embedded},
-                                       {"content_type", FromEngineBytes(ContentType(*a))},
-                                       {"file_name", FromEngineBytes(a->GetFileName())},
-                                       {"size", static_cast<qint64>(a->Decoded.size())},
-                                       {"sha256", Hex(a->Decoded)},
-                                       {"sha256_lf", HexLf(a->Decoded)}});
+        const QByteArray entry = QJsonDocument(QJsonObject{{"index", static_cast<qint64>(i)},
+                                                           {"embedded", a->Embedded},
+                                                           {"content_type", FromEngineBytes(ContentType(*a))},
+                                                           {"file_name", FromEngineBytes(a->GetFileName())},
+                                                           {"size", static_cast<qint64>(a->Decoded.size())},
+                                                           {"sha256", Hex(a->Decoded)},
+                                                           {"sha256_lf", HexLf(a->Decoded)}})
+                                     .toJson(QJsonDocument::Indented);
+        // Each line indented by two more levels; the last line break goes.
+        std::string indented;
+        for (const QByteArray& line : entry.chopped(1).split('\n'))
+            indented += "        " + line.toStdString() + "\n";
+        indented.pop_back();
+        std::cout << indented << (i + 1 < m.AttachList.Count() ? ",\n" : "\n");
     }
-    o["attachments"] = attachments;
-    std::cout << QJsonDocument(o).toJson(QJsonDocument::Indented).toStdString();
+    std::cout << "    ],\n";
+    const QByteArray rest = QJsonDocument(o).toJson(QJsonDocument::Indented);
+    std::cout.write(rest.constData() + 2, rest.size() - 2); // without its opening "{\n"
     return 0;
 }
 

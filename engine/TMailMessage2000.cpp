@@ -378,13 +378,11 @@ bool TMailMessage2000::IsPhantom(TMailPart* p)
     if (p->Body.size() > 4 * kProbe) {
         const std::size_t cut = p->Body.rfind('\n', kProbe);
         if (cut != std::string::npos) {
-            TMailPart* probe = CreatePart();
-            probe->Header = p->Header;
-            probe->Body.assign(p->Body, 0, cut + 1);
-            probe->Decode();
-            const bool blank = IsBlankText(probe->Decoded);
-            FreePart(probe);
-            if (!blank)
+            TMailPart probe; // not part of the message
+            probe.Header = p->Header;
+            probe.Body.assign(p->Body, 0, cut + 1);
+            probe.Decode();
+            if (!IsBlankText(probe.Decoded))
                 return false;
         }
     }

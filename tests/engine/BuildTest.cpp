@@ -318,7 +318,8 @@ TEST(Build, EmptyFileIsKept)
 TEST(Build, WrittenHeadersNeverBreak)
 {
     testutil::TempDir dir;
-    const std::string evil = std::string("evil\nX-Injected: yes\r\nname\0.png", 31);
+    using namespace std::string_literals;
+    const std::string evil = "evil\nX-Injected: yes\r\nname\0.png"s;
     for (TEmbedMethod method : {TEmbedMethod::emContentLocation, TEmbedMethod::emContentID}) {
         TMailMessage2000 m;
         m.EmbedMethod = method;
@@ -326,7 +327,7 @@ TEST(Build, WrittenHeadersNeverBreak)
         m.AttachStream("PNG", evil, true, "");
         m.AttachStream("DATA", evil + ".bin", false, "");
         m.AttachStream("EMB", "second\r\nX-Injected: yes.gif", true, "image/gif\r\nX-Injected: yes");
-        m.SetLabelValue("Subject", std::string("a\r\nX-Injected: yes\0", 21));
+        m.SetLabelValue("Subject", "a\r\nX-Injected: yes\0"s);
         const std::string file = Saved(m, dir);
         EXPECT_EQ(file.find("\nX-Injected"), std::string::npos) << file;
         EXPECT_EQ(file.find('\0'), std::string::npos);

@@ -252,8 +252,9 @@ TEST(MessageBody, NoPhantomAttachments)
     Load(m, "Content-Type: multipart/mixed; boundary=m\n\n"
             "--m\nContent-Type: text/plain\n\nbody\n"
             "--m\nContent-Type: application/octet-stream; name=empty.bin\n\n"
+            "--m\nContent-Type: application/octet-stream\nContent-Disposition: attachment; filename*=UTF-8''e%C3%A9.bin\n\n"
             "--m\nContent-Type: multipart/alternative; boundary=x\n\nwhat the sender wrote\n--m--\n");
-    EXPECT_EQ(Shown(m), "text: body\nattachment empty.bin\nattachment multipart_alternative\n");
+    EXPECT_EQ(Shown(m), "text: body\nattachment empty.bin\nattachment e\xC3\xA9.bin\nattachment multipart_alternative\n");
 
     // A blank first text is no body: the next one is.
     Load(m, "Content-Type: multipart/mixed; boundary=m\n\n"

@@ -40,6 +40,9 @@ for t in $TARGETS; do
     if [ -d "$CORPUS" ]; then
       find "$CORPUS" -type f \( -name '*.eml' -o -name '*.msg' -o -name '*.txt' -o -name '*.raw' \) \
         -size -2M -exec cp --backup=numbered {} "$WORK/$t/seeds/" \; 2>/dev/null || true
+    elif [ "${CORVANTA_REQUIRE_CORPUS:-0}" = 1 ]; then
+      echo "fuzz: no corpus at $CORPUS, and CORVANTA_REQUIRE_CORPUS is set"
+      exit 1
     else
       echo "fuzz: no corpus at $CORPUS; whole messages start from the project's own seeds"
     fi

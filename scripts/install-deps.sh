@@ -14,6 +14,7 @@ PACKAGES="
   poppler-utils python3 libqpdf-dev
   xvfb xauth
   desktop-file-utils appstream xdg-utils man-db groff-base dpkg-dev librsvg2-bin
+  clang libclang-rt-14-dev
 "
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what is needed, builds, and runs every test: the whole program
 # headless, the Debian package's contents, then the engine again under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz target for
+# a minute.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -17,3 +18,5 @@ cmake --build build-asan --parallel "$(nproc)"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure --parallel 2)
+
+./scripts/fuzz.sh

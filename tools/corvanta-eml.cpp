@@ -33,7 +33,9 @@ constexpr const char* kUsage =
     "usage: corvanta-eml COMMAND ...\n"
     "\n"
     "  info FILE                  date, sender, recipients, subject and one line per attachment\n"
-    "                             (index, embedded or not, content type, decoded size, file name)\n"
+    "                             (index, embedded or not, content type, decoded size, file name);\n"
+    "                             control characters are written as \\n, \\t, \\xHH, \\uHHHH, a\n"
+    "                             backslash as \\\\\n"
     "  json FILE                  the same as one JSON object, with sizes and SHA-256 of the\n"
     "                             decoded text and HTML bodies and of every attachment\n"
     "                             (sha256_lf: the same with line ends made LF)\n"
@@ -80,19 +82,54 @@ const std::string* DecodedBody(TMailPart* part)
 
 std::string ContentType(const TMailPart& p) { return AsciiLowerCase(p.GetLabelValue("Content-Type")); }
 
+// Characters that move the cursor, start a terminal escape sequence or turn
+// the text's direction: written out, one line per field stays one line.
+bool NeedsEscape(char32_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F
+           || (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+// Message text for the terminal: decoded bytes as UTF-8 (Latin-1 when they
+// are no UTF-8), with control characters as escapes (\n, \r, \t, \xHH,
+// \uHHHH) and a backslash doubled, so what a message holds cannot forge a
+// line of the listing or reach the terminal as a command.
+std::string Printable(std::string_view bytes)
+{
+    std::string out;
+    for (const char32_t c : FromEngineBytes(bytes).toUcs4()) {
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (!NeedsEscape(c)) {
+            out += QString::fromUcs4(&c, 1).toStdString();
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, c < 0x100 ? "\\x%02X" : "\\u%04X", static_cast<unsigned>(c));
+            out += buf;
+        }
+    }
+    return out;
+}
+
 int Info(const std::string& file)
 {
     TMailMessage2000 m;
     Load(m, file);
     std::cout << "Date: " << DateTimeToStr(m.GetDate()).toStdString() << "\n"
-              << "From: " << FromEngineBytes(m.GetFromName() + " (" + m.GetFromAddress() + ")").toStdString() << "\n"
-              << "To: " << FromEngineBytes(m.ToList.GetAddressesText()).toStdString() << "\n"
-              << "Subject: " << FromEngineBytes(m.GetSubject()).toStdString() << "\n";
+              << "From: " << Printable(m.GetFromName() + " (" + m.GetFromAddress() + ")") << "\n"
+              << "To: " << Printable(m.ToList.GetAddressesText()) << "\n"
+              << "Subject: " << Printable(m.GetSubject()) << "\n";
     for (std::size_t i = 0; i < m.AttachList.Count(); ++i) {
         TMailPart* a = m.AttachList.Items(i);
         a->Decode();
-        std::cout << i << "\t" << (a->Embedded ? "embedded" : "attachment") << "\t" << ContentType(*a) << "\t"
-                  << a->Decoded.size() << "\t" << FromEngineBytes(a->GetFileName()).toStdString() << "\n";
+        std::cout << i << "\t" << (a->Embedded ? "embedded" : "attachment") << "\t" << Printable(ContentType(*a))
+                  << "\t" << a->Decoded.size() << "\t" << Printable(a->GetFileName()) << "\n";
     }
     return 0;
 }

@@ -82,6 +82,33 @@ class EmlTool(unittest.TestCase):
         self.assertIsNone(doc["date"])
         self.assertIsNone(doc["html"])
 
+    def test_info_escapes_control_characters_and_json_keeps_them(self):
+        # Encoded words decode to a line break, a terminal escape, C1 and
+        # direction controls; info must stay one line per field and
+        # attachment, json must stay valid and keep the text exact.
+        msg = self.write("ctl.eml", (
+            b"From: =?utf-8?Q?Eve=1B[31m=07?= <eve@x>\r\n"
+            b"To: a@x\r\n"
+            b"Subject: =?utf-8?Q?hi=0A1=09attachment=09x=09=09forged.exe=0D=1B[2J_=E2=80=AEtxt.exe_a\\b?=\r\n"
+            b"Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+            b"--b\r\nContent-Type: text/plain\r\n\r\nbody\r\n"
+            b"--b\r\nContent-Type: application/octet-stream; name=\"=?iso-8859-1?Q?a=9Bb=7F.bin?=\"\r\n\r\nA\r\n"
+            b"--b--\r\n"))
+        out = run("info", msg, check=0).stdout
+        lines = out.decode("utf-8").split("\n")
+        self.assertEqual(lines[-1], "")
+        self.assertEqual(len(lines), 6, out)
+        for ch in out.decode("utf-8"):
+            self.assertFalse((ord(ch) < 32 and ch not in "\t\n") or 0x7F <= ord(ch) <= 0x9F
+                             or ch in "\u2028\u2029\u202e", (ch, out))
+        self.assertEqual(lines[3], "Subject: hi\\n1\\tattachment\\tx\\t\\tforged.exe\\r\\x1B[2J \\u202Etxt.exe a\\\\b")
+        self.assertEqual(lines[1], "From: Eve\\x1B[31m\\x07 (eve@x)")
+        self.assertEqual(lines[4].split("\t")[-1], "a\\x9Bb\\x7F.bin")
+        doc = json.loads(run("json", msg, check=0).stdout)
+        self.assertEqual(doc["subject"], "hi\n1\tattachment\tx\t\tforged.exe\r\x1b[2J \u202etxt.exe a\\b")
+        self.assertEqual(doc["from"]["name"], "Eve\x1b[31m\x07")
+        self.assertEqual([a["file_name"] for a in doc["attachments"]], ["a\x9bb\x7f.bin"])
+
     def test_extract_stays_inside_its_folder(self):
         msg = self.write("hostile.eml", HOSTILE)
         out = os.path.join(self.dir, "out")

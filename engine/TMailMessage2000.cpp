@@ -549,12 +549,18 @@ void TMailMessage2000::RebuildStructure(int mode)
     }
     AttachList.Remove(this);
 
-    for (const char* field : {"Content-Type", "Content-Transfer-Encoding", "Content-Disposition", "Content-ID",
-                              "Content-Location", "Content-Length"})
-        SetLabelValue(field, "");
+    // Every occurrence goes, not only the first: a second Content-Type left
+    // behind would stand first in the saved message and re-type its body.
+    std::erase_if(Header, [](const std::string& line) {
+        for (std::string_view field : {"Content-Type:", "Content-Transfer-Encoding:", "Content-Disposition:",
+                                       "Content-ID:", "Content-Location:", "Content-Length:",
+                                       "X-Corvanta-Attachment:"})
+            if (IStartsWith(line, field))
+                return true;
+        return false;
+    });
     SetLabelValue("Mime-Version", "1.0");
     SetLabelValue("X-Mailer", kMailer);
-    SetLabelValue("X-Corvanta-Attachment", "");
 
     TMailPart* mixed = nullptr;
     TMailPart* related = nullptr;

@@ -253,6 +253,9 @@ TEST(Build, SavedMessageShowsTheSameAgain)
         "--s\nContent-Type: application/pgp-signature\n\nSIG\n--s--\n",
         // Texts without Content-Type, the second of which is an attachment.
         "Content-Type: multipart/mixed; boundary=m\n\n--m\n\nfirst\n--m\n\nsecond\n--m--\n",
+        // A second Content-Type field behind the first, which alone counts.
+        "Content-Type: text/plain\nContent-Type: multipart/mixed; boundary=m\n\n\n--m\nContent-Type: text/plain\n\n"
+        "inner\n--m--\n",
     };
     for (const char* text : messages) {
         SCOPED_TRACE(text);

@@ -498,6 +498,10 @@ void TMailPart::Parser::ParsePart(TMailPart& part, bool hasHeader, int depth, st
             Next();
         }
         for (auto& h : part.Header) {
+            // No header field may hold a zero byte, and a saved message
+            // writes one as a blank; reading it as a blank here keeps the
+            // message the same before and after a save.
+            std::replace(h.begin(), h.end(), '\0', ' ');
             h = CanonicalHeaderLine(h);
             h.shrink_to_fit(); // built piece by piece, often with twice the room
         }

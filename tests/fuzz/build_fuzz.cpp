@@ -121,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return part->Decoded;
     };
     // A body of blanks and line breaks only is no body.
-    auto blank = [](std::string_view t) { return t.find_first_not_of(" \t\r\n") == std::string_view::npos; };
+    auto blank = [](std::string_view t) { return t.find_first_not_of(" \t\n\v\f\r") == std::string_view::npos; };
     FUZZ_CHECK(body(loaded.TextPart) == (blank(text) ? "(none)" : std::string(text)),
                "text body " + Shown(text) + " came back as " + Shown(body(loaded.TextPart)));
     FUZZ_CHECK(body(loaded.HtmlPart) == (blank(html) ? "(none)" : std::string(html)),

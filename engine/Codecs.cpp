@@ -230,13 +230,38 @@ char* QPEscapeLine(std::string_view line, const std::array<std::uint32_t, 256>& 
     // One table look-up and one four-byte store per byte, without a branch
     // (text in other scripts mixes plain and escaped bytes at random); the
     // caller leaves room for three bytes per byte and one more.
-    for (unsigned char b : line) {
+    const auto put = [&table](char* o, unsigned char b) {
         const std::uint32_t e = table[b];
         const unsigned char bytes[4] = {static_cast<unsigned char>(e), static_cast<unsigned char>(e >> 8),
                                         static_cast<unsigned char>(e >> 16), 0};
-        std::memcpy(out, bytes, 4);
-        out += e >> 24;
+        std::memcpy(o, bytes, 4);
+        return o + (e >> 24);
+    };
+    const auto* p = reinterpret_cast<const unsigned char*>(line.data());
+    const auto* const end = p + line.size();
+    if (&table == &kQPBodyLine) {
+        // Plain text eight bytes at a time while no byte is above 126,
+        // below 32 or "=" (a tab or DEL takes the table, which keeps them).
+        constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+        constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+        while (end - p >= 8) {
+            std::uint64_t v;
+            std::memcpy(&v, p, 8);
+            const std::uint64_t x = v ^ (kOnes * '=');
+            const std::uint64_t special = v | ((v - kOnes * 0x20) & ~v) | ((x - kOnes) & ~x) | (v + kOnes);
+            if ((special & kHighs) == 0) {
+                std::memcpy(out, p, 8);
+                out += 8;
+                p += 8;
+                continue;
+            }
+            for (int i = 0; i < 8; ++i)
+                out = put(out, p[i]);
+            p += 8;
+        }
     }
+    for (; p < end; ++p)
+        out = put(out, *p);
     return out;
 }
 

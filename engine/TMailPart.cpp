@@ -324,6 +324,26 @@ void NormaliseLineEnds(std::string& text)
 
 // A header field line: a name of visible characters, perhaps blanks, then a
 // colon. The first line of a part that is no such line is already content.
+// The line that starts at pos ends at end (before its CR LF); the next one
+// starts at next. Lines end at CR LF only: a bare CR or LF is a character of
+// its line. The last line, without CR LF, ends at the end of the text.
+void LineEnd(std::string_view text, std::size_t pos, std::size_t& end, std::size_t& next)
+{
+    for (std::size_t i = pos; i < text.size();) {
+        const void* lf = std::memchr(text.data() + i, '\n', text.size() - i);
+        if (!lf)
+            break;
+        const std::size_t j = static_cast<std::size_t>(static_cast<const char*>(lf) - text.data());
+        if (j > pos && text[j - 1] == '\r') {
+            end = j - 1;
+            next = j + 1;
+            return;
+        }
+        i = j + 1;
+    }
+    end = next = text.size();
+}
+
 bool LooksLikeField(std::string_view line)
 {
     const std::size_t colon = line.find(':');
@@ -397,21 +417,7 @@ struct TMailPart::Parser {
             return;
         }
         pos = next;
-        // Lines end at CR LF only: a bare CR or LF is a character of its line.
-        for (std::size_t i = pos;;) {
-            const void* lf = std::memchr(text.data() + i, '\n', text.size() - i);
-            if (!lf) {
-                end = next = text.size();
-                break;
-            }
-            const std::size_t j = static_cast<std::size_t>(static_cast<const char*>(lf) - text.data());
-            if (j > pos && text[j - 1] == '\r') {
-                end = j - 1;
-                next = j + 1;
-                break;
-            }
-            i = j + 1;
-        }
+        LineEnd(text, pos, end, next);
         if (reporter)
             reporter->ReportProgress(text.size(), pos + 1);
     }
@@ -618,20 +624,9 @@ void TMailPart::Parser::LiftUuencoded(TMailPart& part)
     std::size_t dataFrom = 0;
     std::string name;
     for (std::size_t p = 0; p < body.size();) {
-        std::size_t e = body.size();
-        std::size_t n = body.size();
-        for (std::size_t i = p; i < body.size();) {
-            const void* lf = std::memchr(body.data() + i, '\n', body.size() - i);
-            if (!lf)
-                break;
-            const std::size_t j = static_cast<std::size_t>(static_cast<const char*>(lf) - body.data());
-            if (j > p && body[j - 1] == '\r') {
-                e = j - 1;
-                n = j + 1;
-                break;
-            }
-            i = j + 1;
-        }
+        std::size_t e = 0;
+        std::size_t n = 0;
+        LineEnd(body, p, e, n);
         const std::string_view l = body.substr(p, e - p);
         std::string found;
         if (inBlock && !l.empty() && (l[0] == 'e' || IsBlank(l[0])) && IsUuEndLine(l)) {

@@ -445,6 +445,23 @@ struct TMailPart::Parser {
         }
         return level;
     }
+    // Reads lines up to the next delimiter line of an open multipart (hit is
+    // its level, -1 at the end of the text); returns where the first line
+    // read starts, npos when there was none.
+    std::size_t ReadToDelimiter(bool& closing, int& hit)
+    {
+        std::size_t first = std::string_view::npos;
+        hit = -1;
+        while (!done) {
+            if ((hit = Match(closing)) >= 0)
+                break;
+            if (first == std::string_view::npos)
+                first = pos;
+            Next();
+        }
+        return first;
+    }
+
     int Push(const std::string& boundary)
     {
         const int level = static_cast<int>(open.size());
@@ -520,14 +537,7 @@ void TMailPart::Parser::ParsePart(TMailPart& part, bool hasHeader, int depth, st
         return;
     }
 
-    std::size_t bodyStart = std::string_view::npos;
-    while (!done) {
-        if ((hit = Match(closing)) >= 0)
-            break;
-        if (bodyStart == std::string_view::npos)
-            bodyStart = pos;
-        Next();
-    }
+    const std::size_t bodyStart = ReadToDelimiter(closing, hit);
     if (bodyStart != std::string_view::npos) {
         // The CR LF before a delimiter line belongs to the delimiter.
         const std::size_t bodyEnd = hit >= 0 ? pos - 2 : text.size();
@@ -551,14 +561,7 @@ void TMailPart::Parser::ParseMultipart(TMailPart& part, int depth)
     const int level = Push(boundary);
     bool closing = false;
     int hit = -1;
-    std::size_t bodyStart = std::string_view::npos;
-    while (!done) {
-        if ((hit = Match(closing)) >= 0)
-            break;
-        if (bodyStart == std::string_view::npos)
-            bodyStart = pos;
-        Next();
-    }
+    const std::size_t bodyStart = ReadToDelimiter(closing, hit);
     if (bodyStart != std::string_view::npos) {
         // The preamble keeps the line break before its own first delimiter;
         // one ended by an enclosing delimiter gives that break to it.

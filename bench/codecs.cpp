@@ -73,7 +73,9 @@ void Base64DecodeThroughPart(benchmark::State& state)
     TMailMessage2000 m;
     TMailPart* part = m.CreatePart();
     part->Header = {"Content-Transfer-Encoding: base64"};
-    Base64EncodeStream(part->Body, Binary());
+    std::string body;
+    Base64EncodeStream(body, Binary());
+    part->SetBody(std::move(body));
     for (auto _ : state) {
         part->IsDecoded = false;
         part->Decode();

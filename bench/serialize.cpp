@@ -50,7 +50,7 @@ void SerializeIntoBody(benchmark::State& state)
     for (auto _ : state) {
         m.NeedsSerialize = true;
         m.SerializeBody();
-        benchmark::DoNotOptimize(m.Body.data());
+        benchmark::DoNotOptimize(m.Body().data());
     }
     state.counters["MB/s"] =
         benchmark::Counter(static_cast<double>(size) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
@@ -59,8 +59,7 @@ void SerializeIntoBody(benchmark::State& state)
 void SaveToFileStreaming(benchmark::State& state)
 {
     TMailMessage2000& m = Message();
-    m.Body.clear();
-    m.Body.shrink_to_fit(); // the file is written from the parts, not from Body
+    m.SetBody({}); // the file is written from the parts, not from the body
     const std::size_t size = EncodedSize(m);
     const auto file = std::filesystem::temp_directory_path() / "corvanta-bench-serialize.eml";
     for (auto _ : state)

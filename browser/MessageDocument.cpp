@@ -82,8 +82,12 @@ void TMessageDocument::Take(const QString& path, const TMailMessage2000& scanned
             return nullptr;
         TMailPart* c = message->CreatePart();
         c->Header = part->Header;
-        c->Body = part->Body;
-        c->Decoded = part->Decoded;
+        // The page needs the decoded bytes: the encoded ones only when they
+        // are not decoded yet.
+        if (part->IsDecoded)
+            c->Decoded = part->Decoded;
+        else
+            c->SetBody(part->Body());
         c->IsDecoded = part->IsDecoded;
         return c;
     };

@@ -365,7 +365,8 @@ bool TMailMessage2000::IsPhantom(TMailPart* p)
         return false;
     if (p->IsDecoded)
         return IsBlankText(p->Decoded);
-    if (IsBlankText(p->Body))
+    const std::string& body = p->Body();
+    if (IsBlankText(body))
         return true;
     // A multipart whose delimiter came but whose parts were all empty is an
     // empty container: its text is the preamble. One whose delimiter never
@@ -375,12 +376,12 @@ bool TMailMessage2000::IsPhantom(TMailPart* p)
     // Decoding is needed; for a large body the first lines nearly always
     // tell, and only a body that starts blank is decoded whole.
     constexpr std::size_t kProbe = 4096;
-    if (p->Body.size() > 4 * kProbe) {
-        const std::size_t cut = p->Body.rfind('\n', kProbe);
+    if (body.size() > 4 * kProbe) {
+        const std::size_t cut = body.rfind('\n', kProbe);
         if (cut != std::string::npos) {
             TMailPart probe; // not part of the message
             probe.Header = p->Header;
-            probe.Body.assign(p->Body, 0, cut + 1);
+            probe.SetBody(body.substr(0, cut + 1));
             probe.Decode();
             if (!IsBlankText(probe.Decoded))
                 return false;
@@ -403,8 +404,8 @@ void TMailMessage2000::LabelDigestMessage(TMailPart* p)
         for (const auto& line : p->Header)
             text += line + "\r\n";
         text += "\r\n";
-        text += p->Body;
-        p->Body = std::move(text);
+        text += p->Body();
+        p->SetBody(std::move(text));
         p->Header.erase(std::remove_if(p->Header.begin(), p->Header.end(),
                                        [](const std::string& l) { return !IStartsWith(l, "Content-"); }),
                         p->Header.end());
@@ -412,7 +413,7 @@ void TMailMessage2000::LabelDigestMessage(TMailPart* p)
         p->IsDecoded = false;
     }
     p->SetLabelValue("Content-Type", "message/rfc822");
-    const std::string subject = DecodeHeaderWords(FieldOfText(p->Body, "Subject"));
+    const std::string subject = DecodeHeaderWords(FieldOfText(p->Body(), "Subject"));
     if (!TrimBlanks(subject).empty())
         p->SetLabelParamValue("Content-Type", "name", NameWord(TrimBlanks(subject) + ".eml", Charset));
 }
@@ -516,10 +517,9 @@ void TMailMessage2000::RebuildStructure(int mode)
     // copied. An empty file that is the whole message moves too: it is
     // still a file.
     const bool listed = AttachList.IndexOf(this) >= 0;
-    if (!Body.empty() || listed) {
+    if (!BodyEmpty() || listed) {
         TMailPart* x = CreatePart();
-        x->Body = std::move(Body);
-        Body.clear();
+        MoveBodyTo(*x);
         // What the scan already decoded from these bytes comes along, so
         // they are not decoded twice.
         if (IsDecoded) {
@@ -545,8 +545,8 @@ void TMailMessage2000::RebuildStructure(int mode)
             AttachList.Add(x);
         else
             FreePart(x); // a preamble, or blank text that is no body
-
     }
+    ClearBody(); // nothing of the old body stays to be made
     AttachList.Remove(this);
 
     // Every occurrence goes, not only the first: a second Content-Type left
@@ -591,9 +591,9 @@ void TMailMessage2000::RebuildStructure(int mode)
             body->ParentBoundary = CurrentContainer->GetBoundary();
             body->SetLabelValue("Content-Type", type);
             body->SetLabelValue("Content-Disposition", "inline");
+            // Encoded when something reads it: showing the message never does.
             body->Decode();
-            body->Encode(TextEncoding);
-            body->SetLabelValue("Content-Length", std::to_string(body->Body.size()));
+            body->EncodeLater(TextEncoding, true);
             for (TMailPart* child : body->SubPartList)
                 child->ParentPart = nullptr;
             body->SubPartList.Clear();
@@ -609,9 +609,8 @@ void TMailMessage2000::RebuildStructure(int mode)
             SetLabelValue("Content-Disposition", "inline");
             body->Decode();
             Decoded = std::move(body->Decoded); // the part is freed below
-            Body = std::move(body->Body);         // its storage takes the new encoding
-            Encode(TextEncoding);
-            IsDecoded = true; // Decoded already holds what Body encodes
+            IsDecoded = true;
+            EncodeLater(TextEncoding, false);
             FreePart(body);
             (which == 0 ? TextPart : HtmlPart) = this;
         }
@@ -732,8 +731,8 @@ void TMailMessage2000::PlaceAttachment(std::size_t index, TMailPart* mixed, TMai
     if (!a->IsDecoded)
         a->Decode();
     Decoded = std::move(a->Decoded); // the part is freed below
-    Encode(TEncodingType::etBase64);
     IsDecoded = true;
+    EncodeLater(TEncodingType::etBase64, false);
     AttachList.Delete(index);
     AttachList.Insert(index, this);
     FreePart(a);
@@ -765,7 +764,7 @@ void TMailMessage2000::AttachStream(const std::string& stream, const std::string
     part->SetLabelValue("Content-Type", contentType.empty() ? ContentTypeForFile(baseName) : contentType);
     const std::string encoded = NameWord(baseName, Charset);
     part->SetLabelValue("X-Corvanta-Attachment", encoded);
-    part->SetLabelValue("Content-Length", std::to_string(part->Body.size()));
+    part->SetLabelValue("Content-Length", std::to_string(part->Body().size()));
     part->Embedded = embedded;
     if (embedded) {
         part->SetLabelValue("Content-Disposition", "inline");
@@ -794,7 +793,7 @@ void TMailMessage2000::RemoveAttachment(int index)
         for (const char* field : {"Content-Type", "Content-Transfer-Encoding", "Content-Disposition",
                                   "Content-Length", "Content-ID", "Content-Location", "X-Corvanta-Attachment"})
             SetLabelValue(field, "");
-        Body.clear();
+        ClearBody();
         Decoded.clear();
         AttachList.Delete(static_cast<std::size_t>(index));
     } else {
@@ -813,6 +812,8 @@ constexpr std::string_view kPreamble = "This is a multipart message in mime form
 void WriteParts(const TMailPart& part, const std::function<void(std::string_view)>& sink)
 {
     for (const TMailPart* q : part.SubPartList) {
+        // Made before the header is written: a "Content-Length" comes with it.
+        const std::string& body = q->Body();
         sink("\r\n--");
         SinkLine(q->ParentBoundary, sink);
         sink("\r\n");
@@ -824,7 +825,7 @@ void WriteParts(const TMailPart& part, const std::function<void(std::string_view
         }
         sink("\r\n");
         if (q->SubPartList.Empty())
-            sink(q->Body);
+            sink(body);
         else
             WriteParts(*q, sink);
     }
@@ -835,26 +836,36 @@ void WriteParts(const TMailPart& part, const std::function<void(std::string_view
     }
 }
 
+std::string SerializedParts(const TMailPart& part)
+{
+    std::size_t size = kPreamble.size();
+    WriteParts(part, [&size](std::string_view s) { size += s.size(); });
+    std::string body;
+    body.reserve(size);
+    body += kPreamble;
+    WriteParts(part, [&body](std::string_view s) { body.append(s); });
+    return body;
+}
+
+// The joined body is only needed by whoever reads it: a viewer that shows
+// the message never does, and SaveToFile streams the parts instead.
 void TMailMessage2000::SerializeBody()
 {
     if (!NeedsSerialize)
         return;
-    if (!SubPartList.Empty()) {
-        std::size_t size = kPreamble.size();
-        WriteParts(*this, [&size](std::string_view s) { size += s.size(); });
-        Body.clear();
-        Body.reserve(size);
-        Body += kPreamble;
-        WriteParts(*this, [this](std::string_view s) { Body.append(s); });
-    }
-    SetLabelValue("Content-Length", std::to_string(Body.size()));
+    if (!SubPartList.Empty())
+        SerializeLater();
+    else if (BodyPending())
+        LengthLater();
+    else
+        SetLabelValue("Content-Length", std::to_string(Body().size()));
     NeedsSerialize = false;
 }
 
 void TMailMessage2000::SaveToFile(const std::string& fileName, bool overwrite) const
 {
     const bool multipart = !SubPartList.Empty();
-    std::size_t bodySize = Body.size();
+    std::size_t bodySize = multipart ? 0 : Body().size();
     if (multipart) {
         bodySize = kPreamble.size();
         WriteParts(*this, [&bodySize](std::string_view s) { bodySize += s.size(); });
@@ -879,7 +890,7 @@ void TMailMessage2000::SaveToFile(const std::string& fileName, bool overwrite) c
             sink(kPreamble);
             WriteParts(*this, sink);
         } else {
-            sink(Body);
+            sink(Body());
         }
     });
 }

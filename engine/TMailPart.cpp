@@ -52,6 +52,8 @@ TMailPart::~TMailPart() = default;
 
 int TMailPart::FindLabel(std::string_view label) const
 {
+    if (m_pendingLength && IEquals(label, "Content-Length"))
+        MakeBody();
     std::string prefix(label);
     prefix += ':';
     return FindHeaderLine(&Header, prefix, 0);
@@ -406,6 +408,17 @@ struct TMailPart::Parser {
     std::size_t end = 0;
     std::size_t next = 0;
     bool done = false;
+    // The storage of the text, when the caller gives it up. The bodies are
+    // then placed after the walk, so that the largest can take the storage
+    // over instead of being copied out of it.
+    std::string* owner = nullptr;
+    struct Placed {
+        TMailPart* part;
+        std::size_t from;
+        std::size_t to;
+    };
+    std::vector<Placed> bodies{};
+    std::vector<TMailPart*> lifts{}; // parts whose uuencoded files come out after the placing
     std::vector<std::string> open{}; // boundaries of the multiparts being read, outermost first
     std::unordered_map<std::string, std::vector<int>, ViewHash, std::equal_to<>> levels{};
 
@@ -420,6 +433,34 @@ struct TMailPart::Parser {
         LineEnd(text, pos, end, next);
         if (reporter)
             reporter->ReportProgress(text.size(), pos + 1);
+    }
+    // Moves to the next line that could be a delimiter line: one that
+    // starts with "--". Between delimiters there is nothing to read line by
+    // line, and base64 has no "-", so a whole encoded body is one search.
+    // A listener is told of every line, so it gets them one by one.
+    void NextCandidate()
+    {
+        if (reporter) {
+            Next();
+            return;
+        }
+        std::size_t from = next;
+        while (!levels.empty() && from < text.size()) {
+            const void* dash = std::memchr(text.data() + from, '-', text.size() - from);
+            if (!dash)
+                break;
+            const std::size_t j = static_cast<std::size_t>(static_cast<const char*>(dash) - text.data());
+            const bool lineStart = j == from || (j >= from + 2 && text[j - 2] == '\r' && text[j - 1] == '\n');
+            if (lineStart && j + 1 < text.size() && text[j + 1] == '-') {
+                pos = j;
+                LineEnd(text, pos, end, next);
+                return;
+            }
+            std::size_t lineEnd = 0;
+            LineEnd(text, j, lineEnd, from);
+        }
+        done = true;
+        pos = end = next = text.size();
     }
     [[nodiscard]] std::string_view Line() const { return text.substr(pos, end - pos); }
 
@@ -457,7 +498,7 @@ struct TMailPart::Parser {
                 break;
             if (first == std::string_view::npos)
                 first = pos;
-            Next();
+            NextCandidate();
         }
         return first;
     }
@@ -478,14 +519,69 @@ struct TMailPart::Parser {
         open.pop_back();
     }
 
-    void ParsePart(TMailPart& part, bool hasHeader, int depth, std::string* owner);
+    void SetBody(TMailPart& part, std::size_t from, std::size_t to)
+    {
+        if (owner)
+            bodies.push_back({&part, from, to});
+        else
+            part.m_body.assign(text.data() + from, to - from);
+    }
+    // The body the walk gave a part that has no children yet.
+    [[nodiscard]] std::string_view BodyOf(const TMailPart& part) const
+    {
+        if (!owner)
+            return part.m_body;
+        if (!bodies.empty() && bodies.back().part == &part)
+            return text.substr(bodies.back().from, bodies.back().to - bodies.back().from);
+        return {};
+    }
+    // Forgets a part without children that is about to be freed.
+    void Forget(const TMailPart& part)
+    {
+        if (!bodies.empty() && bodies.back().part == &part)
+            bodies.pop_back();
+        if (!lifts.empty() && lifts.back() == &part)
+            lifts.pop_back();
+    }
+    void PlaceBodies();
+
+    void ParsePart(TMailPart& part, bool hasHeader, int depth);
     void ParseMultipart(TMailPart& part, int depth);
     void LiftUuencoded(TMailPart& part);
 };
 
+// Every body but the largest is copied out of the text; the largest, when
+// it is most of the text (one big attachment), takes the storage over, so a
+// large file is not held twice.
+void TMailPart::Parser::PlaceBodies()
+{
+    if (owner && !bodies.empty()) {
+        std::size_t largest = 0;
+        for (std::size_t i = 1; i < bodies.size(); ++i)
+            if (bodies[i].to - bodies[i].from > bodies[largest].to - bodies[largest].from)
+                largest = i;
+        const Placed big = bodies[largest];
+        const bool takeOver = (big.to - big.from) * 2 >= owner->size();
+        for (std::size_t i = 0; i < bodies.size(); ++i)
+            if (i != largest || !takeOver)
+                bodies[i].part->m_body.assign(text.data() + bodies[i].from, bodies[i].to - bodies[i].from);
+        if (takeOver) {
+            owner->resize(big.to);
+            owner->erase(0, big.from);
+            big.part->m_body = std::move(*owner);
+            owner->clear();
+        }
+        text = {};
+        bodies.clear();
+    }
+    for (TMailPart* part : lifts)
+        LiftUuencoded(*part);
+    lifts.clear();
+}
+
 // The part's text begins at the current line. Returns at the end of the
 // text or with a delimiter line of an enclosing multipart current.
-void TMailPart::Parser::ParsePart(TMailPart& part, bool hasHeader, int depth, std::string* owner)
+void TMailPart::Parser::ParsePart(TMailPart& part, bool hasHeader, int depth)
 {
     bool closing = false;
     int hit = -1;
@@ -540,19 +636,14 @@ void TMailPart::Parser::ParsePart(TMailPart& part, bool hasHeader, int depth, st
     const std::size_t bodyStart = ReadToDelimiter(closing, hit);
     if (bodyStart != std::string_view::npos) {
         // The CR LF before a delimiter line belongs to the delimiter.
-        const std::size_t bodyEnd = hit >= 0 ? pos - 2 : text.size();
-        if (owner && hit < 0 && owner->data() == text.data() && owner->size() == text.size()) {
-            // The text is ours to give: the body takes it over.
-            owner->erase(0, bodyStart);
-            part.Body = std::move(*owner);
-            owner->clear();
-            text = {};
-        } else {
-            part.Body.assign(text.data() + bodyStart, bodyEnd - bodyStart);
-        }
+        SetBody(part, bodyStart, hit >= 0 ? pos - 2 : text.size());
     }
-    if (!part.LabelExists("Content-Type"))
-        LiftUuencoded(part);
+    if (!part.LabelExists("Content-Type")) {
+        if (owner)
+            lifts.push_back(&part);
+        else
+            LiftUuencoded(part);
+    }
 }
 
 void TMailPart::Parser::ParseMultipart(TMailPart& part, int depth)
@@ -565,8 +656,7 @@ void TMailPart::Parser::ParseMultipart(TMailPart& part, int depth)
     if (bodyStart != std::string_view::npos) {
         // The preamble keeps the line break before its own first delimiter;
         // one ended by an enclosing delimiter gives that break to it.
-        const std::size_t bodyEnd = hit == level ? pos : hit >= 0 ? pos - 2 : text.size();
-        part.Body.assign(text.data() + bodyStart, bodyEnd - bodyStart);
+        SetBody(part, bodyStart, hit == level ? pos : hit >= 0 ? pos - 2 : text.size());
     }
     part.m_delimited = hit == level && !closing;
     while (hit == level && !closing) {
@@ -576,14 +666,15 @@ void TMailPart::Parser::ParseMultipart(TMailPart& part, int depth)
         TMailPart* child = msg->CreatePart();
         child->ParentPart = &part;
         try {
-            ParsePart(*child, true, depth + 1, nullptr);
+            ParsePart(*child, true, depth + 1);
         } catch (...) {
             msg->FreePart(child);
             throw;
         }
         // Two delimiters in a row, or blank lines after the last one, make
         // no part.
-        if (child->Header.empty() && child->SubPartList.Empty() && IsBlankText(child->Body)) {
+        if (child->Header.empty() && child->SubPartList.Empty() && IsBlankText(BodyOf(*child))) {
+            Forget(*child);
             msg->FreePart(child);
         } else {
             child->ParentBoundary = boundary;
@@ -596,7 +687,7 @@ void TMailPart::Parser::ParseMultipart(TMailPart& part, int depth)
         // The epilogue is ignored, up to a delimiter of an enclosing part.
         Next();
         while (!done && Match(closing) < 0)
-            Next();
+            NextCandidate();
     }
 }
 
@@ -606,7 +697,7 @@ void TMailPart::Parser::ParseMultipart(TMailPart& part, int depth)
 // an end line stays text.
 void TMailPart::Parser::LiftUuencoded(TMailPart& part)
 {
-    const std::string_view body(part.Body);
+    const std::string_view body(part.m_body);
     if (body.find("begin ") == std::string_view::npos)
         return;
     // In quoted-printable, a line ending in "=" continues on the next one: a
@@ -657,7 +748,7 @@ void TMailPart::Parser::LiftUuencoded(TMailPart& part)
     if (!IsBlankText(kept)) {
         TMailPart* child = msg->CreatePart();
         child->ParentPart = &part;
-        child->Body = qp ? std::move(kept) : QPEncodeText(kept, false);
+        child->m_body = qp ? std::move(kept) : QPEncodeText(kept, false);
         child->ParentBoundary = boundary;
         child->SetLabelValue("Content-Type", "text/plain");
         child->SetLabelParamValue("Content-Type", "charset", "\"" + msg->Charset + "\"");
@@ -669,8 +760,8 @@ void TMailPart::Parser::LiftUuencoded(TMailPart& part)
         child->ParentPart = &part;
         if (b.to > b.from)
             UUDecodeToStream(body.substr(b.from, b.to - b.from), child->Decoded);
-        child->EncodeBase64();
-        child->IsDecoded = true; // Decoded is what Body now encodes
+        child->IsDecoded = true;
+        child->EncodeLater(TEncodingType::etBase64, false);
         child->ParentBoundary = boundary;
         child->SetLabelValue("Content-Type", ContentTypeForFile(b.name));
         child->SetLabelValue("Content-Transfer-Encoding", "base64");
@@ -683,7 +774,7 @@ void TMailPart::Parser::LiftUuencoded(TMailPart& part)
         part.SubPartList.Add(child);
     }
     // The text before the first file stays the preamble.
-    part.Body.resize(firstBegin);
+    part.m_body.resize(firstBegin);
     part.SetLabelValue("Content-Type", "multipart/mixed");
     part.SetLabelParamValue("Content-Type", "boundary", "\"" + boundary + "\"");
 }
@@ -709,8 +800,7 @@ void TMailPart::ReportProgress(std::size_t total, std::size_t current)
 }
 
 // owner, when given, is the string that holds text and that the caller
-// gives up: a body that runs to the end of the text is then taken from it
-// instead of copied.
+// gives up: the largest body may then take it over instead of a copy.
 void TMailPart::ParseRange(std::string_view text, bool hasHeader, std::string* owner)
 {
     if (!OwnerMessage)
@@ -725,7 +815,7 @@ void TMailPart::ParseRange(std::string_view text, bool hasHeader, std::string* o
     while (!SubPartList.Empty())
         msg->FreePart(SubPartList.Items(SubPartList.Count() - 1));
     Header.clear();
-    Body.clear();
+    ClearBody();
     Decoded.clear();
     IsDecoded = false;
     Embedded = false;
@@ -735,8 +825,10 @@ void TMailPart::ParseRange(std::string_view text, bool hasHeader, std::string* o
     const std::size_t length = text.size();
     ReportProgress(length, 0);
     Parser parser{text, msg, this == msg && msg->OnProgress ? this : nullptr};
+    parser.owner = owner;
     parser.Next();
-    parser.ParsePart(*this, hasHeader, 0, owner);
+    parser.ParsePart(*this, hasHeader, 0);
+    parser.PlaceBodies();
     ReportProgress(length, length);
 }
 
@@ -744,22 +836,22 @@ bool TMailPart::Decode()
 {
     if (IsDecoded)
         return true;
+    const std::string_view body = Body();
     IsDecoded = true;
-    if (Body.empty())
+    if (body.empty())
         return true;
     Decoded.clear();
     const std::string cte = AsciiLowerCase(GetLabelValue("Content-Transfer-Encoding"));
     if (cte == "quoted-printable") {
-        QPDecodeAppend(Body, Decoded);
+        QPDecodeAppend(body, Decoded);
     } else if (cte == "base64") {
         // The whole body in one pass: a group may be split over two lines,
         // and blanks or junk between the characters are skipped.
-        Base64DecodeAppend(Body, Decoded);
+        Base64DecodeAppend(body, Decoded);
     } else if (cte == "uucode" || cte == "x-uuencode" || cte == "uuencode" || cte == "x-uue") {
         // Lines keep their trailing spaces: older encoders end full lines
         // with them, and each stands for a zero value. Leading blanks go
         // (a line that starts with one carries no bytes anyway).
-        const std::string_view body(Body);
         unsigned char buf[45];
         std::size_t pos = 0;
         while (pos < body.size()) {
@@ -772,9 +864,9 @@ bool TMailPart::Decode()
                 Decoded.append(reinterpret_cast<const char*>(buf), n);
             pos = e == std::string_view::npos ? body.size() : e + 2;
         }
-        EncodeBase64();
+        EncodeLater(TEncodingType::etBase64, false);
     } else {
-        Decoded = Body;
+        Decoded.assign(body);
     }
     return true;
 }
@@ -789,28 +881,148 @@ void TMailPart::Encode(TEncodingType encoding)
         EncodeQuotedPrintable();
         break;
     case TEncodingType::etNoEncoding:
-        Body = Decoded;
+        if (m_pending != TPending::None)
+            MakeBody();
+        EncodeBody(encoding);
         SetLabelValue("Content-Transfer-Encoding", "");
         break;
     }
 }
 
+// A body still to be made is made first, with the length that goes with
+// it, as if it had been encoded at once.
 void TMailPart::EncodeQuotedPrintable()
 {
-    Body.clear();
+    if (m_pending != TPending::None)
+        MakeBody();
+    EncodeBody(TEncodingType::etQuotedPrintable);
     SetLabelValue("Content-Transfer-Encoding", "quoted-printable");
-    if (Decoded.empty())
-        return;
-    QPEncodeBodyAppend(Decoded, Body); // Body is empty; its old storage is reused
-    // The encoder ends every text with a line break; a text that had none
-    // ends with a soft break instead, so decoding gives the same bytes back.
-    const bool hadBreak = Decoded.size() >= 2 && Decoded.compare(Decoded.size() - 2, 2, "\r\n") == 0;
-    if (!hadBreak && Body.size() >= 2)
-        Body.insert(Body.size() - 2, "=");
 }
 
 void TMailPart::EncodeBase64()
 {
-    Base64EncodeStream(Body, Decoded);
+    if (m_pending != TPending::None)
+        MakeBody();
+    EncodeBody(TEncodingType::etBase64);
     SetLabelValue("Content-Transfer-Encoding", "base64");
+}
+
+void TMailPart::EncodeBody(TEncodingType encoding) const
+{
+    m_body.clear(); // its old storage is reused
+    switch (encoding) {
+    case TEncodingType::etBase64:
+        Base64EncodeStream(m_body, Decoded);
+        break;
+    case TEncodingType::etQuotedPrintable: {
+        if (Decoded.empty())
+            break;
+        QPEncodeBodyAppend(Decoded, m_body);
+        // The encoder ends every text with a line break; a text that had
+        // none ends with a soft break instead, so decoding gives the same
+        // bytes back.
+        const bool hadBreak = Decoded.size() >= 2 && Decoded.compare(Decoded.size() - 2, 2, "\r\n") == 0;
+        if (!hadBreak && m_body.size() >= 2)
+            m_body.insert(m_body.size() - 2, "=");
+        break;
+    }
+    case TEncodingType::etNoEncoding:
+        m_body = Decoded;
+        break;
+    }
+}
+
+// ---- the body, made when read ----------------------------------------------
+
+const std::string& TMailPart::Body() const
+{
+    if (m_pending != TPending::None)
+        MakeBody();
+    return m_body;
+}
+
+void TMailPart::SetBody(std::string body)
+{
+    m_body = std::move(body);
+    m_pending = TPending::None;
+    m_pendingLength = false;
+}
+
+void TMailPart::ClearBody()
+{
+    m_body.clear();
+    m_pending = TPending::None;
+    m_pendingLength = false;
+}
+
+bool TMailPart::BodyEmpty() const
+{
+    switch (m_pending) {
+    case TPending::Encoding:
+        return Decoded.empty(); // every encoding of nothing is empty
+    case TPending::Parts:
+        return false; // joined parts start with the preamble
+    case TPending::None:
+        break;
+    }
+    return m_body.empty();
+}
+
+void TMailPart::EncodeLater(TEncodingType encoding, bool withLength)
+{
+    std::string().swap(m_body); // what it held is decoded already: the memory goes
+    m_pending = TPending::Encoding;
+    m_pendingEncoding = encoding;
+    SetLabelValue("Content-Transfer-Encoding", encoding == TEncodingType::etBase64 ? "base64"
+                                               : encoding == TEncodingType::etQuotedPrintable ? "quoted-printable"
+                                                                                              : "");
+    if (withLength)
+        LengthLater();
+}
+
+void TMailPart::SerializeLater()
+{
+    std::string().swap(m_body);
+    m_pending = TPending::Parts;
+    LengthLater();
+}
+
+// The field takes its place now, so the header reads in the same order
+// whenever the body is made; its value comes with the body.
+void TMailPart::LengthLater()
+{
+    m_pendingLength = false; // looking the field up must not make the body
+    if (FindLabel("Content-Length") < 0)
+        Header.emplace_back("Content-Length: ");
+    m_pendingLength = true;
+}
+
+void TMailPart::MoveBodyTo(TMailPart& to)
+{
+    if (m_pending == TPending::Encoding) {
+        to.m_pending = m_pending;
+        to.m_pendingEncoding = m_pendingEncoding;
+        to.m_pendingLength = m_pendingLength;
+    }
+    // Joined parts are not moved: the parts stay here.
+    if (m_pending != TPending::Parts)
+        to.m_body = std::move(m_body);
+    ClearBody();
+}
+
+// The body is a cache of what the part holds: making it changes nothing a
+// reader could tell apart, so it is done behind a const reader's back.
+void TMailPart::MakeBody() const
+{
+    auto* self = const_cast<TMailPart*>(this);
+    const TPending pending = m_pending;
+    const bool length = m_pendingLength;
+    m_pending = TPending::None;
+    m_pendingLength = false;
+    if (pending == TPending::Encoding)
+        EncodeBody(m_pendingEncoding);
+    else if (pending == TPending::Parts)
+        m_body = SerializedParts(*this);
+    if (length)
+        self->SetLabelValue("Content-Length", std::to_string(m_body.size()));
 }

@@ -8,6 +8,7 @@
 #include "TextUtils.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,7 +50,6 @@ public:
 
     std::string Name; // component name, used in error messages
     TStringList Header;
-    std::string Body;
     std::string Decoded;
     std::string ParentBoundary;
     TMailMessage2000* OwnerMessage = nullptr;
@@ -65,6 +65,15 @@ public:
     void SetLabelParamValue(std::string_view label, std::string_view param, std::string_view value);
     [[nodiscard]] bool LabelExists(std::string_view label) const;
     [[nodiscard]] bool LabelParamExists(std::string_view label, std::string_view param) const;
+
+    // The body as stored, transfer-encoded. What only a save needs is made
+    // when the body is first read: the re-encoding of a body by a rebuild or
+    // a uuencode lift-out (Decoded meanwhile holds what it will encode), and
+    // the joined parts of SerializeBody. A "Content-Length" field that goes
+    // with such a body is written then too; the label accessors make the
+    // body first when they are asked for that field.
+    [[nodiscard]] const std::string& Body() const;
+    void SetBody(std::string body);
 
     [[nodiscard]] std::string GetContentType() const;
     [[nodiscard]] std::string GetBoundary() const;
@@ -97,9 +106,31 @@ protected:
 
     [[nodiscard]] int FindLabel(std::string_view label) const;
 
+    // Leaves the body to be encoded from Decoded with the given encoding when
+    // it is read; the Content-Transfer-Encoding field is set at once, and a
+    // "Content-Length" field, when asked for, keeps its place.
+    void EncodeLater(TEncodingType encoding, bool withLength);
+    // Leaves the body to be joined from the children when it is read.
+    void SerializeLater();
+    [[nodiscard]] bool BodyPending() const { return m_pending != TPending::None; }
+    [[nodiscard]] bool BodyEmpty() const;
+    // Hands the body, made or still to be made, to another part.
+    void MoveBodyTo(TMailPart& to);
+
 private:
     friend class TMailMessage2000;
+    friend void WriteParts(const TMailPart&, const std::function<void(std::string_view)>&);
     struct Parser;
+    enum class TPending : unsigned char { None, Encoding, Parts };
+    void MakeBody() const;
+    void EncodeBody(TEncodingType encoding) const;
+    void ClearBody();
+    void LengthLater();
+
+    mutable std::string m_body;
+    mutable TPending m_pending = TPending::None;
+    mutable bool m_pendingLength = false;
+    TEncodingType m_pendingEncoding = TEncodingType::etNoEncoding;
     void ParseRange(std::string_view text, bool hasHeader, std::string* owner);
     void ReportProgress(std::size_t total, std::size_t current);
 

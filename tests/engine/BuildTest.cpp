@@ -62,7 +62,7 @@ TEST(Build, FirstFileIsTheMessageSecondMakesMixed)
     EXPECT_TRUE(m.SubPartList.Empty());
     EXPECT_EQ(m.GetLabelValue("Content-Disposition"), "attachment");
     EXPECT_EQ(m.GetContentType(), "text/plain");
-    EXPECT_EQ(m.Body, "Zmlyc3Q=\r\n");
+    EXPECT_EQ(m.Body(), "Zmlyc3Q=\r\n");
     ASSERT_EQ(m.AttachList.Count(), 1u);
     EXPECT_EQ(m.AttachList.Items(0), &m);
 
@@ -72,9 +72,9 @@ TEST(Build, FirstFileIsTheMessageSecondMakesMixed)
     EXPECT_EQ(Attachments(m), (std::vector<Leaf>{{"a.txt", false, "first"}, {"b.pdf", false, "second"}}));
 
     m.SerializeBody();
-    EXPECT_TRUE(m.Body.starts_with("This is a multipart message in mime format.\r\n\r\n--"));
-    EXPECT_TRUE(m.Body.ends_with("--" + m.GetBoundary() + "--\r\n"));
-    EXPECT_EQ(m.GetLabelValue("Content-Length"), std::to_string(m.Body.size()));
+    EXPECT_TRUE(m.Body().starts_with("This is a multipart message in mime format.\r\n\r\n--"));
+    EXPECT_TRUE(m.Body().ends_with("--" + m.GetBoundary() + "--\r\n"));
+    EXPECT_EQ(m.GetLabelValue("Content-Length"), std::to_string(m.Body().size()));
     EXPECT_FALSE(m.NeedsSerialize);
 }
 
@@ -126,7 +126,7 @@ TEST(Build, RemoveAttachmentAndBadIndexes)
     solo.AttachStream("x", "x.bin", false, "");
     solo.RemoveAttachment(0);
     EXPECT_TRUE(solo.AttachList.Empty());
-    EXPECT_TRUE(solo.Body.empty());
+    EXPECT_TRUE(solo.Body().empty());
     EXPECT_FALSE(solo.LabelExists("Content-Type"));
 }
 

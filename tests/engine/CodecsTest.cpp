@@ -40,7 +40,7 @@ std::string DecodePart(std::string_view encoding, std::string_view body)
     TMailMessage2000 m;
     TMailPart* p = m.CreatePart();
     p->Header = {"Content-Transfer-Encoding: " + std::string(encoding)};
-    p->Body = body;
+    p->SetBody(std::string(body));
     p->Decode();
     return p->Decoded;
 }
@@ -371,7 +371,7 @@ TEST(PartDecode, QuotedPrintableAndUuencodeBodies)
         TMailMessage2000 m;
         TMailPart* p = m.CreatePart();
         p->Header = {"Content-Transfer-Encoding: " + std::string(name)};
-        p->Body = body;
+        p->SetBody(body);
         p->Decode();
         EXPECT_EQ(p->Decoded, src + "Cat") << name;
         EXPECT_EQ(p->GetLabelValue("Content-Transfer-Encoding"), "base64") << name;

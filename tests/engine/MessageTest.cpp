@@ -123,7 +123,7 @@ TEST(MessageRebuild, ReshapesMixedRelatedAlternative)
     EXPECT_TRUE(m.RelatedPart->GetBoundary().ends_with("_related"));
     EXPECT_TRUE(m.AlternativePart->GetBoundary().ends_with("_alternative"));
     EXPECT_EQ(m.TextPart->GetLabelValue("Content-Transfer-Encoding"), "quoted-printable");
-    EXPECT_EQ(m.TextPart->GetLabelValue("Content-Length"), std::to_string(m.TextPart->Body.size()));
+    EXPECT_EQ(m.TextPart->GetLabelValue("Content-Length"), std::to_string(m.TextPart->Body().size()));
     // Only the new containers, the two bodies and the two files remain.
     EXPECT_EQ(m.PartCount(), 6u);
     // A second rebuild without a new parse changes nothing.

@@ -15,17 +15,17 @@ TEST(ParseHeader, FoldingCanonicalFormAndBodies)
     TMailMessage2000 m;
     Parse(m, "subject: a\n\t   folded\n  line\nfrom:x@y\n\nbody 1\nbody 2\n");
     EXPECT_EQ(m.Header, (TStringList{"Subject: a folded line", "From: x@y"}));
-    EXPECT_EQ(m.Body, Crlf("body 1\nbody 2\n"));
+    EXPECT_EQ(m.Body(), Crlf("body 1\nbody 2\n"));
     EXPECT_TRUE(m.NeedsScan && m.NeedsRebuild && m.NeedsSerialize);
 
     Parse(m, "Subject: only headers\nX-A: b");
     EXPECT_EQ(m.Header.size(), 2u);
-    EXPECT_TRUE(m.Body.empty());
+    EXPECT_TRUE(m.Body().empty());
 
     // A line that is no field ends a header that lacks its blank line.
     Parse(m, " starts with blank\nSubject: s\nno colon line\nbody\n");
     EXPECT_EQ(m.Header, (TStringList{"starts with blank ", "Subject: s"}));
-    EXPECT_EQ(m.Body, Crlf("no colon line\nbody\n"));
+    EXPECT_EQ(m.Body(), Crlf("no colon line\nbody\n"));
 }
 
 TEST(ParseHeader, LongLinesAndBinaryBytesGiveDefinedOutput)
@@ -35,7 +35,7 @@ TEST(ParseHeader, LongLinesAndBinaryBytesGiveDefinedOutput)
     Parse(m, "Subject: " + big + "\nDate: garbage\nFrom: \"\x01\xFF\" <\x80@y>\n\n\x01\x02\xFF body");
     EXPECT_EQ(m.GetSubject().size(), big.size());
     EXPECT_EQ(m.GetFromAddress(), "\x80@y");
-    EXPECT_EQ(m.Body, "\x01\x02\xFF body");
+    EXPECT_EQ(m.Body(), "\x01\x02\xFF body");
 }
 
 TEST(ParseMultipart, ChildrenBoundariesPreambleAndEpilogue)
@@ -50,12 +50,12 @@ TEST(ParseMultipart, ChildrenBoundariesPreambleAndEpilogue)
              "--outer\nContent-Type: application/pdf\nContent-Transfer-Encoding: base64\n\nJVBERg==\n"
              "--outer--\nepilogue ignored\n--outer\nContent-Type: text/plain\n\nnot a part\n");
     EXPECT_EQ(Tree(m), "multipart/mixed\n  multipart/alternative\n    text/plain\n    text/html\n  application/pdf\n");
-    EXPECT_EQ(m.Body, Crlf("preamble text\n"));
+    EXPECT_EQ(m.Body(), Crlf("preamble text\n"));
     const TMailPart* alt = m.SubPartList.Items(0);
     EXPECT_EQ(alt->ParentBoundary, "outer");
     EXPECT_EQ(alt->SubPartList.Items(0)->ParentBoundary, "inner");
-    EXPECT_EQ(alt->SubPartList.Items(0)->Body, "plain");
-    EXPECT_EQ(alt->SubPartList.Items(1)->Body, "<b>html</b>");
+    EXPECT_EQ(alt->SubPartList.Items(0)->Body(), "plain");
+    EXPECT_EQ(alt->SubPartList.Items(1)->Body(), "<b>html</b>");
     TMailPart* pdf = m.SubPartList.Items(1);
     EXPECT_EQ(pdf->ParentPart, &m);
     pdf->Decode();
@@ -72,12 +72,12 @@ TEST(ParseMultipart, EmptyPartsAndMissingDelimiters)
     Parse(m, "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nfirst\n"
              "--b\nContent-Type: application/pdf\n\ntail\n");
     EXPECT_EQ(Tree(m), "multipart/mixed\n  text/plain\n  application/pdf\n");
-    EXPECT_EQ(m.SubPartList.Items(1)->Body, Crlf("tail\n"));
+    EXPECT_EQ(m.SubPartList.Items(1)->Body(), Crlf("tail\n"));
 
     // The boundary never appears: everything is preamble.
     Parse(m, "Content-Type: multipart/mixed; boundary=nothere\n\nsome text\n--other\n");
     EXPECT_EQ(Tree(m), "multipart/mixed\n");
-    EXPECT_EQ(m.Body, Crlf("some text\n--other\n"));
+    EXPECT_EQ(m.Body(), Crlf("some text\n--other\n"));
 }
 
 TEST(ParseMultipart, LongBoundaryAndDeepNesting)
@@ -118,7 +118,7 @@ TEST(ParseMultipart, LongBoundaryAndDeepNesting)
     }
     EXPECT_EQ(depth, TMailPart::kMaxNesting);
     EXPECT_EQ(p->GetContentType(), "multipart/mixed");
-    EXPECT_NE(p->Body.find("deep"), std::string::npos);
+    EXPECT_NE(p->Body().find("deep"), std::string::npos);
 }
 
 TEST(ParseMultipart, HostileNestingDoesNotExhaustTheStack)
@@ -153,7 +153,7 @@ TEST(ParseMultipart, BufferIsUnchangedAndLineEndsVary)
     // A zero byte is data like any other.
     std::string zero("Subject: z\r\n\r\nab\0cd", 19);
     m.ParseText(zero, true);
-    EXPECT_EQ(m.Body, std::string("ab\0cd", 5));
+    EXPECT_EQ(m.Body(), std::string("ab\0cd", 5));
 }
 
 TEST(ParseMultipart, DelimiterLinesMatchExactly)
@@ -164,8 +164,8 @@ TEST(ParseMultipart, DelimiterLinesMatchExactly)
     Parse(m, "Content-Type: multipart/mixed; boundary=b\n\n--b \t\nContent-Type: text/plain\n\none\n--bx\n--b -\n"
              "--b\nContent-Type: text/html\n\ntwo\n--b--  \nepilogue\n");
     EXPECT_EQ(Tree(m), "multipart/mixed\n  text/plain\n  text/html\n");
-    EXPECT_EQ(m.SubPartList.Items(0)->Body, Crlf("one\n--bx\n--b -"));
-    EXPECT_EQ(m.SubPartList.Items(1)->Body, "two");
+    EXPECT_EQ(m.SubPartList.Items(0)->Body(), Crlf("one\n--bx\n--b -"));
+    EXPECT_EQ(m.SubPartList.Items(1)->Body(), "two");
 }
 
 TEST(ParseMultipart, BoundaryExtendingTheEnclosingOne)
@@ -179,7 +179,7 @@ TEST(ParseMultipart, BoundaryExtendingTheEnclosingOne)
              "--XYZ.REL--\n"
              "--XYZ\nContent-Type: application/pdf\n\nPDF\n--XYZ--\n");
     EXPECT_EQ(Tree(m), "multipart/mixed\n  multipart/related\n    text/html\n    image/png\n  application/pdf\n");
-    EXPECT_EQ(m.SubPartList.Items(0)->SubPartList.Items(1)->Body, "PNG");
+    EXPECT_EQ(m.SubPartList.Items(0)->SubPartList.Items(1)->Body(), "PNG");
     EXPECT_EQ(m.SubPartList.Items(0)->SubPartList.Items(1)->ParentBoundary, "XYZ.REL");
 
     // The same boundary inside and out: the innermost open part takes it.
@@ -200,8 +200,8 @@ TEST(ParseMultipart, EnclosingDelimiterEndsUnclosedInnerParts)
               "multipart/mixed\n  multipart/alternative\n    text/plain\n    multipart/related\n      text/html\n"
               "  application/pdf\n");
     const TMailPart* html = m.SubPartList.Items(0)->SubPartList.Items(1)->SubPartList.Items(0);
-    EXPECT_EQ(html->Body, "html");
-    EXPECT_EQ(m.SubPartList.Items(1)->Body, "PDF");
+    EXPECT_EQ(html->Body(), "html");
+    EXPECT_EQ(m.SubPartList.Items(1)->Body(), "PDF");
 }
 
 TEST(ParseMultipart, PartsWithoutHeaderAndBlankLeftovers)
@@ -212,12 +212,12 @@ TEST(ParseMultipart, PartsWithoutHeaderAndBlankLeftovers)
              "Content-Type: text/plain\n\nsecond\n--b--\n");
     ASSERT_EQ(Tree(m), "multipart/mixed\n  (none)\n  text/plain\n");
     EXPECT_TRUE(m.SubPartList.Items(0)->Header.empty());
-    EXPECT_EQ(m.SubPartList.Items(0)->Body, Crlf("Hello Bob,\nsee you: at ten"));
+    EXPECT_EQ(m.SubPartList.Items(0)->Body(), Crlf("Hello Bob,\nsee you: at ten"));
 
     // Blank text after a last delimiter that is never closed is no part.
     Parse(m, "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nx\n--b\n  \n\n\t\n");
     EXPECT_EQ(Tree(m), "multipart/mixed\n  text/plain\n");
-    EXPECT_EQ(m.SubPartList.Items(0)->Body, "x");
+    EXPECT_EQ(m.SubPartList.Items(0)->Body(), "x");
 }
 
 TEST(ParseMultipart, ZeroBytesAreData)
@@ -235,8 +235,8 @@ TEST(ParseMultipart, ZeroBytesAreData)
     m.LoadFromFile(dir.Write("zero.eml", text));
     EXPECT_EQ(Tree(m), "multipart/mixed\n  text/plain\n  application/pdf\n");
     EXPECT_EQ(m.Header.front(), "Subject: a b");
-    EXPECT_EQ(m.SubPartList.Items(0)->Body, utf16);
-    EXPECT_EQ(m.SubPartList.Items(1)->Body, "PDF");
+    EXPECT_EQ(m.SubPartList.Items(0)->Body(), utf16);
+    EXPECT_EQ(m.SubPartList.Items(1)->Body(), "PDF");
 }
 
 // Parts of a message come only from the message, which frees them.
@@ -266,15 +266,15 @@ TEST(ParseUuencode, PlainMessageBecomesMultipartWithAttachments)
     const TMailPart* text = m.SubPartList.Items(0);
     EXPECT_EQ(text->GetLabelParamValue("Content-Type", "charset"), "iso-8859-1");
     EXPECT_EQ(text->GetLabelValue("Content-Transfer-Encoding"), "quoted-printable");
-    EXPECT_EQ(QPDecodeText(text->Body), Crlf("Hello there\nbetween kept\nafter kept\n"));
-    EXPECT_EQ(m.Body, Crlf("Hello there\n"));
+    EXPECT_EQ(QPDecodeText(text->Body()), Crlf("Hello there\nbetween kept\nafter kept\n"));
+    EXPECT_EQ(m.Body(), Crlf("Hello there\n"));
     EXPECT_EQ(text->ParentBoundary, m.GetBoundary());
     TMailPart* cat = m.SubPartList.Items(1);
     EXPECT_EQ(cat->GetFileName(), "cat.txt");
     EXPECT_EQ(cat->GetLabelParamValue("X-Corvanta-Attachment", "embedded"), "no");
     EXPECT_EQ(cat->GetLabelValue("Content-Disposition"), "attachment");
     EXPECT_EQ(cat->Decoded, "Cat");
-    EXPECT_EQ(cat->Body, "Q2F0\r\n");
+    EXPECT_EQ(cat->Body(), "Q2F0\r\n");
     EXPECT_EQ(m.SubPartList.Items(2)->GetLabelParamValue("Content-Type", "name"), "=?iso-8859-1?Q?two=20words.pdf?=");
     EXPECT_EQ(m.SubPartList.Items(2)->GetFileName(), "two words.pdf");
 }
@@ -284,22 +284,22 @@ TEST(ParseUuencode, WithoutBeginOrEnd)
     TMailMessage2000 m;
     Parse(m, "Subject: x\n\njust text\n");
     EXPECT_TRUE(m.SubPartList.Empty());
-    EXPECT_EQ(m.Body, Crlf("just text\n"));
+    EXPECT_EQ(m.Body(), Crlf("just text\n"));
     // No end line: no file, and no text lost.
     Parse(m, "Subject: x\n\nbefore\nbegin 644 f.bin\n#0V%T\n");
     EXPECT_EQ(Tree(m), "(none)\n");
-    EXPECT_EQ(m.Body, Crlf("before\nbegin 644 f.bin\n#0V%T\n"));
+    EXPECT_EQ(m.Body(), Crlf("before\nbegin 644 f.bin\n#0V%T\n"));
     // A line that only starts like a begin line begins no block.
     Parse(m, "Subject: x\n\nbegin 6pm in room 4\nbring slides\nend\nthanks\n");
     EXPECT_EQ(Tree(m), "(none)\n");
-    EXPECT_EQ(m.Body, Crlf("begin 6pm in room 4\nbring slides\nend\nthanks\n"));
+    EXPECT_EQ(m.Body(), Crlf("begin 6pm in room 4\nbring slides\nend\nthanks\n"));
     // After a soft line break "begin" continues a line.
     Parse(m, "Subject: x\nContent-Transfer-Encoding: quoted-printable\n\nwe=\nbegin 644 at nine\nsee you\nend\n");
     EXPECT_EQ(Tree(m), "(none)\n");
     // An unfinished block before a complete one stays text.
     Parse(m, "Subject: x\n\nbegin 644 cut.bin\n#0V%T\nbegin 0644 cat.txt\n#0V%T\nend\n");
     EXPECT_EQ(Tree(m), "multipart/mixed\n  text/plain\n  text/plain\n");
-    EXPECT_EQ(QPDecodeText(m.SubPartList.Items(0)->Body), Crlf("begin 644 cut.bin\n#0V%T\n"));
+    EXPECT_EQ(QPDecodeText(m.SubPartList.Items(0)->Body()), Crlf("begin 644 cut.bin\n#0V%T\n"));
     EXPECT_EQ(m.SubPartList.Items(1)->Decoded, "Cat");
     // Only files, no text: no empty text part.
     Parse(m, "Subject: x\n\nbegin 644 cat.txt\n#0V%T\nend\n\n");
@@ -322,30 +322,30 @@ TEST(Decode, ByTransferEncoding)
     TMailMessage2000 m;
     TMailPart* p = m.CreatePart();
     p->Header = {"Content-Transfer-Encoding: BASE64"};
-    p->Body = "QUJD\r\nREVG\r\n";
+    p->SetBody("QUJD\r\nREVG\r\n");
     EXPECT_TRUE(p->Decode());
     EXPECT_EQ(p->Decoded, "ABCDEF");
-    p->Body = "changed";
+    p->SetBody("changed");
     p->Decode(); // once only
     EXPECT_EQ(p->Decoded, "ABCDEF");
 
     p = m.CreatePart();
     p->Header = {"Content-Transfer-Encoding: Quoted-Printable"};
-    p->Body = "a=3Db=\r\nc";
+    p->SetBody("a=3Db=\r\nc");
     p->Decode();
     EXPECT_EQ(p->Decoded, "a=bc");
 
     p = m.CreatePart();
     p->Header = {"Content-Transfer-Encoding: x-uuencode"};
-    p->Body = "begin 644 c\r\n  #0V%T\r\n`\r\nend\r\n";
+    p->SetBody("begin 644 c\r\n  #0V%T\r\n`\r\nend\r\n");
     p->Decode();
     EXPECT_EQ(p->Decoded, "Cat");
     EXPECT_EQ(p->GetLabelValue("Content-Transfer-Encoding"), "base64");
-    EXPECT_EQ(p->Body, "Q2F0\r\n");
+    EXPECT_EQ(p->Body(), "Q2F0\r\n");
 
     p = m.CreatePart();
     p->Header = {"Content-Transfer-Encoding: 8bit"};
-    p->Body = "raw\xFF";
+    p->SetBody("raw\xFF");
     p->Decode();
     EXPECT_EQ(p->Decoded, "raw\xFF");
 }
@@ -357,16 +357,16 @@ TEST(Encode, EachEncodingSetsTheHeader)
     p->Decoded = "caf\xE9 line";
     p->Encode(TEncodingType::etQuotedPrintable);
     EXPECT_EQ(p->GetLabelValue("Content-Transfer-Encoding"), "quoted-printable");
-    EXPECT_EQ(p->Body, "caf=E9 line=\r\n"); // soft break: no line break is added to the text
-    EXPECT_EQ(QPDecodeText(p->Body), p->Decoded);
+    EXPECT_EQ(p->Body(), "caf=E9 line=\r\n"); // soft break: no line break is added to the text
+    EXPECT_EQ(QPDecodeText(p->Body()), p->Decoded);
     p->Encode(TEncodingType::etBase64);
     EXPECT_EQ(p->GetLabelValue("Content-Transfer-Encoding"), "base64");
-    EXPECT_EQ(p->Body, "Y2Fm6SBsaW5l\r\n");
+    EXPECT_EQ(p->Body(), "Y2Fm6SBsaW5l\r\n");
     p->Encode(TEncodingType::etNoEncoding);
     EXPECT_FALSE(p->LabelExists("Content-Transfer-Encoding"));
-    EXPECT_EQ(p->Body, p->Decoded);
+    EXPECT_EQ(p->Body(), p->Decoded);
     p->Decoded.clear();
     p->EncodeQuotedPrintable();
-    EXPECT_TRUE(p->Body.empty());
+    EXPECT_TRUE(p->Body().empty());
     EXPECT_FALSE(p->IsDecoded);
 }

@@ -124,12 +124,12 @@ TEST(PartTree, LoadFromFileNormalisesLineEndsAndKeepsZeroBytes)
     TMailMessage2000 m;
     m.LoadFromFile(dir.Write("lf.eml", "Subject: lf\nFrom: a@b\n\nline1\nline2"));
     EXPECT_EQ(m.GetSubject(), "lf");
-    EXPECT_EQ(m.Body, "line1\r\nline2"); // no break is added after the last line
+    EXPECT_EQ(m.Body(), "line1\r\nline2"); // no break is added after the last line
     m.LoadFromFile(dir.Write("cr.eml", "Subject: cr\r\rbody\r"));
     EXPECT_EQ(m.GetSubject(), "cr");
-    EXPECT_EQ(m.Body, "body\r\n");
+    EXPECT_EQ(m.Body(), "body\r\n");
     m.LoadFromFile(dir.Write("zero.eml", std::string("Subject: z\r\n\r\nab\0cd", 19)));
-    EXPECT_EQ(m.Body, std::string("ab\0cd", 5));
+    EXPECT_EQ(m.Body(), std::string("ab\0cd", 5));
     m.LoadFromFile(dir.Write("empty.eml", ""));
     EXPECT_TRUE(m.Header.empty());
 

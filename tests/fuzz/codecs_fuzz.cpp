@@ -82,7 +82,7 @@ void QuotedPrintable(std::string_view data)
     part->Decoded.clear();
     part->IsDecoded = false;
     part->Decode();
-    FUZZ_CHECK(part->Decoded == data, "part QP round trip of " + Shown(data) + " via " + Shown(part->Body));
+    FUZZ_CHECK(part->Decoded == data, "part QP round trip of " + Shown(data) + " via " + Shown(part->Body()));
 }
 
 // ---- base64 ----------------------------------------------------------------
@@ -129,7 +129,7 @@ std::string DecodeAsPart(std::string_view body, const char* encoding)
     TMailMessage2000 m;
     TMailPart* part = m.CreatePart();
     part->Header.push_back(std::string("Content-Transfer-Encoding: ") + encoding);
-    part->Body = std::string(body);
+    part->SetBody(std::string(body));
     part->Decode();
     return part->Decoded;
 }

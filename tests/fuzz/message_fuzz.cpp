@@ -121,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!line.empty())
             saved += line + "\r\n";
     saved += "\r\n";
-    saved += m.Body;
+    saved += m.Body();
     TMailMessage2000 again;
     Load(again, file.Write(saved));
     const std::vector<std::string> after = Leaves(again);

@@ -50,6 +50,7 @@ int main(int argc, char** argv)
             if (list)
                 std::fprintf(stderr, "leaf%zu\t%zu\t%08x\t%s\n", index, d.size(), crc, p->GetContentType().c_str());
             ++index;
+            p->ForgetDecoded(); // as every program in the comparison does
         }
         std::printf("%" PRIu64 " %08x\n", bytes, checksum);
         return 0;

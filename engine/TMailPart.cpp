@@ -13,6 +13,10 @@
 #include <unordered_map>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 // ---- TMailPartList ---------------------------------------------------------
 
 int TMailPartList::IndexOf(const TMailPart* part) const
@@ -287,17 +291,41 @@ namespace {
 // data like any other. A last line without a break gets none: adding one
 // would change the content of the message's last part. Text that is
 // already clean is used as it is.
+// Where the text is known to hold only CR LF pairs up to: sixteen bytes at
+// a time, a CR must have an LF after it and an LF a CR before it.
+std::size_t CleanLineEndsUpTo(std::string_view text)
+{
+    std::size_t i = 0;
+#if defined(__x86_64__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    unsigned carry = 0; // a CR in the last byte of the block before
+    for (; i + 17 <= text.size(); i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+        const auto crs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
+        const auto lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
+        // The byte after the block stands in for bit 16.
+        const unsigned next = text[i + 16] == '\n' ? 1u << 16 : 0u;
+        if ((lfs & ~((crs << 1) | carry)) != 0 || (crs & ~((lfs | next) >> 1)) != 0)
+            break;
+        carry = crs >> 15;
+    }
+#endif
+    return i;
+}
+
 void NormaliseLineEnds(std::string& text)
 {
     // Most files already end every line in CR LF: find the first line break
     // that is not a CR LF pair before copying anything.
     std::size_t first = text.size();
-    for (std::size_t i = 0; (i = text.find('\n', i)) != std::string::npos; ++i)
+    const std::size_t clean = CleanLineEndsUpTo(text);
+    for (std::size_t i = clean; (i = text.find('\n', i)) != std::string::npos; ++i)
         if (i == 0 || text[i - 1] != '\r') {
             first = i;
             break;
         }
-    for (std::size_t i = 0; (i = text.find('\r', i)) != std::string::npos && i < first; ++i)
+    for (std::size_t i = clean; (i = text.find('\r', i)) != std::string::npos && i < first; ++i)
         if (i + 1 >= text.size() || text[i + 1] != '\n') {
             first = i;
             break;
@@ -713,31 +741,66 @@ void TMailPart::Parser::LiftUuencoded(TMailPart& part)
     std::size_t keptFrom = 0;
     std::size_t firstBegin = std::string_view::npos;
     bool inBlock = false;
-    bool soft = false;
     std::size_t beginAt = 0;
     std::size_t dataFrom = 0;
     std::string name;
+    // Only lines that start with "b" (a begin line) or, inside a block, an
+    // "end" after blanks matter; a search for those letters skips the rest,
+    // and a whole uuencoded block (whose characters hold no lower-case
+    // letter) in one step. Each search goes on from where it stopped.
+    constexpr std::size_t kNone = std::string_view::npos;
+    const auto lineStart = [body](std::size_t k) {
+        return k == 0 || (k >= 2 && body[k - 2] == '\r' && body[k - 1] == '\n');
+    };
+    const auto nextBegin = [&](std::size_t from) {
+        for (std::size_t j = from; (j = body.find('b', j)) != kNone; ++j)
+            if (lineStart(j))
+                return j;
+        return kNone;
+    };
+    const auto nextEnd = [&](std::size_t from) {
+        for (std::size_t j = from; (j = body.find('e', j)) != kNone; ++j) {
+            std::size_t k = j;
+            while (k > from && IsBlank(body[k - 1]))
+                --k;
+            if (lineStart(k))
+                return k;
+        }
+        return kNone;
+    };
+    std::size_t begin = nextBegin(0);
+    std::size_t end = kNone;
     for (std::size_t p = 0; p < body.size();) {
+        if (begin != kNone && begin < p)
+            begin = nextBegin(p);
+        if (inBlock && end != kNone && end < p)
+            end = nextEnd(p);
+        const std::size_t c = std::min(begin, inBlock ? end : kNone);
+        if (c == kNone)
+            break;
         std::size_t e = 0;
         std::size_t n = 0;
-        LineEnd(body, p, e, n);
-        const std::string_view l = body.substr(p, e - p);
+        LineEnd(body, c, e, n);
+        const std::string_view l = body.substr(c, e - c);
+        // In quoted-printable, a line after one that ends in "=" continues it.
+        const bool soft = qp && c >= 3 && body[c - 3] == '=';
         std::string found;
-        if (inBlock && !l.empty() && (l[0] == 'e' || IsBlank(l[0])) && IsUuEndLine(l)) {
+        if (inBlock && c == end && IsUuEndLine(l)) {
             kept.append(body.substr(keptFrom, beginAt - keptFrom));
-            blocks.push_back({name, dataFrom, std::max(dataFrom, p >= 2 ? p - 2 : 0)});
-            if (firstBegin == std::string_view::npos)
+            blocks.push_back({name, dataFrom, std::max(dataFrom, c >= 2 ? c - 2 : 0)});
+            if (firstBegin == kNone)
                 firstBegin = beginAt;
             keptFrom = n;
             inBlock = false;
-        } else if (!soft && !l.empty() && l[0] == 'b' && IsUuBeginLine(l, found)) {
+        } else if (c == begin && !soft && IsUuBeginLine(l, found)) {
             // A begin line inside an open block leaves that block as text.
+            if (!inBlock)
+                end = nextEnd(n);
             inBlock = true;
-            beginAt = p;
+            beginAt = c;
             dataFrom = n;
             name = std::move(found);
         }
-        soft = qp && !l.empty() && l.back() == '=';
         p = n;
     }
     if (blocks.empty())
@@ -869,6 +932,14 @@ bool TMailPart::Decode()
         Decoded.assign(body);
     }
     return true;
+}
+
+void TMailPart::ForgetDecoded()
+{
+    if (m_pending == TPending::Encoding || (m_body.empty() && !Decoded.empty()))
+        return;
+    std::string().swap(Decoded);
+    IsDecoded = false;
 }
 
 void TMailPart::Encode(TEncodingType encoding)

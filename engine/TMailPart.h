@@ -92,6 +92,9 @@ public:
     void ParseText(const char* data, std::size_t length, bool hasHeader);
 
     bool Decode();
+    // Frees the decoded bytes when the body holds them too (Decode gives
+    // them again); a body still to be made from them keeps them.
+    void ForgetDecoded();
     void Encode(TEncodingType encoding);
     void EncodeQuotedPrintable();
     void EncodeBase64();

@@ -156,9 +156,11 @@ TEST(LaterBodies, SameMessageWhenEverTheyAreMade)
                 (void)Dump(m); // reads every body
             m.SerializeBody();
             EXPECT_EQ(m.GetLabelValue("Content-Length"), std::to_string(m.Body().size())) << text;
-            for (const TMailPart* p : m.SubPartList)
-                if (p->LabelExists("Content-Length"))
+            for (const TMailPart* p : m.SubPartList) {
+                if (p->LabelExists("Content-Length")) {
                     EXPECT_EQ(p->GetLabelValue("Content-Length"), std::to_string(p->Body().size())) << text;
+                }
+            }
             const std::string path = dir.Write(early ? "early.eml" : "late.eml", "");
             m.SaveToFile(path, true);
             saved[early] = Dump(m) + ReadWholeFile(path);

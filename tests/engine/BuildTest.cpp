@@ -335,9 +335,11 @@ TEST(Build, WrittenHeadersNeverBreak)
         EXPECT_EQ(file.find("\nX-Injected"), std::string::npos) << file;
         EXPECT_EQ(file.find('\0'), std::string::npos);
         // Every line break in the file is a CR LF pair.
-        for (std::size_t i = 0; i < file.size(); ++i)
-            if (file[i] == '\n' || file[i] == '\r')
+        for (std::size_t i = 0; i < file.size(); ++i) {
+            if (file[i] == '\n' || file[i] == '\r') {
                 ASSERT_TRUE(file.compare(i - (file[i] == '\n'), 2, "\r\n") == 0) << i;
+            }
+        }
 
         TMailMessage2000 back;
         RoundTrip(m, back, dir);

@@ -301,6 +301,11 @@ TEST(ParseUuencode, WithoutBeginOrEnd)
     EXPECT_EQ(Tree(m), "multipart/mixed\n  text/plain\n  text/plain\n");
     EXPECT_EQ(QPDecodeText(m.SubPartList.Items(0)->Body()), Crlf("begin 644 cut.bin\n#0V%T\n"));
     EXPECT_EQ(m.SubPartList.Items(1)->Decoded, "Cat");
+    // Begin lines start a line; only "end" between blanks ends a block.
+    Parse(m, "Subject: x\n\nabegin 644 a\n begin 644 b\nbegin 644 c.txt\n#0V%T\nending\n  end x\n \tend \nafter\n");
+    ASSERT_EQ(Tree(m), "multipart/mixed\n  text/plain\n  text/plain\n");
+    EXPECT_EQ(QPDecodeText(m.SubPartList.Items(0)->Body()), Crlf("abegin 644 a\n begin 644 b\nafter\n"));
+    EXPECT_EQ(m.SubPartList.Items(1)->GetFileName(), "c.txt");
     // Only files, no text: no empty text part.
     Parse(m, "Subject: x\n\nbegin 644 cat.txt\n#0V%T\nend\n\n");
     EXPECT_EQ(Tree(m), "multipart/mixed\n  text/plain\n");

@@ -191,17 +191,20 @@ struct QPCompactTable {
 };
 constexpr QPCompactTable kQPCompact;
 
-// The values of hexadecimal digits of either case, zero elsewhere; valid
-// marks the digits.
-__attribute__((target("ssse3"))) inline __m128i HexValues(__m128i c, __m128i& valid)
+// The values of hexadecimal digits of either case (the low four bits, plus
+// nine for a letter), and in digit a byte that is zero for anything else.
+__attribute__((target("ssse3"))) inline __m128i HexValues(__m128i c, __m128i& digit)
 {
-    const __m128i digit = _mm_sub_epi8(c, _mm_set1_epi8('0'));
-    const __m128i isDigit = _mm_cmpeq_epi8(_mm_min_epu8(digit, _mm_set1_epi8(9)), digit);
-    const __m128i letter = _mm_sub_epi8(_mm_or_si128(c, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
-    const __m128i isLetter = _mm_cmpeq_epi8(_mm_min_epu8(letter, _mm_set1_epi8(5)), letter);
-    valid = _mm_or_si128(isDigit, isLetter);
-    return _mm_or_si128(_mm_and_si128(isDigit, digit),
-                        _mm_and_si128(isLetter, _mm_add_epi8(letter, _mm_set1_epi8(10))));
+    const __m128i nibble = _mm_set1_epi8(0x0F);
+    const __m128i low = _mm_and_si128(c, nibble);
+    const __m128i high = _mm_and_si128(_mm_srli_epi16(c, 4), nibble);
+    // Low nibbles 0 to 9 suit a digit (1), 1 to 6 a letter (2); high
+    // nibble 3 makes a digit, 4 and 6 a letter.
+    const __m128i byLow = _mm_setr_epi8(1, 3, 3, 3, 3, 3, 3, 1, 1, 1, 0, 0, 0, 0, 0, 0);
+    const __m128i byHigh = _mm_setr_epi8(0, 0, 0, 1, 2, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m128i letterAdd = _mm_setr_epi8(0, 0, 0, 0, 9, 0, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    digit = _mm_and_si128(_mm_shuffle_epi8(byLow, low), _mm_shuffle_epi8(byHigh, high));
+    return _mm_add_epi8(low, _mm_shuffle_epi8(letterAdd, high));
 }
 
 // Decodes sixteen bytes at a time while eighteen remain and out is below
@@ -238,17 +241,18 @@ __attribute__((target("ssse3"))) const unsigned char* QPDecodeBlocks(const unsig
         }
         const __m128i next1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
         const __m128i next2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
-        __m128i valid1, valid2;
-        const __m128i hi = HexValues(next1, valid1);
-        const __m128i lo = HexValues(next2, valid2);
-        const __m128i isEscape = _mm_and_si128(isEquals, _mm_and_si128(valid1, valid2));
+        __m128i digit1, digit2;
+        const __m128i hi = HexValues(next1, digit1);
+        const __m128i lo = HexValues(next2, digit2);
+        const __m128i isEscape = _mm_andnot_si128(
+            _mm_cmpeq_epi8(_mm_min_epu8(digit1, digit2), _mm_setzero_si128()), isEquals);
         const unsigned esc = static_cast<unsigned>(_mm_movemask_epi8(isEscape));
         const unsigned cr1 = eq & static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(next1, cr)));
         const unsigned lf1 = eq & static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(next1, lf)));
         const unsigned lf2 = cr1 & static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(next2, lf)));
         const unsigned soft = cr1 | lf1;
-        // hi is at most 15 in every byte, so the 16-bit shift moves no bit
-        // into the next byte.
+        // Where both are digits hi is at most 15, so the 16-bit shift moves
+        // no bit into the next byte; other bytes are not used.
         const __m128i values = _mm_or_si128(_mm_slli_epi16(hi, 4), lo);
         const __m128i bytes = _mm_or_si128(_mm_and_si128(isEscape, values), _mm_andnot_si128(isEscape, in));
         const unsigned dropped = carried | soft | (esc | soft) << 1 | (esc | lf2) << 2;

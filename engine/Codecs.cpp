@@ -145,10 +145,6 @@ inline bool IsEscapeAt(const char* s)
     return s[0] == '=' && HexValue(s[1]) >= 0 && HexValue(s[2]) >= 0;
 }
 
-} // namespace
-
-namespace {
-
 // An "=" at p that starts no escape: a soft line break ("=", any blanks an
 // encoder or a relay left behind it, then the line end or the end of the
 // text) is dropped whole; any other "=" is text ("?ie=UTF8" in a link).

@@ -120,3 +120,4 @@ private:
     std::vector<Span<std::size_t>> m_wideLines;
     bool m_wide = false;
 };
+

@@ -2,6 +2,7 @@
 // codec's speed reads as a ratio to the copy.
 #include "Codecs.h"
 #include "TMailMessage2000.h"
+#include "TextUtils.h"
 
 #include <benchmark/benchmark.h>
 
@@ -152,6 +153,18 @@ void QuotedPrintableEncode(benchmark::State& state)
     SetRate(state, kSize);
 }
 
+// A decoded body split into lines, as the message does for its text and
+// HTML bodies.
+void LineListAssign(benchmark::State& state)
+{
+    TLineList lines;
+    for (auto _ : state) {
+        lines.Assign(Text());
+        benchmark::DoNotOptimize(lines.size());
+    }
+    SetRate(state, kSize);
+}
+
 void UudecodeStream(benchmark::State& state)
 {
     // 45-byte rows as "M" + 60 characters, as uuencode writes them.
@@ -186,5 +199,6 @@ BENCHMARK(Base64Encode)->Unit(benchmark::kMillisecond);
 BENCHMARK(QuotedPrintableDecode)->Unit(benchmark::kMillisecond);
 BENCHMARK(QuotedPrintableDecodeEscapeDense)->Unit(benchmark::kMillisecond);
 BENCHMARK(QuotedPrintableEncode)->Unit(benchmark::kMillisecond);
+BENCHMARK(LineListAssign)->Unit(benchmark::kMillisecond);
 BENCHMARK(UudecodeStream)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

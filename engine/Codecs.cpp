@@ -145,6 +145,142 @@ inline bool IsEscapeAt(const char* s)
     return s[0] == '=' && HexValue(s[1]) >= 0 && HexValue(s[2]) >= 0;
 }
 
+// An "=" at p that starts no escape: a soft line break ("=", any blanks an
+// encoder or a relay left behind it, then the line end or the end of the
+// text) is dropped whole; any other "=" is text ("?ie=UTF8" in a link).
+// Returns where decoding goes on.
+inline const unsigned char* SoftBreakOrEquals(const unsigned char* p, const unsigned char* end, char*& w)
+{
+    const unsigned char* b = p + 1;
+    while (b < end && (*b == ' ' || *b == '\t'))
+        ++b;
+    if (b == end)
+        return end;
+    if (*b == '\n')
+        return b + 1;
+    if (*b == '\r')
+        return b + 1 < end && b[1] == '\n' ? b + 2 : b + 1;
+    *w++ = '=';
+    return p + 1;
+}
+
+#if defined(__x86_64__)
+bool HasSsse3();
+
+// For each set of kept bytes among eight (bit i for byte i), their
+// positions packed to the front, for a byte shuffle, and how many they are.
+struct QPCompactTable {
+    unsigned char index[256][8];
+    unsigned char count[256];
+    constexpr QPCompactTable() : index(), count()
+    {
+        for (int m = 0; m < 256; ++m) {
+            int n = 0;
+            for (int i = 0; i < 8; ++i)
+                if (m >> i & 1)
+                    index[m][n++] = static_cast<unsigned char>(i);
+            for (int k = n; k < 8; ++k)
+                index[m][k] = 0x80;
+            count[m] = static_cast<unsigned char>(n);
+        }
+    }
+};
+constexpr QPCompactTable kQPCompact;
+
+// The values of hexadecimal digits of either case (the low four bits, plus
+// nine for a letter), and in digit a byte that is zero for anything else.
+__attribute__((target("ssse3"))) inline __m128i HexValues(__m128i c, __m128i& digit)
+{
+    const __m128i nibble = _mm_set1_epi8(0x0F);
+    const __m128i low = _mm_and_si128(c, nibble);
+    const __m128i high = _mm_and_si128(_mm_srli_epi16(c, 4), nibble);
+    // Low nibbles 0 to 9 suit a digit (1), 1 to 6 a letter (2); high
+    // nibble 3 makes a digit, 4 and 6 a letter.
+    const __m128i byLow = _mm_setr_epi8(1, 3, 3, 3, 3, 3, 3, 1, 1, 1, 0, 0, 0, 0, 0, 0);
+    const __m128i byHigh = _mm_setr_epi8(0, 0, 0, 1, 2, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m128i letterAdd = _mm_setr_epi8(0, 0, 0, 0, 9, 0, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    digit = _mm_and_si128(_mm_shuffle_epi8(byLow, low), _mm_shuffle_epi8(byHigh, high));
+    return _mm_add_epi8(low, _mm_shuffle_epi8(letterAdd, high));
+}
+
+// Decodes sixteen bytes at a time while eighteen remain and out is below
+// limit (each round writes at most seventeen). Escapes never overlap (a hex
+// digit is never "="), so whether an "=" starts one is known from its two
+// neighbours alone and a whole block is decoded at once: escapes become
+// their byte, their digits are squeezed out by a shuffle per half. Soft
+// breaks straight before the line end go the same way. A block stops at
+// any other "=" that starts no escape (blanks before a soft break, or "="
+// as text), which takes the scalar rule. Returns the new p.
+__attribute__((target("ssse3"))) const unsigned char* QPDecodeBlocks(const unsigned char* p,
+                                                                     const unsigned char* const end, char*& out,
+                                                                     const char* const limit)
+{
+    // A local copy: stores through char* could change out, which would
+    // keep it in memory across the loop.
+    char* w = out;
+    const __m128i equals = _mm_set1_epi8('=');
+    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+    // The bytes at the start of this block that an escape or a break in
+    // the last one already took. Every block but one that stops early is
+    // sixteen bytes long, so no block waits for the one before it to be
+    // worked out.
+    unsigned carried = 0;
+    while (end - p >= 18 && w < limit) {
+        const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i isEquals = _mm_cmpeq_epi8(in, equals);
+        const unsigned eq = static_cast<unsigned>(_mm_movemask_epi8(isEquals));
+        if ((eq | carried) == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(w), in);
+            w += 16;
+            p += 16;
+            continue;
+        }
+        const __m128i next1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+        const __m128i next2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
+        __m128i digit1, digit2;
+        const __m128i hi = HexValues(next1, digit1);
+        const __m128i lo = HexValues(next2, digit2);
+        const __m128i isEscape = _mm_andnot_si128(
+            _mm_cmpeq_epi8(_mm_min_epu8(digit1, digit2), _mm_setzero_si128()), isEquals);
+        const unsigned esc = static_cast<unsigned>(_mm_movemask_epi8(isEscape));
+        const unsigned cr1 = eq & static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(next1, cr)));
+        const unsigned lf1 = eq & static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(next1, lf)));
+        const unsigned lf2 = cr1 & static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(next2, lf)));
+        const unsigned soft = cr1 | lf1;
+        // Where both are digits hi is at most 15, so the 16-bit shift moves
+        // no bit into the next byte; other bytes are not used.
+        const __m128i values = _mm_or_si128(_mm_slli_epi16(hi, 4), lo);
+        const __m128i bytes = _mm_or_si128(_mm_and_si128(isEscape, values), _mm_andnot_si128(isEscape, in));
+        const unsigned dropped = carried | soft | (esc | soft) << 1 | (esc | lf2) << 2;
+        unsigned keep = ~dropped & 0xFFFF;
+        const unsigned stray = eq & ~(esc | soft);
+        if (stray) {
+            // Nothing before the "=" reaches past it: it is no digit nor
+            // line end.
+            const unsigned at = static_cast<unsigned>(__builtin_ctz(stray));
+            keep &= (1u << at) - 1;
+            carried = 0;
+            p += at;
+        } else {
+            carried = dropped >> 16;
+            p += 16;
+        }
+        const __m128i lowIndex = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kQPCompact.index[keep & 0xFF]));
+        const __m128i highIndex = _mm_add_epi8(
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kQPCompact.index[keep >> 8])), _mm_set1_epi8(8));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(w), _mm_shuffle_epi8(bytes, lowIndex));
+        w += kQPCompact.count[keep & 0xFF];
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(w), _mm_shuffle_epi8(bytes, highIndex));
+        w += kQPCompact.count[keep >> 8];
+        if (stray)
+            p = SoftBreakOrEquals(p, end, w);
+    }
+    out = w;
+    // At most two bytes, which lie before the end.
+    return p + (carried & 1) + (carried >> 1 & 1);
+}
+#endif
+
 } // namespace
 
 void QPDecodeAppend(std::string_view in, std::string& out)
@@ -154,9 +290,12 @@ void QPDecodeAppend(std::string_view in, std::string& out)
     out.reserve(out.size() + in.size());
     char buffer[16384];
     char* w = buffer;
-    char* const limit = buffer + sizeof buffer - 16;
+    char* const limit = buffer + sizeof buffer - 32;
     const auto* p = reinterpret_cast<const unsigned char*>(in.data());
     const auto* const end = p + in.size();
+#if defined(__x86_64__)
+    const bool simd = HasSsse3();
+#endif
     constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
     constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
     constexpr std::uint64_t kEquals = kOnes * '=';
@@ -166,6 +305,12 @@ void QPDecodeAppend(std::string_view in, std::string& out)
             out.append(buffer, static_cast<std::size_t>(w - buffer));
             w = buffer;
         }
+#if defined(__x86_64__)
+        if (simd && end - p >= 18) {
+            p = QPDecodeBlocks(p, end, w, limit);
+            continue;
+        }
+#endif
         if (*p != '=') {
             *w++ = static_cast<char>(*p++);
             // In a long run of plain text, eight bytes at a time while none
@@ -194,22 +339,7 @@ void QPDecodeAppend(std::string_view in, std::string& out)
                 continue;
             }
         }
-        // A soft line break: "=", any blanks an encoder or a relay left
-        // behind it, then the line end (or the end of the text).
-        const unsigned char* b = p + 1;
-        while (b < end && (*b == ' ' || *b == '\t'))
-            ++b;
-        if (b == end) {
-            p = end;
-        } else if (*b == '\n') {
-            p = b + 1;
-        } else if (*b == '\r') {
-            p = b + 1 < end && b[1] == '\n' ? b + 2 : b + 1;
-        } else {
-            // An "=" that starts no escape is text ("?ie=UTF8" in a link).
-            *w++ = '=';
-            ++p;
-        }
+        p = SoftBreakOrEquals(p, end, w);
     }
     out.append(buffer, static_cast<std::size_t>(w - buffer));
 }

@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 std::string_view TrimBlanksView(std::string_view text)
 {
     std::size_t b = 0;
@@ -109,30 +113,70 @@ std::string_view UpToZero(std::string_view text)
     return z ? text.substr(0, static_cast<const char*>(z) - text.data()) : text;
 }
 
+namespace {
+
+// Calls emit(start, length) for each line of text in order: lines end at
+// CR LF, LF or CR, and a last line without a break counts too.
+template <class Emit> void ForEachLine(std::string_view text, Emit&& emit)
+{
+    const char* const s = text.data();
+    const std::size_t n = text.size();
+    std::size_t start = 0;
+    const auto lineBreak = [&](std::size_t at) {
+        if (at < start)
+            return; // the LF of a CR LF pair, ended with its CR
+        emit(start, at - start);
+        start = at + 1 + (s[at] == '\r' && at + 1 < n && s[at + 1] == '\n');
+    };
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes a step: a body's lines are found at the speed of a copy.
+    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+    for (; n - i >= 16; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        auto breaks =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
+        for (; breaks; breaks &= breaks - 1)
+            lineBreak(i + static_cast<std::size_t>(__builtin_ctz(breaks)));
+    }
+#endif
+    for (; i < n; ++i)
+        if (s[i] == '\r' || s[i] == '\n')
+            lineBreak(i);
+    if (start < n)
+        emit(start, n - start);
+}
+
+template <class Lines> void FillLines(std::string_view text, Lines& lines)
+{
+    using Offset = decltype(Lines::value_type::start);
+    // Room for lines as long as mail's usual ones; longer texts of short
+    // lines grow the list as usual.
+    lines.reserve(text.size() / 64 + 1);
+    ForEachLine(text, [&lines](std::size_t start, std::size_t length) {
+        lines.push_back({static_cast<Offset>(start), static_cast<Offset>(length)});
+    });
+}
+
+} // namespace
+
 void TLineList::Assign(std::string_view text)
 {
     clear();
     m_text.assign(text);
-    std::size_t i = 0;
-    while (i < m_text.size()) {
-        std::size_t j = i;
-        while (j < m_text.size() && m_text[j] != '\r' && m_text[j] != '\n')
-            ++j;
-        m_starts.push_back(i);
-        m_lengths.push_back(j - i);
-        if (j < m_text.size() && m_text[j] == '\r' && j + 1 < m_text.size() && m_text[j + 1] == '\n')
-            j += 2;
-        else if (j < m_text.size())
-            ++j;
-        i = j;
-    }
+    m_wide = m_text.size() > UINT32_MAX;
+    if (m_wide)
+        FillLines(m_text, m_wideLines);
+    else
+        FillLines(m_text, m_lines);
 }
 
 void TLineList::clear()
 {
     m_text.clear();
-    m_starts.clear();
-    m_lengths.clear();
+    m_lines.clear();
+    m_wideLines.clear();
+    m_wide = false;
 }
 
 TStringList TLineList::ToStringList() const

@@ -98,17 +98,26 @@ class TLineList {
 public:
     void Assign(std::string_view text);
     void clear();
-    [[nodiscard]] std::size_t size() const { return m_starts.size(); }
-    [[nodiscard]] bool empty() const { return m_starts.empty(); }
+    [[nodiscard]] std::size_t size() const { return m_wide ? m_wideLines.size() : m_lines.size(); }
+    [[nodiscard]] bool empty() const { return size() == 0; }
     [[nodiscard]] std::string_view operator[](std::size_t i) const
     {
-        return std::string_view(m_text).substr(m_starts[i], m_lengths[i]);
+        if (m_wide)
+            return std::string_view(m_text).substr(m_wideLines[i].start, m_wideLines[i].length);
+        return std::string_view(m_text).substr(m_lines[i].start, m_lines[i].length);
     }
     [[nodiscard]] TStringList ToStringList() const;
 
 private:
+    template <class Offset> struct Span {
+        Offset start;
+        Offset length;
+    };
+
     std::string m_text;
-    std::vector<std::size_t> m_starts;
-    std::vector<std::size_t> m_lengths;
+    // Eight bytes a line while the text stays below 4 GiB, sixteen above.
+    std::vector<Span<std::uint32_t>> m_lines;
+    std::vector<Span<std::size_t>> m_wideLines;
+    bool m_wide = false;
 };
 

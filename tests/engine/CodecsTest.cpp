@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -45,6 +47,65 @@ std::string DecodePart(std::string_view encoding, std::string_view body)
     return p->Decoded;
 }
 
+// The decoding rules one byte at a time, written as plainly as they can be.
+std::string ReferenceQPDecode(std::string_view s)
+{
+    const auto hex = [](char c) {
+        return c != '\0' && std::string_view("0123456789abcdefABCDEF").find(c) != std::string_view::npos;
+    };
+    std::string out;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        if (s[i] != '=') {
+            out += s[i++];
+        } else if (i + 2 < s.size() && hex(s[i + 1]) && hex(s[i + 2])) {
+            out += static_cast<char>(std::stoi(std::string(s.substr(i + 1, 2)), nullptr, 16));
+            i += 3;
+        } else {
+            std::size_t j = i + 1;
+            while (j < s.size() && (s[j] == ' ' || s[j] == '\t'))
+                ++j;
+            if (j == s.size())
+                i = j;
+            else if (s[j] == '\n')
+                i = j + 1;
+            else if (s[j] == '\r')
+                i = j + 1 < s.size() && s[j + 1] == '\n' ? j + 2 : j + 1;
+            else
+                out += s[i++];
+        }
+    }
+    return out;
+}
+
+// Encoded-looking text: escapes of either case, soft breaks with and
+// without blanks, stray and half escapes, bare line ends, plain runs and
+// raw bytes, in proportions that change from text to text.
+std::string RandomQPText(std::mt19937& rng, std::size_t size)
+{
+    static constexpr const char* kPieces[] = {"=\r\n", "= \t\r\n", "=\n", "=\r", "=  ", "=", "=4", "=G1", "=4g",
+                                              "=\t=", "==41", "\r", "\n", "\r\n", " ", "\t"};
+    static constexpr char kHex[] = "0123456789ABCDEFabcdef";
+    const unsigned escapes = rng() % 100, oddities = rng() % 30;
+    std::string s;
+    while (s.size() < size) {
+        const unsigned r = rng() % 100;
+        if (r < escapes / 2) {
+            s += '=';
+            s += kHex[rng() % 22];
+            s += kHex[rng() % 22];
+        } else if (r < escapes / 2 + oddities / 2) {
+            s += kPieces[rng() % std::size(kPieces)];
+        } else if (r < 95) {
+            s.append(rng() % 24, static_cast<char>('a' + rng() % 26));
+        } else {
+            s += static_cast<char>(rng());
+        }
+    }
+    s.resize(size);
+    return s;
+}
+
 } // namespace
 
 TEST(QuotedPrintable, DecodesEscapesOfEitherCaseAndKeepsStrayEquals)
@@ -80,6 +141,34 @@ TEST(QuotedPrintable, SoftLineBreaksAsEncodersWriteThem)
         plain.insert(at, "==z");
         ASSERT_EQ(QPDecodeText(enc), plain) << at;
     }
+}
+
+TEST(QuotedPrintable, DecodesAnyTextAsTheByteRulesSay)
+{
+    std::mt19937 rng(11);
+    for (int round = 0; round < 20000; ++round) {
+        const std::string enc = RandomQPText(rng, rng() % 201);
+        ASSERT_EQ(QPDecodeText(enc), ReferenceQPDecode(enc)) << "round " << round << ": " << enc;
+    }
+    // Texts that fill the decoder's buffer several times, appended after
+    // what the output already holds.
+    for (const std::size_t size : {16383u, 16384u, 16385u, 100000u, 300001u}) {
+        const std::string enc = RandomQPText(rng, size);
+        std::string out = "kept";
+        QPDecodeAppend(enc, out);
+        ASSERT_EQ(out, "kept" + ReferenceQPDecode(enc)) << size;
+    }
+    // Every kind of "=" at every distance from the end, behind both dense
+    // escapes and plain text, so that it meets each block position.
+    static constexpr const char* kEnds[] = {"=", "=4", "=41", "=4x", "= ", "=\t", "=\r", "=\n", "=\r\n", "= \r\nz",
+                                            "=  x", "=x4", "=41=", "=\r\r"};
+    for (const char* body : {"=C3=A9=c3=a9=E2=82=AC=F0=9F=9A=80=3D=3d=0D=0A", "plain text, long enough for a block."})
+        for (std::size_t cut = 0; cut <= std::strlen(body); ++cut)
+            for (std::size_t tail = 0; tail < 20; ++tail)
+                for (const char* e : kEnds) {
+                    const std::string enc = std::string(body, cut) + e + std::string(tail, 'y');
+                    ASSERT_EQ(QPDecodeText(enc), ReferenceQPDecode(enc)) << enc;
+                }
 }
 
 TEST(QuotedPrintable, BodyModeEscapesAndLineBreaks)

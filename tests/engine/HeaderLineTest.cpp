@@ -251,3 +251,47 @@ TEST(TextUtils, TrimPadAndLines)
     EXPECT_EQ(NextTextLine(text, pos), "d");
     EXPECT_EQ(pos, -1);
 }
+
+TEST(TextUtils, LinesSplitAtEveryKindOfBreakWhereverItFalls)
+{
+    // Breaks one byte at a time, as plainly as they can be written.
+    const auto reference = [](std::string_view t) {
+        TStringList lines;
+        std::size_t i = 0;
+        while (i < t.size()) {
+            std::size_t j = i;
+            while (j < t.size() && t[j] != '\r' && t[j] != '\n')
+                ++j;
+            lines.emplace_back(t.substr(i, j - i));
+            i = j + (j < t.size()) + (j + 1 < t.size() && t[j] == '\r' && t[j + 1] == '\n');
+        }
+        return lines;
+    };
+    std::mt19937 rng(5);
+    TLineList lines;
+    for (int round = 0; round < 5000; ++round) {
+        // From texts of breaks only to texts with hardly any.
+        const unsigned breaks = rng() % 60;
+        std::string t(round < 4000 ? rng() % 201 : rng() % 5000, '\0');
+        for (char& c : t) {
+            const unsigned r = rng() % 100;
+            c = r < breaks / 2 ? '\r' : r < breaks ? '\n' : r < 98 ? static_cast<char>('a' + r % 26) : char(rng());
+        }
+        lines.Assign(t);
+        ASSERT_EQ(lines.ToStringList(), reference(t)) << "round " << round;
+    }
+    // A CR LF pair split across every block boundary, and a last line or
+    // break at every distance from the end.
+    for (std::size_t at = 0; at < 40; ++at)
+        for (const char* end : {"\r\n", "\r", "\n", "\r\nx", "\n\r", "\r\r\n"}) {
+            const std::string t = std::string(at, 'x') + end;
+            lines.Assign(t);
+            ASSERT_EQ(lines.ToStringList(), reference(t)) << at << " " << end;
+        }
+    // Assigning again forgets the lines before.
+    lines.Assign(std::string(100, '\n'));
+    lines.Assign("a\nb");
+    EXPECT_EQ(lines.ToStringList(), (TStringList{"a", "b"}));
+    lines.Assign("");
+    EXPECT_TRUE(lines.empty());
+}

@@ -52,20 +52,33 @@ TMailPart::~TMailPart() = default;
 
 int TMailPart::FindLabel(std::string_view label) const
 {
-    std::string prefix(label);
-    prefix += ':';
-    return FindHeaderLine(&Header, prefix, 0);
+    // The name and its colon compared in place: every header question about
+    // every part comes here, and building "Label:" first cost an allocation
+    // each time. The colon test rejects most lines before any compare.
+    const std::size_t n = label.size();
+    for (std::size_t i = 0; i < Header.size(); ++i) {
+        const std::string& line = Header[i];
+        if (line.size() > n && line[n] == ':' && IEquals(std::string_view(line).substr(0, n), label))
+            return static_cast<int>(i);
+    }
+    return -1;
 }
 
 namespace {
 
 // Quotes of either kind around a value longer than two characters go.
-std::string StripLabelQuotes(std::string v)
+std::string_view StripLabelQuotes(std::string_view v)
 {
     auto isQuote = [](char c) { return c == '"' || c == '\''; };
     if (v.size() > 2 && isQuote(v.front()) && isQuote(v.back()))
         return v.substr(1, v.size() - 2);
     return v;
+}
+
+// The main value as the accessors give it, still inside the line.
+std::string_view LabelValueView(std::string_view line)
+{
+    return StripLabelQuotes(TrimBlanksView(HeaderMainValueView(line)));
 }
 
 } // namespace
@@ -75,7 +88,7 @@ std::string TMailPart::GetLabelValue(std::string_view label) const
     const int i = FindLabel(label);
     if (i < 0)
         return {};
-    return StripLabelQuotes(TrimBlanks(HeaderMainValueView(Header[static_cast<std::size_t>(i)])));
+    return std::string(LabelValueView(Header[static_cast<std::size_t>(i)]));
 }
 
 std::string TMailPart::GetLabelParamValue(std::string_view label, std::string_view param) const
@@ -88,8 +101,9 @@ std::string TMailPart::GetLabelParamValue(std::string_view label, std::string_vi
     // plain fallback beside it.
     std::string extended;
     if (GetHeaderParamExtended(line, param, extended) && !TrimBlanksView(extended).empty())
-        return StripLabelQuotes(TrimBlanks(extended));
-    return StripLabelQuotes(TrimBlanks(GetHeaderParam(line, param)));
+        return std::string(StripLabelQuotes(TrimBlanksView(extended)));
+    std::string storage;
+    return std::string(StripLabelQuotes(TrimBlanksView(HeaderParamView(line, param, storage))));
 }
 
 void TMailPart::SetLabelValue(std::string_view label, std::string_view value)
@@ -124,10 +138,20 @@ bool TMailPart::LabelExists(std::string_view label) const { return FindLabel(lab
 bool TMailPart::LabelParamExists(std::string_view label, std::string_view param) const
 {
     const int i = FindLabel(label);
-    return i >= 0 && !TrimBlanks(GetHeaderParam(Header[static_cast<std::size_t>(i)], param)).empty();
+    return i >= 0 && HeaderParamPresent(Header[static_cast<std::size_t>(i)], param);
 }
 
-std::string TMailPart::GetContentType() const { return AsciiLowerCase(GetLabelValue("Content-Type")); }
+std::string TMailPart::GetContentType() const
+{
+    const int i = FindLabel("Content-Type");
+    if (i < 0)
+        return {};
+    // Lowered while copied: one allocation where there were three.
+    const std::string_view v = LabelValueView(Header[static_cast<std::size_t>(i)]);
+    std::string type(v.size(), '\0');
+    std::transform(v.begin(), v.end(), type.begin(), AsciiLower);
+    return type;
+}
 
 namespace {
 

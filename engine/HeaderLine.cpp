@@ -3,7 +3,9 @@
 #include "Codecs.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -243,20 +245,51 @@ std::string CanonicalHeaderLine(std::string_view line)
     return r;
 }
 
-std::string_view HeaderMainValueView(std::string_view line)
+namespace {
+
+// The header readers act only on quotes, colons, semicolons and equals
+// signs; the bytes between them are skipped in a tight loop.
+constexpr std::array<bool, 256> kMarks = [] {
+    std::array<bool, 256> t{};
+    for (const unsigned char c : {'"', ':', ';', '='})
+        t[c] = true;
+    return t;
+}();
+
+std::size_t NextMark(std::string_view s, std::size_t i)
+{
+    while (i < s.size() && !kMarks[static_cast<unsigned char>(s[i])])
+        ++i;
+    return i;
+}
+
+// Where the main value runs: from the first colon outside quotes up to the
+// next semicolon outside quotes. False when the line has no such colon.
+bool MainValueBounds(std::string_view line, std::size_t& start, std::size_t& end)
 {
     bool inQuotes = false;
-    std::size_t start = std::string_view::npos;
-    for (std::size_t i = 0; i < line.size(); ++i) {
+    start = std::string_view::npos;
+    end = line.size();
+    for (std::size_t i = NextMark(line, 0); i < line.size(); i = NextMark(line, i + 1)) {
         const char c = line[i];
-        if (c == '"')
+        if (c == '"') {
             inQuotes = !inQuotes;
-        else if (!inQuotes && c == ':' && start == std::string_view::npos)
+        } else if (!inQuotes && c == ':' && start == std::string_view::npos) {
             start = i + 1;
-        else if (!inQuotes && c == ';' && start != std::string_view::npos)
-            return line.substr(start, i - start);
+        } else if (!inQuotes && c == ';' && start != std::string_view::npos) {
+            end = i;
+            break;
+        }
     }
-    return start == std::string_view::npos ? std::string_view() : line.substr(start);
+    return start != std::string_view::npos;
+}
+
+} // namespace
+
+std::string_view HeaderMainValueView(std::string_view line)
+{
+    std::size_t start = 0, end = 0;
+    return MainValueBounds(line, start, end) ? line.substr(start, end - start) : std::string_view();
 }
 
 std::string GetHeaderMainValue(std::string_view line)
@@ -266,27 +299,43 @@ std::string GetHeaderMainValue(std::string_view line)
 
 std::string SetHeaderMainValue(std::string_view line, std::string_view value)
 {
-    bool inQuotes = false;
-    std::size_t start = std::string_view::npos;
-    std::size_t end = line.size();
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (c == '"')
-            inQuotes = !inQuotes;
-        else if (!inQuotes && c == ':' && start == std::string_view::npos)
-            start = i + 1;
-        else if (!inQuotes && c == ';' && start != std::string_view::npos) {
-            end = i;
-            break;
-        }
-    }
-    if (start == std::string_view::npos)
+    std::size_t start = 0, end = 0;
+    if (!MainValueBounds(line, start, end))
         return std::string(line);
-    std::string r(line.substr(0, start));
+    value = TrimBlanksView(value);
+    std::string r;
+    r.reserve(start + 1 + value.size() + (line.size() - end));
+    r.append(line.substr(0, start));
     r += ' ';
-    r += TrimBlanksView(value);
+    r += value;
     r += line.substr(end);
     return r;
+}
+
+namespace {
+
+// Whether a view points into the string: editing the string in place
+// would change the text being written into it.
+bool PointsInto(const std::string& s, std::string_view v)
+{
+    const std::less<const char*> before;
+    return !v.empty() && !before(v.data(), s.data()) && before(v.data(), s.data() + s.size());
+}
+
+} // namespace
+
+void ReplaceHeaderMainValue(std::string& line, std::string_view value)
+{
+    if (PointsInto(line, value)) {
+        line = SetHeaderMainValue(line, value);
+        return;
+    }
+    std::size_t start = 0, end = 0;
+    if (!MainValueBounds(line, start, end))
+        return;
+    value = TrimBlanksView(value);
+    line.replace(start, end - start, value.size() + 1, ' ');
+    value.copy(line.data() + start + 1, value.size());
 }
 
 namespace {
@@ -337,7 +386,8 @@ struct ParamScan {
         std::size_t nameStart = 0; // the name being read, while in the parameters and not matching
         std::size_t valueFrom = 0; // the matching value being read
         const std::size_t n = s.size() + (addSemicolon ? 1 : 0);
-        for (std::size_t i = 0; i < n; ++i) {
+        // NextMark stops at the end of s, where the added ";" stands.
+        for (std::size_t i = NextMark(s, 0); i < n; i = NextMark(s, i + 1)) {
             const char c = i < s.size() ? s[i] : ';';
             if (c == '"') {
                 inQuotes = !inQuotes;
@@ -381,14 +431,6 @@ struct ParamScan {
     }
 };
 
-std::string WithFinalSemicolon(std::string_view line)
-{
-    std::string s = TrimBlanks(line);
-    if (s.empty() || s.back() != ';')
-        s += ';';
-    return s;
-}
-
 } // namespace
 
 std::string_view HeaderParamView(std::string_view line, std::string_view name, std::string& storage)
@@ -414,24 +456,45 @@ bool HeaderParamPresent(std::string_view line, std::string_view name)
     return !TrimBlanksView(HeaderParamView(line, name, storage)).empty();
 }
 
-std::string SetHeaderParam(std::string_view line, std::string_view name, std::string_view value)
+void ReplaceHeaderParam(std::string& line, std::string_view name, std::string_view value)
 {
-    std::string s = WithFinalSemicolon(line);
+    if (PointsInto(line, name) || PointsInto(line, value)) {
+        const std::string ownName(name), ownValue(value);
+        ReplaceHeaderParam(line, ownName, ownValue);
+        return;
+    }
+    // The line is read trimmed and ending in ";" (added when missing); that
+    // last ";" is not written back.
+    const std::string_view t = TrimBlanksView(line);
+    const std::size_t from = static_cast<std::size_t>(t.data() - line.data());
+    const bool hadSemicolon = !t.empty() && t.back() == ';';
     ParamScan scan;
     scan.want = TrimBlanksView(name);
-    scan.Run(s, false, true);
+    scan.Run(t, !hadSemicolon, true);
+    std::size_t to = from + t.size() - (hadSemicolon ? 1 : 0);
     if (scan.valueStart != std::string::npos && scan.valueEnd != std::string::npos) {
-        std::string r = s.substr(0, scan.valueStart);
-        r += TrimBlanksView(value);
-        r += std::string_view(s).substr(scan.valueEnd, s.size() - 1 - scan.valueEnd);
-        return r;
+        line.erase(to);
+        line.replace(from + scan.valueStart, scan.valueEnd - scan.valueStart, TrimBlanksView(value));
+        line.erase(0, from);
+        return;
     }
-    s.pop_back();
-    std::string r = TrimBlanks(s);
-    r += "; ";
-    r += TrimBlanksView(name);
-    r += '=';
-    r += TrimBlanksView(value);
+    while (to > from && line[to - 1] == ' ')
+        --to;
+    line.erase(to);
+    line.erase(0, from);
+    name = TrimBlanksView(name);
+    value = TrimBlanksView(value);
+    line.reserve(line.size() + 3 + name.size() + value.size());
+    line += "; ";
+    line += name;
+    line += '=';
+    line += value;
+}
+
+std::string SetHeaderParam(std::string_view line, std::string_view name, std::string_view value)
+{
+    std::string r(line);
+    ReplaceHeaderParam(r, name, value);
     return r;
 }
 

@@ -16,6 +16,10 @@ void CanonicaliseHeaderLine(std::string& line);
 // The main value as it stands in the line: neither trimmed nor unquoted.
 [[nodiscard]] std::string_view HeaderMainValueView(std::string_view line);
 [[nodiscard]] std::string SetHeaderMainValue(std::string_view line, std::string_view value);
+// SetHeaderMainValue and SetHeaderParam on the line itself, which keeps its
+// storage where it has room.
+void ReplaceHeaderMainValue(std::string& line, std::string_view value);
+void ReplaceHeaderParam(std::string& line, std::string_view name, std::string_view value);
 [[nodiscard]] std::string GetHeaderParam(std::string_view line, std::string_view name);
 // GetHeaderParam's value without a copy: a view into the line, or into
 // storage when the value had to be pieced together.

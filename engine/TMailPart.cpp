@@ -91,12 +91,10 @@ std::string TMailPart::GetLabelValue(std::string_view label) const
     return std::string(LabelValueView(Header[static_cast<std::size_t>(i)]));
 }
 
-std::string TMailPart::GetLabelParamValue(std::string_view label, std::string_view param) const
+namespace {
+
+std::string LabelParamOfLine(std::string_view line, std::string_view param)
 {
-    const int i = FindLabel(label);
-    if (i < 0)
-        return {};
-    const std::string& line = Header[static_cast<std::size_t>(i)];
     // The RFC 2231 form carries the real name where mailers also write a
     // plain fallback beside it.
     std::string extended;
@@ -104,6 +102,14 @@ std::string TMailPart::GetLabelParamValue(std::string_view label, std::string_vi
         return std::string(StripLabelQuotes(TrimBlanksView(extended)));
     std::string storage;
     return std::string(StripLabelQuotes(TrimBlanksView(HeaderParamView(line, param, storage))));
+}
+
+} // namespace
+
+std::string TMailPart::GetLabelParamValue(std::string_view label, std::string_view param) const
+{
+    const int i = FindLabel(label);
+    return i < 0 ? std::string() : LabelParamOfLine(Header[static_cast<std::size_t>(i)], param);
 }
 
 void TMailPart::SetLabelValue(std::string_view label, std::string_view value)
@@ -115,22 +121,28 @@ void TMailPart::SetLabelValue(std::string_view label, std::string_view value)
         return;
     }
     if (i < 0) {
-        Header.push_back(std::string(label) + ": ");
+        std::string line;
+        line.reserve(label.size() + 2 + value.size());
+        line += label;
+        line += ": ";
+        Header.push_back(std::move(line));
         i = static_cast<int>(Header.size()) - 1;
     }
-    auto& line = Header[static_cast<std::size_t>(i)];
-    line = SetHeaderMainValue(line, value);
+    ReplaceHeaderMainValue(Header[static_cast<std::size_t>(i)], value);
 }
 
 void TMailPart::SetLabelParamValue(std::string_view label, std::string_view param, std::string_view value)
 {
     int i = FindLabel(label);
     if (i < 0) {
-        Header.push_back(std::string(label) + ": ");
+        std::string line;
+        line.reserve(label.size() + 5 + param.size() + value.size());
+        line += label;
+        line += ": ";
+        Header.push_back(std::move(line));
         i = static_cast<int>(Header.size()) - 1;
     }
-    auto& line = Header[static_cast<std::size_t>(i)];
-    line = SetHeaderParam(line, param, value);
+    ReplaceHeaderParam(Header[static_cast<std::size_t>(i)], param, value);
 }
 
 bool TMailPart::LabelExists(std::string_view label) const { return FindLabel(label) >= 0; }
@@ -184,7 +196,10 @@ std::string BoundaryFromField(std::string_view line)
             i = eq == std::string_view::npos ? line.size() : eq;
             continue;
         }
-        std::string name = AsciiLowerCase(TrimBlanksView(line.substr(i, eq - i)));
+        const std::string_view name = TrimBlanksView(line.substr(i, eq - i));
+        // Only the boundary's own values are copied: the container's
+        // boundary is asked for once per part placed in it.
+        const bool wanted = IStartsWith(name, "boundary");
         i = eq + 1;
         while (i < line.size() && IsBlank(line[i]))
             ++i;
@@ -193,18 +208,20 @@ std::string BoundaryFromField(std::string_view line)
             for (++i; i < line.size() && line[i] != '"'; ++i) {
                 if (line[i] == '\\' && i + 1 < line.size())
                     ++i;
-                value += line[i];
+                if (wanted)
+                    value += line[i];
             }
             while (i < line.size() && line[i] != ';')
                 ++i;
         } else {
             const std::size_t stop = std::min(line.find(';', i), line.size());
-            value = TrimBlanks(line.substr(i, stop - i));
+            if (wanted)
+                value = TrimBlanks(line.substr(i, stop - i));
             i = stop;
         }
-        if (name.compare(0, 8, "boundary") != 0)
+        if (!wanted)
             continue;
-        std::string_view rest = std::string_view(name).substr(8);
+        std::string_view rest = name.substr(8);
         const bool extended = !rest.empty() && rest.back() == '*';
         if (extended)
             rest.remove_suffix(1);
@@ -242,12 +259,12 @@ std::string BoundaryFromField(std::string_view line)
             }
             value = std::move(decoded);
         }
-        pieces.emplace_back(rest.empty() ? -1 : index, std::move(value));
-    }
-    // A plain boundary parameter wins; otherwise the numbered pieces in order.
-    for (const auto& [index, value] : pieces)
-        if (index < 0)
+        // The first plain boundary parameter wins; otherwise the numbered
+        // pieces in order.
+        if (rest.empty())
             return value;
+        pieces.emplace_back(index, std::move(value));
+    }
     std::sort(pieces.begin(), pieces.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::string joined;
     for (int expect = 0; const auto& [index, value] : pieces) {
@@ -263,35 +280,53 @@ std::string BoundaryFromField(std::string_view line)
 std::string TMailPart::GetBoundary() const
 {
     const int i = FindLabel("Content-Type");
-    if (i >= 0)
-        if (std::string b = TrimTrailingBlanks(BoundaryFromField(Header[static_cast<std::size_t>(i)])); !b.empty())
+    if (i >= 0) {
+        std::string b = BoundaryFromField(Header[static_cast<std::size_t>(i)]);
+        while (!b.empty() && IsBlank(b.back()))
+            b.pop_back();
+        if (!b.empty())
             return b;
+    }
     return GetLabelParamValue("Content-Type", "boundary");
 }
 
 std::string TMailPart::GetFileName() const
 {
-    auto source = [this]() -> std::string {
-        if (LabelExists("X-Corvanta-Attachment"))
-            return GetLabelValue("X-Corvanta-Attachment");
-        if (std::string n = GetLabelParamValue("Content-Type", "name"); !n.empty())
-            return n;
-        if (std::string n = GetLabelParamValue("Content-Disposition", "filename"); !n.empty())
-            return n;
-        if (LabelExists("Content-ID"))
-            return GetLabelValue("Content-ID");
-        if (LabelExists("Content-Location"))
-            return GetLabelValue("Content-Location");
-        if (LabelExists("Content-Type")) {
-            const std::string type = GetLabelValue("Content-Type");
-            return type + ExtensionForContentType(type);
+    // Each field is looked up once: names are asked for every attachment
+    // of a message, often more than once.
+    const int type = FindLabel("Content-Type");
+    auto value = [this](int i) { return std::string(LabelValueView(Header[static_cast<std::size_t>(i)])); };
+    auto source = [&]() -> std::string {
+        if (const int i = FindLabel("X-Corvanta-Attachment"); i >= 0)
+            return value(i);
+        if (type >= 0)
+            if (std::string n = LabelParamOfLine(Header[static_cast<std::size_t>(type)], "name"); !n.empty())
+                return n;
+        if (const int i = FindLabel("Content-Disposition"); i >= 0)
+            if (std::string n = LabelParamOfLine(Header[static_cast<std::size_t>(i)], "filename"); !n.empty())
+                return n;
+        if (const int i = FindLabel("Content-ID"); i >= 0)
+            return value(i);
+        if (const int i = FindLabel("Content-Location"); i >= 0)
+            return value(i);
+        if (type >= 0) {
+            const std::string t = value(type);
+            return t + ExtensionForContentType(t);
         }
         return "unknown";
     };
     std::string name = source();
-    name = DecodeHeaderWords(name);
-    if (name.find('.') == std::string::npos && LabelExists("Content-Type"))
-        name += ExtensionForContentType(GetLabelValue("Content-Type"));
+    if (name.find("=?") != std::string::npos) {
+        name = DecodeHeaderWords(name);
+    } else {
+        // Without an encoded word, decoding would only trim.
+        const std::string_view t = TrimBlanksView(name);
+        const auto from = static_cast<std::size_t>(t.data() - name.data());
+        name.erase(from + t.size());
+        name.erase(0, from);
+    }
+    if (name.find('.') == std::string::npos && type >= 0)
+        name += ExtensionForContentType(value(type));
     return SafeFileName(name);
 }
 
@@ -549,7 +584,7 @@ void TMailPart::Parser::ParsePart(TMailPart& part, bool hasHeader, int depth, st
             // writes one as a blank; reading it as a blank here keeps the
             // message the same before and after a save.
             std::replace(h.begin(), h.end(), '\0', ' ');
-            h = CanonicalHeaderLine(h);
+            CanonicaliseHeaderLine(h);
             h.shrink_to_fit(); // built piece by piece, often with twice the room
         }
     }

@@ -342,7 +342,24 @@ TEST(HeaderLines, ParametersReadInPlaceAsByTheCharacterwiseReader)
         ASSERT_EQ(GetHeaderParam(line, name), ParamRewrite(line, name, nullptr)) << line << " / " << name;
         ASSERT_EQ(HeaderParamPresent(line, name), !TrimBlanks(ParamRewrite(line, name, nullptr)).empty()) << line;
         ASSERT_EQ(SetHeaderParam(line, name, value), ParamRewrite(line, name, &value)) << line << " / " << name;
+        std::string inPlace = line;
+        ReplaceHeaderMainValue(inPlace, " w ");
+        ASSERT_EQ(inPlace, SetHeaderMainValue(line, " w ")) << line;
     }
+}
+
+TEST(HeaderLines, InPlaceEditsTakingTextFromTheLineItself)
+{
+    // The new text is read before the line changes under it.
+    std::string line = "Subject: old words; p=1";
+    ReplaceHeaderMainValue(line, std::string_view(line).substr(9, 3));
+    EXPECT_EQ(line, "Subject: old; p=1");
+    line = "Content-Type: text/plain; charset=iso-8859-1";
+    ReplaceHeaderParam(line, std::string_view(line).substr(26, 7), std::string_view(line).substr(14, 4));
+    EXPECT_EQ(line, "Content-Type: text/plain; charset=text");
+    line = "X: a";
+    ReplaceHeaderParam(line, std::string_view(line).substr(0, 1), std::string_view(line).substr(3, 1));
+    EXPECT_EQ(line, "X: a; X=a");
 }
 
 TEST(HeaderLines, ExtendedParametersGiveTheRealNameBytes)

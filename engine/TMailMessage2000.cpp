@@ -282,12 +282,17 @@ bool IsBlankText(std::string_view s)
 }
 
 // A file name parameter in any of its forms (plain, RFC 2231 extended or
-// continued).
-bool HasNameParam(const TMailPart& p, std::string_view field, std::string_view param)
+// continued). The field is named with its colon, and its line is found
+// once for all four forms: this is asked of every leaf of a message.
+bool HasNameParam(const TMailPart& p, std::string_view fieldColon, std::string_view param)
 {
+    const int i = FindHeaderLine(&p.Header, fieldColon, 0);
+    if (i < 0)
+        return false;
+    const std::string& line = p.Header[static_cast<std::size_t>(i)];
     const std::string p0(param);
     for (const std::string& name : {p0, p0 + "*", p0 + "*0", p0 + "*0*"})
-        if (p.LabelParamExists(field, name))
+        if (HeaderParamPresent(line, name))
             return true;
     return false;
 }
@@ -295,8 +300,8 @@ bool HasNameParam(const TMailPart& p, std::string_view field, std::string_view p
 // A part that names itself a file is one, empty or not.
 bool IsNamedFile(const TMailPart& p)
 {
-    return p.LabelExists("X-Corvanta-Attachment") || HasNameParam(p, "Content-Type", "name")
-           || HasNameParam(p, "Content-Disposition", "filename");
+    return p.LabelExists("X-Corvanta-Attachment") || HasNameParam(p, "Content-Type:", "name")
+           || HasNameParam(p, "Content-Disposition:", "filename");
 }
 
 // A field's value from the header block at the start of a message text

@@ -3,15 +3,17 @@
 #include "Codecs.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace {
 
-std::string StripOuterQuotes(std::string s)
+std::string_view StripOuterQuotesView(std::string_view s)
 {
     if (!s.empty() && s.front() == '"' && s.back() == '"')
-        return s.size() >= 2 ? s.substr(1, s.size() - 2) : std::string();
+        return s.size() >= 2 ? s.substr(1, s.size() - 2) : std::string_view();
     return s;
 }
 
@@ -131,8 +133,61 @@ std::string EncodeHeaderWord(std::string_view text, std::string_view charset)
     return r;
 }
 
+namespace {
+
+// Whether CanonicalHeaderLine gives the line back unchanged, as it does for
+// nearly every line a mailer writes. Read as the canonical form would be
+// written over the line itself: the first byte it would write differently
+// ends the test. A line without a colon is left to the full rewrite.
+bool IsCanonicalHeaderLine(std::string_view line)
+{
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos || (colon > 0 && IsBlank(line[0])))
+        return false;
+    bool afterDash = true;
+    for (std::size_t i = 0; i < colon; ++i) {
+        const char c = line[i];
+        char want = afterDash ? AsciiUpper(c) : AsciiLower(c);
+        if (i + 1 == colon && i >= 2 && line[i - 1] == 'I' && line[i - 2] == '-' && want == 'd')
+            want = 'D'; // "-ID"
+        if (c != want)
+            return false;
+        afterDash = c == '-';
+    }
+    // One space after the colon, and the value from its first non-blank.
+    const std::size_t valueStart = colon + 2;
+    if (line.size() < valueStart || line[colon + 1] != ' ')
+        return false;
+    if (line.size() == valueStart)
+        return true;
+    if (IsBlank(line[valueStart]) || line.back() == ' ')
+        return false;
+    for (std::size_t i = valueStart; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '"') {
+            const std::size_t close = line.find('"', i + 1);
+            if (close == std::string_view::npos)
+                return true; // kept as it stands
+            i = close;
+        } else if (c == ' ' && IsBlank(line[i - 1])) {
+            return false; // blanks before a space fold into it
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+void CanonicaliseHeaderLine(std::string& line)
+{
+    if (!IsCanonicalHeaderLine(line))
+        line = CanonicalHeaderLine(line);
+}
+
 std::string CanonicalHeaderLine(std::string_view line)
 {
+    if (IsCanonicalHeaderLine(line))
+        return std::string(line);
     std::string name;
     std::size_t i = 0;
     bool afterDash = true; // the first character is upper-cased too
@@ -190,147 +245,256 @@ std::string CanonicalHeaderLine(std::string_view line)
     return r;
 }
 
-std::string_view HeaderMainValueView(std::string_view line)
+namespace {
+
+// The header readers act only on quotes, colons, semicolons and equals
+// signs; the bytes between them are skipped in a tight loop.
+constexpr std::array<bool, 256> kMarks = [] {
+    std::array<bool, 256> t{};
+    for (const unsigned char c : {'"', ':', ';', '='})
+        t[c] = true;
+    return t;
+}();
+
+std::size_t NextMark(std::string_view s, std::size_t i)
 {
-    bool inQuotes = false;
-    std::size_t start = std::string_view::npos;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (c == '"')
-            inQuotes = !inQuotes;
-        else if (!inQuotes && c == ':' && start == std::string_view::npos)
-            start = i + 1;
-        else if (!inQuotes && c == ';' && start != std::string_view::npos)
-            return line.substr(start, i - start);
-    }
-    return start == std::string_view::npos ? std::string_view() : line.substr(start);
+    while (i < s.size() && !kMarks[static_cast<unsigned char>(s[i])])
+        ++i;
+    return i;
 }
 
-std::string GetHeaderMainValue(std::string_view line)
-{
-    return StripOuterQuotes(TrimBlanks(HeaderMainValueView(line)));
-}
-
-std::string SetHeaderMainValue(std::string_view line, std::string_view value)
+// Where the main value runs: from the first colon outside quotes up to the
+// next semicolon outside quotes. False when the line has no such colon.
+bool MainValueBounds(std::string_view line, std::size_t& start, std::size_t& end)
 {
     bool inQuotes = false;
-    std::size_t start = std::string_view::npos;
-    std::size_t end = line.size();
-    for (std::size_t i = 0; i < line.size(); ++i) {
+    start = std::string_view::npos;
+    end = line.size();
+    for (std::size_t i = NextMark(line, 0); i < line.size(); i = NextMark(line, i + 1)) {
         const char c = line[i];
-        if (c == '"')
+        if (c == '"') {
             inQuotes = !inQuotes;
-        else if (!inQuotes && c == ':' && start == std::string_view::npos)
+        } else if (!inQuotes && c == ':' && start == std::string_view::npos) {
             start = i + 1;
-        else if (!inQuotes && c == ';' && start != std::string_view::npos) {
+        } else if (!inQuotes && c == ';' && start != std::string_view::npos) {
             end = i;
             break;
         }
     }
-    if (start == std::string_view::npos)
+    return start != std::string_view::npos;
+}
+
+} // namespace
+
+std::string_view HeaderMainValueView(std::string_view line)
+{
+    std::size_t start = 0, end = 0;
+    return MainValueBounds(line, start, end) ? line.substr(start, end - start) : std::string_view();
+}
+
+std::string GetHeaderMainValue(std::string_view line)
+{
+    return std::string(StripOuterQuotesView(TrimBlanksView(HeaderMainValueView(line))));
+}
+
+std::string SetHeaderMainValue(std::string_view line, std::string_view value)
+{
+    std::size_t start = 0, end = 0;
+    if (!MainValueBounds(line, start, end))
         return std::string(line);
-    std::string r(line.substr(0, start));
+    value = TrimBlanksView(value);
+    std::string r;
+    r.reserve(start + 1 + value.size() + (line.size() - end));
+    r.append(line.substr(0, start));
     r += ' ';
-    r += TrimBlanksView(value);
+    r += value;
     r += line.substr(end);
     return r;
 }
 
 namespace {
 
-// One pass over a header line as GetHeaderParam and SetHeaderParam read it.
-// Calls onValueChar(i) for every character of a matching parameter's value;
-// returns after the first matching value ends when stopAtFirst is set.
-struct ParamScan {
-    std::string_view wanted;
-    std::size_t valueStart = std::string::npos;
-    std::size_t valueEnd = std::string::npos;
-    std::string collected;
-
-    void Run(std::string_view s, bool stopAtFirst)
-    {
-        bool inQuotes = false, inMain = false, inParams = false, matching = false;
-        std::string nameBuf;
-        const std::string want = TrimBlanks(wanted);
-        for (std::size_t i = 0; i < s.size(); ++i) {
-            const char c = s[i];
-            if (c == '"')
-                inQuotes = !inQuotes;
-            else if (!inQuotes) {
-                if (c == ':' && !inMain && !inParams) {
-                    inMain = true;
-                    continue;
-                }
-                if (c == ';' && (inMain || inParams)) {
-                    if (matching && stopAtFirst) {
-                        valueEnd = i;
-                        return;
-                    }
-                    inMain = false;
-                    inParams = true;
-                    matching = false;
-                    nameBuf.clear();
-                    continue;
-                }
-                if (c == '=' && inParams) {
-                    if (matching && stopAtFirst) {
-                        // a second "=" ends nothing for the setter: the value
-                        // runs to the next ";"
-                        collected += c;
-                        continue;
-                    }
-                    matching = IEquals(TrimBlanksView(nameBuf), want);
-                    nameBuf.clear();
-                    if (matching && valueStart == std::string::npos)
-                        valueStart = i + 1;
-                    continue;
-                }
-            }
-            if (matching)
-                collected += c;
-            else if (inParams)
-                nameBuf += c;
-        }
-    }
-};
-
-std::string WithFinalSemicolon(std::string_view line)
+// Whether a view points into the string: editing the string in place
+// would change the text being written into it.
+bool PointsInto(const std::string& s, std::string_view v)
 {
-    std::string s = TrimBlanks(line);
-    if (s.empty() || s.back() != ';')
-        s += ';';
-    return s;
+    const std::less<const char*> before;
+    return !v.empty() && !before(v.data(), s.data()) && before(v.data(), s.data() + s.size());
 }
 
 } // namespace
 
+void ReplaceHeaderMainValue(std::string& line, std::string_view value)
+{
+    if (PointsInto(line, value)) {
+        line = SetHeaderMainValue(line, value);
+        return;
+    }
+    std::size_t start = 0, end = 0;
+    if (!MainValueBounds(line, start, end))
+        return;
+    value = TrimBlanksView(value);
+    line.replace(start, end - start, value.size() + 1, ' ');
+    value.copy(line.data() + start + 1, value.size());
+}
+
+namespace {
+
+// One pass over a header line as GetHeaderParam and SetHeaderParam read it,
+// without a copy of the line or of the names it passes: it runs for every
+// parameter question about every part. The text read is s, and one ";"
+// after it when addSemicolon is set. Every matching parameter's value is
+// gathered in value; returns after the first matching value ends when
+// stopAtFirst is set (valueStart and valueEnd then say where it stood).
+struct ParamScan {
+    std::string_view want; // trimmed
+    std::string* storage = nullptr;
+    std::size_t valueStart = std::string::npos;
+    std::size_t valueEnd = std::string::npos;
+    // A view into s while the value is a single piece of it; pieced
+    // together in storage when the name comes again, or when the ";" that
+    // is not in s falls inside an open quotation.
+    std::string_view value;
+    bool pieced = false;
+    bool any = false;
+
+    void EndValue(std::string_view s, std::size_t from, std::size_t to)
+    {
+        const std::string_view piece = s.substr(from, std::min(to, s.size()) - from);
+        const bool semicolon = to > s.size();
+        if (!any && !semicolon) {
+            value = piece;
+            any = true;
+            return;
+        }
+        any = true;
+        if (!storage)
+            return;
+        if (!pieced) {
+            storage->assign(value);
+            pieced = true;
+        }
+        storage->append(piece);
+        if (semicolon)
+            storage->push_back(';');
+        value = *storage;
+    }
+
+    void Run(std::string_view s, bool addSemicolon, bool stopAtFirst)
+    {
+        bool inQuotes = false, inMain = false, inParams = false, matching = false;
+        std::size_t nameStart = 0; // the name being read, while in the parameters and not matching
+        std::size_t valueFrom = 0; // the matching value being read
+        const std::size_t n = s.size() + (addSemicolon ? 1 : 0);
+        // NextMark stops at the end of s, where the added ";" stands.
+        for (std::size_t i = NextMark(s, 0); i < n; i = NextMark(s, i + 1)) {
+            const char c = i < s.size() ? s[i] : ';';
+            if (c == '"') {
+                inQuotes = !inQuotes;
+                continue;
+            }
+            if (inQuotes)
+                continue;
+            if (c == ':' && !inMain && !inParams) {
+                inMain = true;
+            } else if (c == ';' && (inMain || inParams)) {
+                if (matching) {
+                    if (stopAtFirst) {
+                        valueEnd = i;
+                        return;
+                    }
+                    EndValue(s, valueFrom, i);
+                }
+                inMain = false;
+                inParams = true;
+                matching = false;
+                nameStart = i + 1;
+            } else if (c == '=' && inParams) {
+                if (matching && stopAtFirst)
+                    continue; // a second "=" ends nothing for the setter: the value runs to the next ";"
+                // A name is only read between values: after a value's "="
+                // the name is empty.
+                const std::string_view name = matching ? std::string_view() : s.substr(nameStart, i - nameStart);
+                if (matching)
+                    EndValue(s, valueFrom, i);
+                matching = IEquals(TrimBlanksView(name), want);
+                nameStart = i + 1;
+                if (matching) {
+                    valueFrom = i + 1;
+                    if (valueStart == std::string::npos)
+                        valueStart = i + 1;
+                }
+            }
+        }
+        if (matching && !stopAtFirst)
+            EndValue(s, valueFrom, n);
+    }
+};
+
+} // namespace
+
+std::string_view HeaderParamView(std::string_view line, std::string_view name, std::string& storage)
+{
+    const std::string_view s = TrimBlanksView(line);
+    ParamScan scan;
+    scan.want = TrimBlanksView(name);
+    scan.storage = &storage;
+    scan.Run(s, s.empty() || s.back() != ';', false);
+    return StripOuterQuotesView(TrimBlanksView(scan.value));
+}
+
 std::string GetHeaderParam(std::string_view line, std::string_view name)
 {
-    const std::string s = WithFinalSemicolon(line);
+    std::string storage;
+    const std::string_view v = HeaderParamView(line, name, storage);
+    return std::string(v);
+}
+
+bool HeaderParamPresent(std::string_view line, std::string_view name)
+{
+    std::string storage;
+    return !TrimBlanksView(HeaderParamView(line, name, storage)).empty();
+}
+
+void ReplaceHeaderParam(std::string& line, std::string_view name, std::string_view value)
+{
+    if (PointsInto(line, name) || PointsInto(line, value)) {
+        const std::string ownName(name), ownValue(value);
+        ReplaceHeaderParam(line, ownName, ownValue);
+        return;
+    }
+    // The line is read trimmed and ending in ";" (added when missing); that
+    // last ";" is not written back.
+    const std::string_view t = TrimBlanksView(line);
+    const std::size_t from = static_cast<std::size_t>(t.data() - line.data());
+    const bool hadSemicolon = !t.empty() && t.back() == ';';
     ParamScan scan;
-    scan.wanted = name;
-    scan.Run(s, false);
-    return StripOuterQuotes(TrimBlanks(scan.collected));
+    scan.want = TrimBlanksView(name);
+    scan.Run(t, !hadSemicolon, true);
+    std::size_t to = from + t.size() - (hadSemicolon ? 1 : 0);
+    if (scan.valueStart != std::string::npos && scan.valueEnd != std::string::npos) {
+        line.erase(to);
+        line.replace(from + scan.valueStart, scan.valueEnd - scan.valueStart, TrimBlanksView(value));
+        line.erase(0, from);
+        return;
+    }
+    while (to > from && line[to - 1] == ' ')
+        --to;
+    line.erase(to);
+    line.erase(0, from);
+    name = TrimBlanksView(name);
+    value = TrimBlanksView(value);
+    line.reserve(line.size() + 3 + name.size() + value.size());
+    line += "; ";
+    line += name;
+    line += '=';
+    line += value;
 }
 
 std::string SetHeaderParam(std::string_view line, std::string_view name, std::string_view value)
 {
-    std::string s = WithFinalSemicolon(line);
-    ParamScan scan;
-    scan.wanted = name;
-    scan.Run(s, true);
-    if (scan.valueStart != std::string::npos && scan.valueEnd != std::string::npos) {
-        std::string r = s.substr(0, scan.valueStart);
-        r += TrimBlanksView(value);
-        r += std::string_view(s).substr(scan.valueEnd, s.size() - 1 - scan.valueEnd);
-        return r;
-    }
-    s.pop_back();
-    std::string r = TrimBlanks(s);
-    r += "; ";
-    r += TrimBlanksView(name);
-    r += '=';
-    r += TrimBlanksView(value);
+    std::string r(line);
+    ReplaceHeaderParam(r, name, value);
     return r;
 }
 
@@ -363,6 +527,10 @@ void AppendPercentDecoded(std::string_view text, std::string& out)
 bool GetHeaderParamExtended(std::string_view line, std::string_view name, std::string& value,
                             std::string* charset, std::string* language)
 {
+    // Every extended form has a "*" after the name: most lines have none
+    // and need no closer look.
+    if (line.find('*') == std::string_view::npos)
+        return false;
     const std::string_view want = TrimBlanksView(name);
     // Each parameter of the line as name and raw value; the same quoting
     // rules as GetHeaderParam.

@@ -10,11 +10,22 @@
 [[nodiscard]] std::string DecodeHeaderWords(std::string_view text);
 [[nodiscard]] std::string EncodeHeaderWord(std::string_view text, std::string_view charset);
 [[nodiscard]] std::string CanonicalHeaderLine(std::string_view line);
+// The same in place; a line already in that form is not copied.
+void CanonicaliseHeaderLine(std::string& line);
 [[nodiscard]] std::string GetHeaderMainValue(std::string_view line);
 // The main value as it stands in the line: neither trimmed nor unquoted.
 [[nodiscard]] std::string_view HeaderMainValueView(std::string_view line);
 [[nodiscard]] std::string SetHeaderMainValue(std::string_view line, std::string_view value);
+// SetHeaderMainValue and SetHeaderParam on the line itself, which keeps its
+// storage where it has room.
+void ReplaceHeaderMainValue(std::string& line, std::string_view value);
+void ReplaceHeaderParam(std::string& line, std::string_view name, std::string_view value);
 [[nodiscard]] std::string GetHeaderParam(std::string_view line, std::string_view name);
+// GetHeaderParam's value without a copy: a view into the line, or into
+// storage when the value had to be pieced together.
+[[nodiscard]] std::string_view HeaderParamView(std::string_view line, std::string_view name, std::string& storage);
+// Whether GetHeaderParam gives more than blanks.
+[[nodiscard]] bool HeaderParamPresent(std::string_view line, std::string_view name);
 [[nodiscard]] std::string SetHeaderParam(std::string_view line, std::string_view name, std::string_view value);
 // The value of an RFC 2231 parameter (name*=charset'language'text with
 // "%XX" escapes, or continued as name*0*=, name*1*=, name*0=, ...), the

@@ -58,20 +58,33 @@ int TMailPart::FindLabel(std::string_view label) const
 {
     if (m_pendingLength && IEquals(label, "Content-Length"))
         MakeBody();
-    std::string prefix(label);
-    prefix += ':';
-    return FindHeaderLine(&Header, prefix, 0);
+    // The name and its colon compared in place: every header question about
+    // every part comes here, and building "Label:" first cost an allocation
+    // each time. The colon test rejects most lines before any compare.
+    const std::size_t n = label.size();
+    for (std::size_t i = 0; i < Header.size(); ++i) {
+        const std::string& line = Header[i];
+        if (line.size() > n && line[n] == ':' && IEquals(std::string_view(line).substr(0, n), label))
+            return static_cast<int>(i);
+    }
+    return -1;
 }
 
 namespace {
 
 // Quotes of either kind around a value longer than two characters go.
-std::string StripLabelQuotes(std::string v)
+std::string_view StripLabelQuotes(std::string_view v)
 {
     auto isQuote = [](char c) { return c == '"' || c == '\''; };
     if (v.size() > 2 && isQuote(v.front()) && isQuote(v.back()))
         return v.substr(1, v.size() - 2);
     return v;
+}
+
+// The main value as the accessors give it, still inside the line.
+std::string_view LabelValueView(std::string_view line)
+{
+    return StripLabelQuotes(TrimBlanksView(HeaderMainValueView(line)));
 }
 
 } // namespace
@@ -81,21 +94,28 @@ std::string TMailPart::GetLabelValue(std::string_view label) const
     const int i = FindLabel(label);
     if (i < 0)
         return {};
-    return StripLabelQuotes(TrimBlanks(HeaderMainValueView(Header[static_cast<std::size_t>(i)])));
+    return std::string(LabelValueView(Header[static_cast<std::size_t>(i)]));
 }
 
-std::string TMailPart::GetLabelParamValue(std::string_view label, std::string_view param) const
+namespace {
+
+std::string LabelParamOfLine(std::string_view line, std::string_view param)
 {
-    const int i = FindLabel(label);
-    if (i < 0)
-        return {};
-    const std::string& line = Header[static_cast<std::size_t>(i)];
     // The RFC 2231 form carries the real name where mailers also write a
     // plain fallback beside it.
     std::string extended;
     if (GetHeaderParamExtended(line, param, extended) && !TrimBlanksView(extended).empty())
-        return StripLabelQuotes(TrimBlanks(extended));
-    return StripLabelQuotes(TrimBlanks(GetHeaderParam(line, param)));
+        return std::string(StripLabelQuotes(TrimBlanksView(extended)));
+    std::string storage;
+    return std::string(StripLabelQuotes(TrimBlanksView(HeaderParamView(line, param, storage))));
+}
+
+} // namespace
+
+std::string TMailPart::GetLabelParamValue(std::string_view label, std::string_view param) const
+{
+    const int i = FindLabel(label);
+    return i < 0 ? std::string() : LabelParamOfLine(Header[static_cast<std::size_t>(i)], param);
 }
 
 void TMailPart::SetLabelValue(std::string_view label, std::string_view value)
@@ -107,22 +127,28 @@ void TMailPart::SetLabelValue(std::string_view label, std::string_view value)
         return;
     }
     if (i < 0) {
-        Header.push_back(std::string(label) + ": ");
+        std::string line;
+        line.reserve(label.size() + 2 + value.size());
+        line += label;
+        line += ": ";
+        Header.push_back(std::move(line));
         i = static_cast<int>(Header.size()) - 1;
     }
-    auto& line = Header[static_cast<std::size_t>(i)];
-    line = SetHeaderMainValue(line, value);
+    ReplaceHeaderMainValue(Header[static_cast<std::size_t>(i)], value);
 }
 
 void TMailPart::SetLabelParamValue(std::string_view label, std::string_view param, std::string_view value)
 {
     int i = FindLabel(label);
     if (i < 0) {
-        Header.push_back(std::string(label) + ": ");
+        std::string line;
+        line.reserve(label.size() + 5 + param.size() + value.size());
+        line += label;
+        line += ": ";
+        Header.push_back(std::move(line));
         i = static_cast<int>(Header.size()) - 1;
     }
-    auto& line = Header[static_cast<std::size_t>(i)];
-    line = SetHeaderParam(line, param, value);
+    ReplaceHeaderParam(Header[static_cast<std::size_t>(i)], param, value);
 }
 
 bool TMailPart::LabelExists(std::string_view label) const { return FindLabel(label) >= 0; }
@@ -130,10 +156,20 @@ bool TMailPart::LabelExists(std::string_view label) const { return FindLabel(lab
 bool TMailPart::LabelParamExists(std::string_view label, std::string_view param) const
 {
     const int i = FindLabel(label);
-    return i >= 0 && !TrimBlanks(GetHeaderParam(Header[static_cast<std::size_t>(i)], param)).empty();
+    return i >= 0 && HeaderParamPresent(Header[static_cast<std::size_t>(i)], param);
 }
 
-std::string TMailPart::GetContentType() const { return AsciiLowerCase(GetLabelValue("Content-Type")); }
+std::string TMailPart::GetContentType() const
+{
+    const int i = FindLabel("Content-Type");
+    if (i < 0)
+        return {};
+    // Lowered while copied: one allocation where there were three.
+    const std::string_view v = LabelValueView(Header[static_cast<std::size_t>(i)]);
+    std::string type(v.size(), '\0');
+    std::transform(v.begin(), v.end(), type.begin(), AsciiLower);
+    return type;
+}
 
 namespace {
 
@@ -166,7 +202,10 @@ std::string BoundaryFromField(std::string_view line)
             i = eq == std::string_view::npos ? line.size() : eq;
             continue;
         }
-        std::string name = AsciiLowerCase(TrimBlanksView(line.substr(i, eq - i)));
+        const std::string_view name = TrimBlanksView(line.substr(i, eq - i));
+        // Only the boundary's own values are copied: the container's
+        // boundary is asked for once per part placed in it.
+        const bool wanted = IStartsWith(name, "boundary");
         i = eq + 1;
         while (i < line.size() && IsBlank(line[i]))
             ++i;
@@ -175,18 +214,20 @@ std::string BoundaryFromField(std::string_view line)
             for (++i; i < line.size() && line[i] != '"'; ++i) {
                 if (line[i] == '\\' && i + 1 < line.size())
                     ++i;
-                value += line[i];
+                if (wanted)
+                    value += line[i];
             }
             while (i < line.size() && line[i] != ';')
                 ++i;
         } else {
             const std::size_t stop = std::min(line.find(';', i), line.size());
-            value = TrimBlanks(line.substr(i, stop - i));
+            if (wanted)
+                value = TrimBlanks(line.substr(i, stop - i));
             i = stop;
         }
-        if (name.compare(0, 8, "boundary") != 0)
+        if (!wanted)
             continue;
-        std::string_view rest = std::string_view(name).substr(8);
+        std::string_view rest = name.substr(8);
         const bool extended = !rest.empty() && rest.back() == '*';
         if (extended)
             rest.remove_suffix(1);
@@ -224,12 +265,12 @@ std::string BoundaryFromField(std::string_view line)
             }
             value = std::move(decoded);
         }
-        pieces.emplace_back(rest.empty() ? -1 : index, std::move(value));
-    }
-    // A plain boundary parameter wins; otherwise the numbered pieces in order.
-    for (const auto& [index, value] : pieces)
-        if (index < 0)
+        // The first plain boundary parameter wins; otherwise the numbered
+        // pieces in order.
+        if (rest.empty())
             return value;
+        pieces.emplace_back(index, std::move(value));
+    }
     std::sort(pieces.begin(), pieces.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::string joined;
     for (int expect = 0; const auto& [index, value] : pieces) {
@@ -245,35 +286,53 @@ std::string BoundaryFromField(std::string_view line)
 std::string TMailPart::GetBoundary() const
 {
     const int i = FindLabel("Content-Type");
-    if (i >= 0)
-        if (std::string b = TrimTrailingBlanks(BoundaryFromField(Header[static_cast<std::size_t>(i)])); !b.empty())
+    if (i >= 0) {
+        std::string b = BoundaryFromField(Header[static_cast<std::size_t>(i)]);
+        while (!b.empty() && IsBlank(b.back()))
+            b.pop_back();
+        if (!b.empty())
             return b;
+    }
     return GetLabelParamValue("Content-Type", "boundary");
 }
 
 std::string TMailPart::GetFileName() const
 {
-    auto source = [this]() -> std::string {
-        if (LabelExists("X-Corvanta-Attachment"))
-            return GetLabelValue("X-Corvanta-Attachment");
-        if (std::string n = GetLabelParamValue("Content-Type", "name"); !n.empty())
-            return n;
-        if (std::string n = GetLabelParamValue("Content-Disposition", "filename"); !n.empty())
-            return n;
-        if (LabelExists("Content-ID"))
-            return GetLabelValue("Content-ID");
-        if (LabelExists("Content-Location"))
-            return GetLabelValue("Content-Location");
-        if (LabelExists("Content-Type")) {
-            const std::string type = GetLabelValue("Content-Type");
-            return type + ExtensionForContentType(type);
+    // Each field is looked up once: names are asked for every attachment
+    // of a message, often more than once.
+    const int type = FindLabel("Content-Type");
+    auto value = [this](int i) { return std::string(LabelValueView(Header[static_cast<std::size_t>(i)])); };
+    auto source = [&]() -> std::string {
+        if (const int i = FindLabel("X-Corvanta-Attachment"); i >= 0)
+            return value(i);
+        if (type >= 0)
+            if (std::string n = LabelParamOfLine(Header[static_cast<std::size_t>(type)], "name"); !n.empty())
+                return n;
+        if (const int i = FindLabel("Content-Disposition"); i >= 0)
+            if (std::string n = LabelParamOfLine(Header[static_cast<std::size_t>(i)], "filename"); !n.empty())
+                return n;
+        if (const int i = FindLabel("Content-ID"); i >= 0)
+            return value(i);
+        if (const int i = FindLabel("Content-Location"); i >= 0)
+            return value(i);
+        if (type >= 0) {
+            const std::string t = value(type);
+            return t + ExtensionForContentType(t);
         }
         return "unknown";
     };
     std::string name = source();
-    name = DecodeHeaderWords(name);
-    if (name.find('.') == std::string::npos && LabelExists("Content-Type"))
-        name += ExtensionForContentType(GetLabelValue("Content-Type"));
+    if (name.find("=?") != std::string::npos) {
+        name = DecodeHeaderWords(name);
+    } else {
+        // Without an encoded word, decoding would only trim.
+        const std::string_view t = TrimBlanksView(name);
+        const auto from = static_cast<std::size_t>(t.data() - name.data());
+        name.erase(from + t.size());
+        name.erase(0, from);
+    }
+    if (name.find('.') == std::string::npos && type >= 0)
+        name += ExtensionForContentType(value(type));
     return SafeFileName(name);
 }
 
@@ -649,7 +708,7 @@ void TMailPart::Parser::ParsePart(TMailPart& part, bool hasHeader, int depth)
             // writes one as a blank; reading it as a blank here keeps the
             // message the same before and after a save.
             std::replace(h.begin(), h.end(), '\0', ' ');
-            h = CanonicalHeaderLine(h);
+            CanonicaliseHeaderLine(h);
             h.shrink_to_fit(); // built piece by piece, often with twice the room
         }
     }

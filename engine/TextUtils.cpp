@@ -81,30 +81,12 @@ std::string NextTextLine(std::string_view text, long long& position)
     return std::string(text.substr(start, end - start));
 }
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-
 std::string AsciiLowerCase(std::string_view text)
 {
     std::string s(text);
     for (char& c : s)
         c = AsciiLower(c);
     return s;
-}
-
-bool IEquals(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    return true;
-}
-
-bool IStartsWith(std::string_view text, std::string_view prefix)
-{
-    return text.size() >= prefix.size() && IEquals(text.substr(0, prefix.size()), prefix);
 }
 
 std::string_view UpToZero(std::string_view text)

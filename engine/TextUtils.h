@@ -22,11 +22,24 @@ using TStringList = std::vector<std::string>;
 // including its CR LF; position moves past it and becomes -1 at the end.
 [[nodiscard]] std::string NextTextLine(std::string_view text, long long& position);
 
-[[nodiscard]] char AsciiLower(char c);
-[[nodiscard]] char AsciiUpper(char c);
+// Inline: every header question compares field and parameter names, and a
+// call per character was a measurable share of reading a message.
+[[nodiscard]] inline char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+[[nodiscard]] inline char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 [[nodiscard]] std::string AsciiLowerCase(std::string_view text);
-[[nodiscard]] bool IEquals(std::string_view a, std::string_view b);
-[[nodiscard]] bool IStartsWith(std::string_view text, std::string_view prefix);
+[[nodiscard]] inline bool IEquals(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i] && AsciiLower(a[i]) != AsciiLower(b[i]))
+            return false;
+    return true;
+}
+[[nodiscard]] inline bool IStartsWith(std::string_view text, std::string_view prefix)
+{
+    return text.size() >= prefix.size() && IEquals(text.substr(0, prefix.size()), prefix);
+}
 [[nodiscard]] inline bool StartsWith(std::string_view text, std::string_view prefix)
 {
     return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -44,6 +45,120 @@ std::string WrittenLoop(std::string_view input)
         lastEnd = prefixEnd + decoded.size();
     }
     return r;
+}
+
+// The canonical form as first written: every line rebuilt byte by byte.
+std::string CanonicalRewrite(std::string_view line)
+{
+    std::string name;
+    std::size_t i = 0;
+    bool afterDash = true;
+    for (; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == ':') {
+            name += ':';
+            ++i;
+            break;
+        }
+        name += afterDash ? AsciiUpper(c) : AsciiLower(c);
+        afterDash = c == '-';
+    }
+    if (name.size() >= 4 && name.ends_with("-Id:"))
+        name[name.size() - 2] = 'D';
+    std::string r = TrimBlanks(name) + ' ';
+    const std::size_t valueStart = r.size();
+    std::size_t quoteStart = std::string::npos;
+    for (; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoteStart != std::string::npos) {
+            if (c == '"') {
+                r.append(line.substr(quoteStart, i - quoteStart + 1));
+                quoteStart = std::string::npos;
+            }
+        } else if (c == '"') {
+            quoteStart = i;
+        } else if (r.size() == valueStart && IsBlank(c)) {
+        } else if (c == ' ') {
+            while (r.size() > valueStart && IsBlank(r.back()))
+                r.pop_back();
+            r += ' ';
+        } else {
+            r += c;
+        }
+    }
+    if (quoteStart != std::string::npos)
+        r.append(line.substr(quoteStart));
+    while (r.size() > valueStart && r.back() == ' ')
+        r.pop_back();
+    return r;
+}
+
+// The parameter reader as first written, character by character over a
+// copy of the line that ends in ";". Returns the getter's value; with
+// setValue, the setter's line instead.
+std::string ParamRewrite(std::string_view line, std::string_view wanted, const std::string* setValue)
+{
+    std::string s = TrimBlanks(line);
+    if (s.empty() || s.back() != ';')
+        s += ';';
+    const bool stopAtFirst = setValue != nullptr;
+    const std::string want = TrimBlanks(wanted);
+    std::size_t valueStart = std::string::npos, valueEnd = std::string::npos;
+    std::string collected, nameBuf;
+    bool inQuotes = false, inMain = false, inParams = false, matching = false;
+    for (std::size_t i = 0; i < s.size() && valueEnd == std::string::npos; ++i) {
+        const char c = s[i];
+        if (c == '"')
+            inQuotes = !inQuotes;
+        else if (!inQuotes) {
+            if (c == ':' && !inMain && !inParams) {
+                inMain = true;
+                continue;
+            }
+            if (c == ';' && (inMain || inParams)) {
+                if (matching && stopAtFirst) {
+                    valueEnd = i;
+                    continue;
+                }
+                inMain = false;
+                inParams = true;
+                matching = false;
+                nameBuf.clear();
+                continue;
+            }
+            if (c == '=' && inParams) {
+                if (matching && stopAtFirst)
+                    continue;
+                matching = IEquals(TrimBlanksView(nameBuf), want);
+                nameBuf.clear();
+                if (matching && valueStart == std::string::npos)
+                    valueStart = i + 1;
+                continue;
+            }
+        }
+        if (matching)
+            collected += c;
+        else if (inParams)
+            nameBuf += c;
+    }
+    if (!setValue) {
+        std::string v = TrimBlanks(collected);
+        if (!v.empty() && v.front() == '"' && v.back() == '"')
+            v = v.size() >= 2 ? v.substr(1, v.size() - 2) : std::string();
+        return v;
+    }
+    if (valueStart != std::string::npos && valueEnd != std::string::npos)
+        return s.substr(0, valueStart) + TrimBlanks(*setValue) + s.substr(valueEnd, s.size() - 1 - valueEnd);
+    s.pop_back();
+    return TrimBlanks(s) + "; " + TrimBlanks(wanted) + '=' + TrimBlanks(*setValue);
+}
+
+std::string RandomText(std::mt19937& rng, const std::vector<std::string>& tokens, unsigned maxTokens)
+{
+    std::string t;
+    for (unsigned k = rng() % maxTokens; k > 0; --k)
+        t += tokens[rng() % tokens.size()];
+    return t;
 }
 
 } // namespace
@@ -144,6 +259,33 @@ TEST(HeaderLines, CanonicalForm)
     EXPECT_EQ(CanonicalHeaderLine(""), " ");
 }
 
+TEST(HeaderLines, LinesAlreadyCanonicalComeBackAsTheyAreAndOthersAsRewritten)
+{
+    // Lines that need nothing, and lines one byte away from that.
+    const char* rows[] = {"Subject: a b", "Message-ID: <a@b>", "Message-Id: <a@b>", "X-Id: 1", "Id: 1",
+                          "-Id: 1", "Subject: ", "Subject:", "Subject:  a", "Subject: a ", "Subject: a\t b",
+                          "Subject: a \tb", "Subject: \"a  b\" c", "Subject: \"open  end", "Subject: \"open end ",
+                          " Subject: a", ":", ": ", ": x", "X-A-B: \"q\"  r", "Content-Type: text/plain; charset=x"};
+    for (const char* row : rows) {
+        EXPECT_EQ(CanonicalHeaderLine(row), CanonicalRewrite(row)) << row;
+        std::string inPlace = row;
+        CanonicaliseHeaderLine(inPlace);
+        EXPECT_EQ(inPlace, CanonicalRewrite(row)) << row;
+    }
+    const std::vector<std::string> tokens = {"a", "A", "-", "i", "I", "d", "D", ":", " ", "\t", "\"", ";", "x", "Id"};
+    std::mt19937 rng(11);
+    for (int round = 0; round < 50000; ++round) {
+        std::string line = RandomText(rng, tokens, 12);
+        // Half the lines from already canonical ones, which take the short way.
+        if (round % 2)
+            line = CanonicalRewrite(line);
+        ASSERT_EQ(CanonicalHeaderLine(line), CanonicalRewrite(line)) << line;
+        std::string inPlace = line;
+        CanonicaliseHeaderLine(inPlace);
+        ASSERT_EQ(inPlace, CanonicalRewrite(line)) << line;
+    }
+}
+
 TEST(HeaderLines, MainValue)
 {
     EXPECT_EQ(GetHeaderMainValue("Content-Type: text/plain ; charset=x"), "text/plain");
@@ -175,6 +317,49 @@ TEST(HeaderLines, Parameters)
               "Content-Type: text/plain; charset=\"q\"; name=a");
     EXPECT_EQ(SetHeaderParam("Content-Type: text/plain;", "a", "1"), "Content-Type: text/plain; a=1");
     EXPECT_EQ(SetHeaderParam("", "a", "1"), "; a=1");
+}
+
+TEST(HeaderLines, ParametersReadInPlaceAsByTheCharacterwiseReader)
+{
+    // Repeated names, stray "=", quotes left open across the end (where
+    // the ";" the reader adds falls inside them) and empty names.
+    const char* rows[] = {"X: a; n=1; n=2", "X: a; n=\"1; n=2", "X: a; n=1=2; n=3", "X: a; n=n=2", "X: a; =1", "X: a; n=\"b",
+                          "X: a; n=\"b;", "n=1; n=2", "X: a; n = \" v \" ", "X: a; n=;", "X: \"a;n=1\"; n=2"};
+    for (const char* row : rows)
+        for (const char* name : {"n", " N ", ""}) {
+            EXPECT_EQ(GetHeaderParam(row, name), ParamRewrite(row, name, nullptr)) << row << " / " << name;
+            EXPECT_EQ(HeaderParamPresent(row, name), !TrimBlanks(ParamRewrite(row, name, nullptr)).empty()) << row;
+            const std::string v = " w ";
+            EXPECT_EQ(SetHeaderParam(row, name, v), ParamRewrite(row, name, &v)) << row << " / " << name;
+        }
+    const std::vector<std::string> tokens = {"n", "N", "=", ";", ":", " ", "\t", "\"", "x", "name", "*", "; n=", "=n"};
+    const std::string names[] = {"n", " N", "", "name", "x"};
+    const std::string value = "v";
+    std::mt19937 rng(23);
+    for (int round = 0; round < 50000; ++round) {
+        const std::string line = (round % 2 ? "X: a" : "") + RandomText(rng, tokens, 14);
+        const std::string& name = names[rng() % std::size(names)];
+        ASSERT_EQ(GetHeaderParam(line, name), ParamRewrite(line, name, nullptr)) << line << " / " << name;
+        ASSERT_EQ(HeaderParamPresent(line, name), !TrimBlanks(ParamRewrite(line, name, nullptr)).empty()) << line;
+        ASSERT_EQ(SetHeaderParam(line, name, value), ParamRewrite(line, name, &value)) << line << " / " << name;
+        std::string inPlace = line;
+        ReplaceHeaderMainValue(inPlace, " w ");
+        ASSERT_EQ(inPlace, SetHeaderMainValue(line, " w ")) << line;
+    }
+}
+
+TEST(HeaderLines, InPlaceEditsTakingTextFromTheLineItself)
+{
+    // The new text is read before the line changes under it.
+    std::string line = "Subject: old words; p=1";
+    ReplaceHeaderMainValue(line, std::string_view(line).substr(9, 3));
+    EXPECT_EQ(line, "Subject: old; p=1");
+    line = "Content-Type: text/plain; charset=iso-8859-1";
+    ReplaceHeaderParam(line, std::string_view(line).substr(26, 7), std::string_view(line).substr(14, 4));
+    EXPECT_EQ(line, "Content-Type: text/plain; charset=text");
+    line = "X: a";
+    ReplaceHeaderParam(line, std::string_view(line).substr(0, 1), std::string_view(line).substr(3, 1));
+    EXPECT_EQ(line, "X: a; X=a");
 }
 
 TEST(HeaderLines, ExtendedParametersGiveTheRealNameBytes)

@@ -48,6 +48,11 @@ TEST(PartTree, FileNameSources)
     EXPECT_EQ(p->GetFileName(), "r\xE9sum\xE9.txt"); // only the first Content-Type counts
     p->Header.push_back("X-Corvanta-Attachment: \"../../etc/passwd\"; embedded=no");
     EXPECT_EQ(p->GetFileName(), ".._.._etc_passwd");
+    // Blanks around a name go whether or not it holds an encoded word.
+    p->Header = {"Content-Type: text/plain; name=\"  two words  \""};
+    EXPECT_EQ(p->GetFileName(), "two words.txt");
+    p->Header = {"Content-Type: text/plain; name=\" =?x?Q?a_b?= \""};
+    EXPECT_EQ(p->GetFileName(), "a b.txt");
 }
 
 TEST(PartTree, BoundaryAsMailersWriteIt)
@@ -61,6 +66,11 @@ TEST(PartTree, BoundaryAsMailersWriteIt)
         {"Content-Type: multipart/signed; boundary*=\"ansi-x3.4-1968''EeQf%41\"", "EeQfA"},
         {"Content-Type: multipart/mixed; boundary*1=\"two\"; boundary*0*=us-ascii'en'one%2D", "one-two"},
         {"Content-Type: multipart/mixed; name=\"boundary=no\"", ""},
+        // The first plain one wins over pieces and over later plain ones;
+        // names that only start or end like it are other parameters.
+        {"Content-Type: multipart/mixed; boundary*0=a; boundary=\"b\"; boundary=c", "b"},
+        {"Content-Type: multipart/mixed; x-boundary=no; boundaryx=no; Boundary=yes", "yes"},
+        {"Content-Type: multipart/mixed; boundary*=''%41; boundary=b", "A"},
     };
     for (const auto& [field, boundary] : rows) {
         p->Header = {field};

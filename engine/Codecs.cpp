@@ -854,6 +854,37 @@ std::size_t UUDecodeLine(std::string_view line, unsigned char* buffer)
     return static_cast<std::size_t>(n);
 }
 
+namespace {
+
+// Decodes the 60 characters of a full line ("M" and 60 characters) into 45
+// bytes; the result has bit 0x40 set when one of them is no uuencode
+// character.
+unsigned UUDecodeFullLine(const unsigned char* s, unsigned char* o)
+{
+    unsigned bad = 0;
+    int groups = 15;
+#if defined(__x86_64__)
+    if (HasSsse3()) {
+        // 48 characters by SSSE3, the last 12 one group at a time.
+        bad |= UUDecodeFortyEight(s, o);
+        s += 48;
+        o += 36;
+        groups = 3;
+    }
+#endif
+    for (int g = 0; g < groups; ++g, s += 4, o += 3) {
+        const unsigned a = kUUValue[s[0]], b = kUUValue[s[1]], c = kUUValue[s[2]], d = kUUValue[s[3]];
+        bad |= a | b | c | d;
+        const unsigned v = (a << 18) | (b << 12) | (c << 6) | d;
+        o[0] = static_cast<unsigned char>(v >> 16);
+        o[1] = static_cast<unsigned char>(v >> 8);
+        o[2] = static_cast<unsigned char>(v);
+    }
+    return bad;
+}
+
+} // namespace
+
 bool UUDecodeToStream(std::string_view text, std::string& stream)
 {
     stream.clear();
@@ -861,7 +892,21 @@ bool UUDecodeToStream(std::string_view text, std::string& stream)
     unsigned char buffer[45 * 256];
     std::size_t filled = 0;
     std::size_t pos = 0;
+    const auto* const bytes = reinterpret_cast<const unsigned char*>(text.data());
     while (pos < text.size()) {
+        if (filled + 45 > sizeof buffer) {
+            stream.append(reinterpret_cast<const char*>(buffer), filled);
+            filled = 0;
+        }
+        // Nearly every line is a full one followed by CR LF: when its 60
+        // characters decode cleanly, no CR can hide among them, so that CR LF
+        // is the line's end and no search is needed.
+        if (text.size() - pos >= 63 && text[pos] == 'M' && text[pos + 61] == '\r' && text[pos + 62] == '\n'
+            && !(UUDecodeFullLine(bytes + pos + 1, buffer + filled) & 0x40)) {
+            filled += 45;
+            pos += 63;
+            continue;
+        }
         // The real line end: short lines are as legal as full ones. A zero
         // byte is no line end; the line that holds it is rejected.
         std::size_t e = std::string_view::npos;
@@ -881,34 +926,10 @@ bool UUDecodeToStream(std::string_view text, std::string& stream)
         pos = e == std::string_view::npos ? text.size() : e + 2;
         if (line.empty())
             continue;
-        if (filled + 45 > sizeof buffer) {
-            stream.append(reinterpret_cast<const char*>(buffer), filled);
-            filled = 0;
-        }
-        // A full line ("M" and 60 characters) decodes in place.
+        // A full line decodes in place; one with a character that is no
+        // uuencode character gives nothing.
         if (line.size() >= 61 && line[0] == 'M') {
-            const auto* s = reinterpret_cast<const unsigned char*>(line.data()) + 1;
-            unsigned char* o = buffer + filled;
-            unsigned bad = 0;
-            int groups = 15;
-#if defined(__x86_64__)
-            if (HasSsse3()) {
-                // 48 characters by SSSE3, the last 12 one group at a time.
-                bad |= UUDecodeFortyEight(s, o);
-                s += 48;
-                o += 36;
-                groups = 3;
-            }
-#endif
-            for (int g = 0; g < groups; ++g, s += 4, o += 3) {
-                const unsigned a = kUUValue[s[0]], b = kUUValue[s[1]], c = kUUValue[s[2]], d = kUUValue[s[3]];
-                bad |= a | b | c | d;
-                const unsigned v = (a << 18) | (b << 12) | (c << 6) | d;
-                o[0] = static_cast<unsigned char>(v >> 16);
-                o[1] = static_cast<unsigned char>(v >> 8);
-                o[2] = static_cast<unsigned char>(v);
-            }
-            if (!(bad & 0x40))
+            if (!(UUDecodeFullLine(reinterpret_cast<const unsigned char*>(line.data()) + 1, buffer + filled) & 0x40))
                 filled += 45;
             continue;
         }

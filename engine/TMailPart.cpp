@@ -8,6 +8,7 @@
 #include "TMailMessage2000.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <unordered_map>
@@ -358,7 +359,27 @@ std::size_t CleanLineEndsUpTo(std::string_view text)
 #if defined(__x86_64__)
     const __m128i cr = _mm_set1_epi8('\r');
     const __m128i lf = _mm_set1_epi8('\n');
-    unsigned carry = 0; // a CR in the last byte of the block before
+    const auto masks = [&](std::size_t at, std::uint64_t& crs, std::uint64_t& lfs) {
+        crs = lfs = 0;
+        for (int k = 0; k < 4; ++k) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at + 16 * k));
+            crs |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr))))
+                   << (16 * k);
+            lfs |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf))))
+                   << (16 * k);
+        }
+    };
+    std::uint64_t carry64 = 0;
+    for (; i + 65 <= text.size(); i += 64) {
+        std::uint64_t crs = 0;
+        std::uint64_t lfs = 0;
+        masks(i, crs, lfs);
+        const std::uint64_t next = text[i + 64] == '\n' ? 1ULL << 63 : 0;
+        if ((lfs & ~((crs << 1) | carry64)) != 0 || (crs & ~((lfs >> 1) | next)) != 0)
+            break;
+        carry64 = crs >> 63;
+    }
+    unsigned carry = static_cast<unsigned>(carry64); // a CR in the last byte of the block before
     for (; i + 17 <= text.size(); i += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
         const auto crs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));

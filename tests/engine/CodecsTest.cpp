@@ -395,6 +395,13 @@ TEST(Uuencode, ShortLinesAreReadToTheirOwnEnd)
     std::string out;
     UUDecodeToStream(text, out);
     EXPECT_EQ(out, "CatCatCatCatCatCatCatCatCat");
+    // A short "M" line whose break, and an empty line's, stand where a full
+    // line would end.
+    const std::string shortM = "M" + std::string(58, '!');
+    unsigned char expect[45];
+    const std::size_t n = UUDecodeLine(shortM, expect);
+    UUDecodeToStream(shortM + "\r\n\r\n#0V%T\r\n", out);
+    EXPECT_EQ(out, std::string(reinterpret_cast<const char*>(expect), n) + "Cat");
     // A zero byte spoils its own line only.
     UUDecodeToStream(std::string("#0V%T\r\n#0\0%T\r\n#0V%T", 19), out);
     EXPECT_EQ(out, "CatCat");

@@ -845,15 +845,14 @@ void WriteParts(const TMailPart& part, const std::function<void(std::string_view
     }
 }
 
-std::string SerializedParts(const TMailPart& part)
+void SerializeParts(const TMailPart& part, std::string& body)
 {
     std::size_t size = kPreamble.size();
     WriteParts(part, [&size](std::string_view s) { size += s.size(); });
-    std::string body;
+    body.clear();
     body.reserve(size);
     body += kPreamble;
     WriteParts(part, [&body](std::string_view s) { body.append(s); });
-    return body;
 }
 
 // The joined body is only needed by whoever reads it: a viewer that shows

@@ -1133,7 +1133,7 @@ void TMailPart::EncodeLater(TEncodingType encoding, bool withLength)
 
 void TMailPart::SerializeLater()
 {
-    std::string().swap(m_body);
+    m_body.clear(); // the storage is kept for the joined parts
     m_pending = TPending::Parts;
     LengthLater();
 }
@@ -1173,7 +1173,7 @@ void TMailPart::MakeBody() const
     if (pending == TPending::Encoding)
         EncodeBody(m_pendingEncoding);
     else if (pending == TPending::Parts)
-        m_body = SerializedParts(*this);
+        SerializeParts(*this, m_body);
     if (length)
         self->SetLabelValue("Content-Length", std::to_string(m_body.size()));
 }

@@ -128,12 +128,15 @@ void TMailPart::SetLabelValue(std::string_view label, std::string_view value)
         return;
     }
     if (i < 0) {
+        // The line is finished before it joins the header: value may point
+        // into another header line, which growing the list can move.
         std::string line;
         line.reserve(label.size() + 2 + value.size());
         line += label;
         line += ": ";
+        ReplaceHeaderMainValue(line, value);
         Header.push_back(std::move(line));
-        i = static_cast<int>(Header.size()) - 1;
+        return;
     }
     ReplaceHeaderMainValue(Header[static_cast<std::size_t>(i)], value);
 }
@@ -146,8 +149,9 @@ void TMailPart::SetLabelParamValue(std::string_view label, std::string_view para
         line.reserve(label.size() + 5 + param.size() + value.size());
         line += label;
         line += ": ";
+        ReplaceHeaderParam(line, param, value); // before the list can grow, as above
         Header.push_back(std::move(line));
-        i = static_cast<int>(Header.size()) - 1;
+        return;
     }
     ReplaceHeaderParam(Header[static_cast<std::size_t>(i)], param, value);
 }

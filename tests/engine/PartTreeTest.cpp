@@ -29,6 +29,20 @@ TEST(PartTree, LabelAccessors)
     EXPECT_EQ(m.Header.back(), "X-New:; p=\"v\"");
     m.SetLabelValue("X-Set", "value");
     EXPECT_EQ(m.Header.back(), "X-Set: value");
+
+    // A value taken from another short line of the same header stays good
+    // while a new field makes the list grow (and move its short lines).
+    for (int param = 0; param < 2; ++param) {
+        TMailPart* p = m.CreatePart();
+        p->Header = {"A: x", "B: yz"};
+        p->Header.shrink_to_fit();
+        const std::string_view from = std::string_view(p->Header[1]).substr(3);
+        if (param)
+            p->SetLabelParamValue("C", "n", from);
+        else
+            p->SetLabelValue("C", from);
+        EXPECT_EQ(p->Header.back(), param ? "C:; n=yz" : "C: yz");
+    }
 }
 
 TEST(PartTree, FileNameSources)

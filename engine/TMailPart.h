@@ -8,7 +8,6 @@
 #include "TextUtils.h"
 
 #include <cstddef>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -122,18 +121,12 @@ protected:
 
 private:
     friend class TMailMessage2000;
-    friend void WriteParts(const TMailPart&, const std::function<void(std::string_view)>&);
     struct Parser;
     enum class TPending : unsigned char { None, Encoding, Parts };
     void MakeBody() const;
     void EncodeBody(TEncodingType encoding) const;
     void ClearBody();
     void LengthLater();
-
-    mutable std::string m_body;
-    mutable TPending m_pending = TPending::None;
-    mutable bool m_pendingLength = false;
-    TEncodingType m_pendingEncoding = TEncodingType::etNoEncoding;
     void ParseRange(std::string_view text, bool hasHeader, std::string* owner);
     void ReportProgress(std::size_t total, std::size_t current);
 
@@ -141,4 +134,9 @@ private:
     bool m_doomed = false;  // being freed
     bool m_moving = false;  // being placed by a rebuild
     bool m_delimited = false; // a multipart whose delimiter line came: without parts it is empty
+    // The body, and what is still to be made of it when it is read.
+    mutable std::string m_body;
+    mutable TPending m_pending = TPending::None;
+    mutable bool m_pendingLength = false; // "Content-Length" is written with it
+    TEncodingType m_pendingEncoding = TEncodingType::etNoEncoding;
 };

@@ -355,44 +355,29 @@ namespace {
 // data like any other. A last line without a break gets none: adding one
 // would change the content of the message's last part. Text that is
 // already clean is used as it is.
-// Where the text is known to hold only CR LF pairs up to: sixteen bytes at
-// a time, a CR must have an LF after it and an LF a CR before it.
+// Where the text is known to hold only CR LF pairs up to: 64 bytes at a
+// time, a CR must have an LF after it and an LF a CR before it. The rest is
+// searched byte by byte.
 std::size_t CleanLineEndsUpTo(std::string_view text)
 {
     std::size_t i = 0;
 #if defined(__x86_64__)
     const __m128i cr = _mm_set1_epi8('\r');
     const __m128i lf = _mm_set1_epi8('\n');
-    const auto masks = [&](std::size_t at, std::uint64_t& crs, std::uint64_t& lfs) {
-        crs = lfs = 0;
-        for (int k = 0; k < 4; ++k) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at + 16 * k));
-            crs |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr))))
-                   << (16 * k);
-            lfs |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf))))
-                   << (16 * k);
-        }
-    };
-    std::uint64_t carry64 = 0;
+    std::uint64_t carry = 0; // a CR in the last byte of the block before
     for (; i + 65 <= text.size(); i += 64) {
         std::uint64_t crs = 0;
         std::uint64_t lfs = 0;
-        masks(i, crs, lfs);
+        for (int k = 0; k < 4; ++k) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i + 16 * k));
+            crs |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)))} << (16 * k);
+            lfs |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)))} << (16 * k);
+        }
+        // The byte after the block stands in for the LF after its last byte.
         const std::uint64_t next = text[i + 64] == '\n' ? 1ULL << 63 : 0;
-        if ((lfs & ~((crs << 1) | carry64)) != 0 || (crs & ~((lfs >> 1) | next)) != 0)
+        if ((lfs & ~((crs << 1) | carry)) != 0 || (crs & ~((lfs >> 1) | next)) != 0)
             break;
-        carry64 = crs >> 63;
-    }
-    unsigned carry = static_cast<unsigned>(carry64); // a CR in the last byte of the block before
-    for (; i + 17 <= text.size(); i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
-        const auto crs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
-        const auto lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
-        // The byte after the block stands in for bit 16.
-        const unsigned next = text[i + 16] == '\n' ? 1u << 16 : 0u;
-        if ((lfs & ~((crs << 1) | carry)) != 0 || (crs & ~((lfs | next) >> 1)) != 0)
-            break;
-        carry = crs >> 15;
+        carry = crs >> 63;
     }
 #endif
     return i;

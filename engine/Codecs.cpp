@@ -795,6 +795,110 @@ std::size_t Base64EncodeStream(std::string& dest, std::string_view source)
     return dest.size();
 }
 
+namespace {
+
+// Decodes n whole groups of alphabet characters into out; false, with out
+// partly written, when a character is a pad or outside the alphabet.
+bool DecodeGroups(const unsigned char* s, std::size_t n, unsigned char* out)
+{
+    unsigned bad = 0;
+    for (std::size_t i = 0; i < n; ++i, s += 4, out += 3) {
+        const unsigned c1 = kBase64[s[0]], c2 = kBase64[s[1]], c3 = kBase64[s[2]], c4 = kBase64[s[3]];
+        bad |= c1 | c2 | c3 | c4;
+        const unsigned v = (c1 << 18) | (c2 << 12) | (c3 << 6) | c4;
+        out[0] = static_cast<unsigned char>(v >> 16);
+        out[1] = static_cast<unsigned char>(v >> 8);
+        out[2] = static_cast<unsigned char>(v);
+    }
+    return (bad & 0xC0) == 0;
+}
+
+// One 76-character line to its 57 bytes in row; false when it holds
+// anything but alphabet characters.
+bool DecodeRow(const unsigned char* s, unsigned char* row)
+{
+#if defined(__x86_64__)
+    if (HasSsse3()) {
+        for (int i = 0; i < 4; ++i)
+            if (!DecodeSixteen(s + 16 * i, row + 12 * i))
+                return false;
+        return DecodeGroups(s + 64, 3, row + 48);
+    }
+#endif
+    return DecodeGroups(s, 19, row);
+}
+
+// The last line as the encoder ends it: whole groups, the last one possibly
+// padded with its unused bits zero. Returns the bytes, or -1.
+int DecodeLastRow(const unsigned char* s, std::size_t length, unsigned char* row)
+{
+    if (length == 0 || length > 76 || length % 4 != 0)
+        return -1;
+    const std::size_t groups = length / 4;
+    if (!DecodeGroups(s, groups - 1, row))
+        return -1;
+    const unsigned char* g = s + length - 4;
+    unsigned char* w = row + 3 * (groups - 1);
+    const unsigned c1 = kBase64[g[0]], c2 = kBase64[g[1]], c3 = kBase64[g[2]], c4 = kBase64[g[3]];
+    if (c1 >= 64 || c2 >= 64)
+        return -1;
+    if (c3 < 64 && c4 < 64)
+        return DecodeGroups(g, 1, w) ? static_cast<int>(3 * groups) : -1;
+    if (c3 == 64 && c4 == 64 && (c2 & 15) == 0) {
+        w[0] = static_cast<unsigned char>((c1 << 2) | (c2 >> 4));
+        return static_cast<int>(3 * groups - 2);
+    }
+    if (c3 < 64 && c4 == 64 && (c3 & 3) == 0) {
+        w[0] = static_cast<unsigned char>((c1 << 2) | (c2 >> 4));
+        w[1] = static_cast<unsigned char>((c2 << 4) | (c3 >> 2));
+        return static_cast<int>(3 * groups - 1);
+    }
+    return -1;
+}
+
+} // namespace
+
+bool Base64DecodeInPlace(std::string& text, bool& finalBreak)
+{
+    auto* const base = reinterpret_cast<unsigned char*>(text.data());
+    const std::size_t size = text.size();
+    // Each line is read whole before its bytes are written, and they land
+    // at or before its start: nothing unread is overwritten.
+    std::size_t r = 0, w = 0;
+    unsigned char row[60];
+    while (size - r >= 78 && base[r + 76] == '\r' && base[r + 77] == '\n' && DecodeRow(base + r, row)) {
+        std::memcpy(base + w, row, 57);
+        r += 78;
+        w += 57;
+    }
+    const std::size_t rest = size - r;
+    bool broken = true; // a text of whole lines ends with their break
+    int last = 0;
+    if (rest != 0) {
+        broken = rest >= 2 && base[size - 2] == '\r' && base[size - 1] == '\n';
+        last = DecodeLastRow(base + r, broken ? rest - 2 : rest, row);
+        if (last > 0)
+            std::memcpy(base + w, row, static_cast<std::size_t>(last));
+    }
+    if (last < 0 || size == 0) {
+        // Laid out otherwise: the lines decoded so far are written back as
+        // they were (they were the encoder's own, so encoding gives them
+        // again), last first, since each lies over the ones before it.
+        for (std::size_t line = w / 57; line-- > 0;) {
+            std::memcpy(row, base + 57 * line, 57);
+            char* out = reinterpret_cast<char*>(base + 78 * line);
+            for (int i = 0; i < 19; ++i)
+                out = EncodeGroup(row + 3 * i, out);
+            out[0] = '\r';
+            out[1] = '\n';
+        }
+        return false;
+    }
+    finalBreak = broken;
+    text.resize(w + static_cast<std::size_t>(last));
+    return true;
+}
+
 int UUCharValue(char c)
 {
     const int v = kUU[static_cast<unsigned char>(c)];

@@ -23,6 +23,11 @@ std::size_t Base64DecodeToBuffer(std::string_view text, unsigned char* buffer);
 void Base64DecodeAppend(std::string_view text, std::string& out);
 // Encodes source into dest as 76-character lines, each ended by CR LF.
 std::size_t Base64EncodeStream(std::string& dest, std::string_view source);
+// Decodes in place a text laid out as Base64EncodeStream writes it, the
+// last line break there or not (finalBreak tells), so that encoding the
+// bytes gives the text again. False, with the text unchanged, for any other
+// text.
+bool Base64DecodeInPlace(std::string& text, bool& finalBreak);
 // Size Base64EncodeStream gives for a source of n bytes.
 [[nodiscard]] std::size_t Base64EncodedSize(std::size_t n);
 

@@ -977,8 +977,20 @@ bool TMailPart::Decode()
     if (cte == "quoted-printable") {
         QPDecodeAppend(body, Decoded);
     } else if (cte == "base64") {
-        // The whole body in one pass: a group may be split over two lines,
-        // and blanks or junk between the characters are skipped.
+        // A body the encoder would write the same way needs no second copy:
+        // it turns into its bytes where it is, and is encoded again only if
+        // it is read (big attachments otherwise cost their size twice over).
+        bool finalBreak = true;
+        if (m_pending == TPending::None && Base64DecodeInPlace(m_body, finalBreak)) {
+            Decoded = std::move(m_body);
+            m_body.clear();
+            m_pending = TPending::Encoding;
+            m_pendingEncoding = TEncodingType::etBase64;
+            m_pendingBreak = finalBreak;
+            return true;
+        }
+        // Otherwise the whole body in one pass: a group may be split over
+        // two lines, and blanks or junk between the characters are skipped.
         Base64DecodeAppend(body, Decoded);
     } else if (cte == "uucode" || cte == "x-uuencode" || cte == "uuencode" || cte == "x-uue") {
         // Lines keep their trailing spaces: older encoders end full lines
@@ -1086,6 +1098,7 @@ void TMailPart::SetBody(std::string body)
     m_body = std::move(body);
     m_pending = TPending::None;
     m_pendingLength = false;
+    m_pendingBreak = true;
 }
 
 void TMailPart::ClearBody()
@@ -1093,6 +1106,7 @@ void TMailPart::ClearBody()
     m_body.clear();
     m_pending = TPending::None;
     m_pendingLength = false;
+    m_pendingBreak = true;
 }
 
 bool TMailPart::BodyEmpty() const
@@ -1113,6 +1127,7 @@ void TMailPart::EncodeLater(TEncodingType encoding, bool withLength)
     std::string().swap(m_body); // what it held is decoded already: the memory goes
     m_pending = TPending::Encoding;
     m_pendingEncoding = encoding;
+    m_pendingBreak = true;
     SetLabelValue("Content-Transfer-Encoding", encoding == TEncodingType::etBase64 ? "base64"
                                                : encoding == TEncodingType::etQuotedPrintable ? "quoted-printable"
                                                                                               : "");
@@ -1143,6 +1158,7 @@ void TMailPart::MoveBodyTo(TMailPart& to)
         to.m_pending = m_pending;
         to.m_pendingEncoding = m_pendingEncoding;
         to.m_pendingLength = m_pendingLength;
+        to.m_pendingBreak = m_pendingBreak;
     }
     // Joined parts are not moved: the parts stay here.
     if (m_pending != TPending::Parts)
@@ -1159,8 +1175,12 @@ void TMailPart::MakeBody() const
     const bool length = m_pendingLength;
     m_pending = TPending::None;
     m_pendingLength = false;
-    if (pending == TPending::Encoding)
+    if (pending == TPending::Encoding) {
         EncodeBody(m_pendingEncoding);
+        if (!m_pendingBreak && m_body.size() >= 2)
+            m_body.resize(m_body.size() - 2);
+        m_pendingBreak = true;
+    }
     else if (pending == TPending::Parts)
         SerializeParts(*this, m_body);
     if (length)

@@ -70,7 +70,9 @@ public:
     // a uuencode lift-out (Decoded meanwhile holds what it will encode), and
     // the joined parts of SerializeBody. A "Content-Length" field that goes
     // with such a body is written then too; the label accessors make the
-    // body first when they are asked for that field.
+    // body first when they are asked for that field. A base64 body laid out
+    // as this engine's encoder writes it is decoded in its own storage: it
+    // is made again from Decoded when read.
     [[nodiscard]] const std::string& Body() const;
     void SetBody(std::string body);
 
@@ -139,4 +141,5 @@ private:
     mutable TPending m_pending = TPending::None;
     mutable bool m_pendingLength = false; // "Content-Length" is written with it
     TEncodingType m_pendingEncoding = TEncodingType::etNoEncoding;
+    mutable bool m_pendingBreak = true; // the encoding keeps the line break its encoder ends with
 };

@@ -327,6 +327,71 @@ TEST(Base64, EncodesSeventySixColumnLinesAcrossBlockEdges)
     }
 }
 
+// Decoding in place may only take text the encoder gives back exactly,
+// and must leave every other text as it was, even when it fails far in.
+TEST(Base64, DecodesInPlaceOnlyWhatEncodingGivesBack)
+{
+    std::mt19937 rng(20261208);
+    auto randomBytes = [&](std::size_t n) {
+        std::string s(n, '\0');
+        for (char& c : s)
+            c = static_cast<char>(rng());
+        return s;
+    };
+    for (std::size_t n = 1; n < 700; n += 1 + n / 40) {
+        const std::string bytes = randomBytes(n);
+        const std::string encoded = B64Encode(bytes);
+        for (bool keepBreak : {true, false}) {
+            std::string text = keepBreak ? encoded : encoded.substr(0, encoded.size() - 2);
+            bool finalBreak = !keepBreak;
+            ASSERT_TRUE(Base64DecodeInPlace(text, finalBreak)) << n;
+            EXPECT_EQ(text, bytes) << n;
+            EXPECT_EQ(finalBreak, keepBreak) << n;
+        }
+        // Layouts the encoder never writes, each at a random line.
+        std::vector<std::string> others;
+        const std::size_t lines = encoded.size() / 78;
+        const std::size_t at = lines ? 78 * (rng() % lines) : 0;
+        std::string t = encoded;
+        t[at + rng() % 4] = '.'; // a character outside the alphabet
+        others.push_back(t);
+        t = encoded;
+        t.insert(at, "\r\n"); // an empty line
+        others.push_back(t);
+        others.push_back(encoded + "\r\n");
+        others.push_back(encoded + "QUJD");
+        others.push_back(encoded.substr(0, encoded.size() - 3) + "\r\n"); // last line cut short
+        std::string flat;
+        for (char c : encoded)
+            if (c != '\r' && c != '\n')
+                flat += c;
+        t.clear();
+        for (std::size_t i = 0; i < flat.size(); i += 72) // 72-column lines
+            t += flat.substr(i, 72) + "\r\n";
+        if (t != encoded)
+            others.push_back(t);
+        if (n % 3 != 0) {
+            // Pad bits that are not zero decode to the same bytes but would
+            // not be written again.
+            t = encoded;
+            const std::size_t pad = t.rfind('=');
+            const std::size_t last = t.find_last_not_of('=', pad);
+            t[last] = t[last] == 'A' ? 'B' : 'A';
+            if (B64Encode(B64Decode(t)) != t)
+                others.push_back(t);
+        }
+        for (std::string other : others) {
+            const std::string before = other;
+            bool finalBreak = false;
+            EXPECT_FALSE(Base64DecodeInPlace(other, finalBreak)) << n << "\n" << before;
+            EXPECT_EQ(other, before) << n;
+        }
+    }
+    std::string empty;
+    bool finalBreak = false;
+    EXPECT_FALSE(Base64DecodeInPlace(empty, finalBreak));
+}
+
 TEST(Uuencode, CharValuesAndLineRules)
 {
     EXPECT_EQ(UUCharValue('`'), 0);

@@ -625,8 +625,11 @@ void TMailMessage2000::RebuildStructure(int mode)
         }
     }
 
+    // The boundaries are read once: thousands of attachments share them.
+    const Placing toMixed{mixed, mixed ? mixed->GetBoundary() : std::string()};
+    const Placing toRelated{related, related ? related->GetBoundary() : std::string()};
     for (std::size_t i = 0; i < AttachList.Count(); ++i)
-        PlaceAttachment(i, mixed, related);
+        PlaceAttachment(i, toMixed, toRelated);
 
     for (TMailPart** old : {&AlternativePart, &RelatedPart, &MixedPart})
         if (*old && *old != this)
@@ -689,7 +692,7 @@ void TMailMessage2000::FreeHusks(TMailPart* mixed, TMailPart* related, TMailPart
     FreeParts(husks);
 }
 
-void TMailMessage2000::PlaceAttachment(std::size_t index, TMailPart* mixed, TMailPart* related)
+void TMailMessage2000::PlaceAttachment(std::size_t index, const Placing& mixed, const Placing& related)
 {
     TMailPart* a = AttachList.Items(index);
     a->Detach();
@@ -702,12 +705,12 @@ void TMailMessage2000::PlaceAttachment(std::size_t index, TMailPart* mixed, TMai
     }
     const std::string encoded = NameWord(name, Charset);
     a->SetLabelValue("X-Corvanta-Attachment", encoded);
-    auto appendTo = [a](TMailPart* container) {
-        a->ParentPart = container;
-        a->ParentBoundary = container->GetBoundary();
-        container->SubPartList.Add(a);
+    auto appendTo = [a](const Placing& container) {
+        a->ParentPart = container.part;
+        a->ParentBoundary = container.boundary;
+        container.part->SubPartList.Add(a);
     };
-    if (a->Embedded && related) {
+    if (a->Embedded && related.part) {
         a->SetLabelParamValue("X-Corvanta-Attachment", "embedded", "yes");
         if (EmbedMethod == TEmbedMethod::emContentID) {
             if (!a->LabelExists("Content-ID"))
@@ -728,7 +731,7 @@ void TMailMessage2000::PlaceAttachment(std::size_t index, TMailPart* mixed, TMai
     // read "Content-Disposition: ; filename=...", and the file would come
     // back as the body.
     a->SetLabelValue("Content-Disposition", "attachment");
-    if (mixed) {
+    if (mixed.part) {
         appendTo(mixed);
         return;
     }

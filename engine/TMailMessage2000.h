@@ -78,7 +78,12 @@ private:
     bool TakeBody(TMailPart* part, const std::string& type);
     bool IsPhantom(TMailPart* part);
     void LabelDigestMessage(TMailPart* part);
-    void PlaceAttachment(std::size_t index, TMailPart* mixed, TMailPart* related);
+    // A container with the boundary its children take.
+    struct Placing {
+        TMailPart* part = nullptr;
+        std::string boundary;
+    };
+    void PlaceAttachment(std::size_t index, const Placing& mixed, const Placing& related);
     TMailPart* NewContainer(TMailPart* parent, const char* type, const char* suffix);
     void FreeParts(const std::vector<TMailPart*>& parts);
     void DetachPartsToPlace();

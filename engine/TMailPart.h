@@ -140,6 +140,6 @@ private:
     mutable std::string m_body;
     mutable TPending m_pending = TPending::None;
     mutable bool m_pendingLength = false; // "Content-Length" is written with it
+    mutable bool m_pendingBreak = true;   // the encoding keeps the line break its encoder ends with
     TEncodingType m_pendingEncoding = TEncodingType::etNoEncoding;
-    mutable bool m_pendingBreak = true; // the encoding keeps the line break its encoder ends with
 };

@@ -708,14 +708,16 @@ bool HasSsse3()
     return has;
 }
 
-// 48 uuencoded characters (values "character - 32", space to grave accent)
-// to 36 bytes, sixteen characters at a time; writes 40 bytes. Returns 0x40
-// when a character lies outside the alphabet.
-__attribute__((target("ssse3"))) unsigned UUDecodeFortyEight(const unsigned char* s, unsigned char* out)
+// The 60 characters of a full uuencoded line (values "character - 32",
+// space to grave accent) to 45 bytes, sixteen characters at a time, the
+// last sixteen overlapping the third block by four; writes 49 bytes.
+// Returns 0x40 when a character lies outside the alphabet.
+__attribute__((target("ssse3"))) unsigned UUDecodeSixty(const unsigned char* s, unsigned char* out)
 {
     __m128i valid = _mm_set1_epi8(-1);
-    for (int i = 0; i < 3; ++i, s += 16, out += 12) {
-        const __m128i c = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), _mm_set1_epi8(0x20));
+    for (const int at : {0, 16, 32, 44}) {
+        const __m128i c =
+            _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at)), _mm_set1_epi8(0x20));
         // Valid characters are 0x20 to 0x60: 0 to 0x40 after the subtraction.
         valid = _mm_and_si128(valid, _mm_cmpeq_epi8(_mm_max_epu8(c, _mm_set1_epi8(0x40)), _mm_set1_epi8(0x40)));
         const __m128i v = _mm_and_si128(c, _mm_set1_epi8(0x3F));
@@ -723,7 +725,7 @@ __attribute__((target("ssse3"))) unsigned UUDecodeFortyEight(const unsigned char
         const __m128i words = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00011000));
         const __m128i bytes =
             _mm_shuffle_epi8(words, _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at / 4 * 3), bytes);
     }
     return _mm_movemask_epi8(valid) == 0xFFFF ? 0u : 0x40u;
 }
@@ -961,22 +963,18 @@ std::size_t UUDecodeLine(std::string_view line, unsigned char* buffer)
 namespace {
 
 // Decodes the 60 characters of a full line ("M" and 60 characters) into 45
-// bytes; the result has bit 0x40 set when one of them is no uuencode
-// character.
-unsigned UUDecodeFullLine(const unsigned char* s, unsigned char* o)
+// bytes, writing up to 49; the result has bit 0x40 set when one of them is
+// no uuencode character.
+unsigned UUDecodeFullLine(const unsigned char* s, unsigned char* o, bool simd)
 {
-    unsigned bad = 0;
-    int groups = 15;
 #if defined(__x86_64__)
-    if (HasSsse3()) {
-        // 48 characters by SSSE3, the last 12 one group at a time.
-        bad |= UUDecodeFortyEight(s, o);
-        s += 48;
-        o += 36;
-        groups = 3;
-    }
+    if (simd)
+        return UUDecodeSixty(s, o);
+#else
+    (void)simd;
 #endif
-    for (int g = 0; g < groups; ++g, s += 4, o += 3) {
+    unsigned bad = 0;
+    for (int g = 0; g < 15; ++g, s += 4, o += 3) {
         const unsigned a = kUUValue[s[0]], b = kUUValue[s[1]], c = kUUValue[s[2]], d = kUUValue[s[3]];
         bad |= a | b | c | d;
         const unsigned v = (a << 18) | (b << 12) | (c << 6) | d;
@@ -997,8 +995,13 @@ bool UUDecodeToStream(std::string_view text, std::string& stream)
     std::size_t filled = 0;
     std::size_t pos = 0;
     const auto* const bytes = reinterpret_cast<const unsigned char*>(text.data());
+#if defined(__x86_64__)
+    const bool simd = HasSsse3();
+#else
+    const bool simd = false;
+#endif
     while (pos < text.size()) {
-        if (filled + 45 > sizeof buffer) {
+        if (filled + 49 > sizeof buffer) {
             stream.append(reinterpret_cast<const char*>(buffer), filled);
             filled = 0;
         }
@@ -1006,7 +1009,7 @@ bool UUDecodeToStream(std::string_view text, std::string& stream)
         // characters decode cleanly, no CR can hide among them, so that CR LF
         // is the line's end and no search is needed.
         if (text.size() - pos >= 63 && text[pos] == 'M' && text[pos + 61] == '\r' && text[pos + 62] == '\n'
-            && !(UUDecodeFullLine(bytes + pos + 1, buffer + filled) & 0x40)) {
+            && !(UUDecodeFullLine(bytes + pos + 1, buffer + filled, simd) & 0x40)) {
             filled += 45;
             pos += 63;
             continue;
@@ -1033,7 +1036,7 @@ bool UUDecodeToStream(std::string_view text, std::string& stream)
         // A full line decodes in place; one with a character that is no
         // uuencode character gives nothing.
         if (line.size() >= 61 && line[0] == 'M') {
-            if (!(UUDecodeFullLine(reinterpret_cast<const unsigned char*>(line.data()) + 1, buffer + filled) & 0x40))
+            if (!(UUDecodeFullLine(reinterpret_cast<const unsigned char*>(line.data()) + 1, buffer + filled, simd) & 0x40))
                 filled += 45;
             continue;
         }

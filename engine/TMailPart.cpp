@@ -515,7 +515,13 @@ struct TMailPart::Parser {
         std::size_t to;
     };
     std::vector<Placed> bodies{};
-    std::vector<TMailPart*> lifts{}; // parts whose uuencoded files come out after the placing
+    // Parts whose uuencoded files come out before the placing, with their
+    // body's index in bodies (npos: none).
+    struct Lift {
+        TMailPart* part;
+        std::size_t body;
+    };
+    std::vector<Lift> lifts{};
     std::vector<std::string> open{}; // boundaries of the multiparts being read, outermost first
     std::unordered_map<std::string, std::vector<int>, ViewHash, std::equal_to<>> levels{};
 
@@ -637,21 +643,32 @@ struct TMailPart::Parser {
     {
         if (!bodies.empty() && bodies.back().part == &part)
             bodies.pop_back();
-        if (!lifts.empty() && lifts.back() == &part)
+        if (!lifts.empty() && lifts.back().part == &part)
             lifts.pop_back();
     }
     void PlaceBodies();
 
     void ParsePart(TMailPart& part, bool hasHeader, int depth);
     void ParseMultipart(TMailPart& part, int depth);
-    void LiftUuencoded(TMailPart& part);
+    std::size_t LiftUuencoded(TMailPart& part, std::string_view body);
 };
 
 // Every body but the largest is copied out of the text; the largest, when
 // it is most of the text (one big attachment), takes the storage over, so a
-// large file is not held twice.
+// large file is not held twice. Uuencoded files come out of the text
+// first: the body that held them keeps only its own text, and is not
+// copied whole.
 void TMailPart::Parser::PlaceBodies()
 {
+    for (const Lift& lift : lifts) {
+        if (lift.body == std::string_view::npos)
+            continue; // no body, nothing to lift
+        Placed& b = bodies[lift.body];
+        const std::size_t keep = LiftUuencoded(*lift.part, text.substr(b.from, b.to - b.from));
+        if (keep != std::string_view::npos)
+            b.to = b.from + keep;
+    }
+    lifts.clear();
     if (owner && !bodies.empty()) {
         std::size_t largest = 0;
         for (std::size_t i = 1; i < bodies.size(); ++i)
@@ -671,9 +688,6 @@ void TMailPart::Parser::PlaceBodies()
         text = {};
         bodies.clear();
     }
-    for (TMailPart* part : lifts)
-        LiftUuencoded(*part);
-    lifts.clear();
 }
 
 // The part's text begins at the current line. Returns at the end of the
@@ -736,10 +750,12 @@ void TMailPart::Parser::ParsePart(TMailPart& part, bool hasHeader, int depth)
         SetBody(part, bodyStart, hit >= 0 ? pos - 2 : text.size());
     }
     if (!part.LabelExists("Content-Type")) {
-        if (owner)
-            lifts.push_back(&part);
-        else
-            LiftUuencoded(part);
+        if (owner) {
+            const bool hasBody = !bodies.empty() && bodies.back().part == &part;
+            lifts.push_back({&part, hasBody ? bodies.size() - 1 : std::string_view::npos});
+        } else if (const std::size_t keep = LiftUuencoded(part, part.m_body); keep != std::string_view::npos) {
+            part.m_body.resize(keep);
+        }
     }
 }
 
@@ -788,15 +804,38 @@ void TMailPart::Parser::ParseMultipart(TMailPart& part, int depth)
     }
 }
 
+namespace {
+
+// The first of two bytes in text from pos on, or npos.
+std::size_t FindEither(std::string_view text, char a, char b, std::size_t pos)
+{
+    std::size_t i = pos;
+#if defined(__x86_64__)
+    const __m128i va = _mm_set1_epi8(a);
+    const __m128i vb = _mm_set1_epi8(b);
+    for (; i + 16 <= text.size(); i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+        if (const int m = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb))))
+            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(m)));
+    }
+#endif
+    for (; i < text.size(); ++i)
+        if (text[i] == a || text[i] == b)
+            return i;
+    return std::string_view::npos;
+}
+
+} // namespace
+
 // A part without Content-Type may carry uuencoded files: each block from a
 // begin line to an end line becomes an attachment, and the text around the
 // blocks stays together in a text part before them. A begin line without
-// an end line stays text.
-void TMailPart::Parser::LiftUuencoded(TMailPart& part)
+// an end line stays text. body is the part's body; returns how much of it
+// stays (the text before the first file), or npos when no file came out.
+std::size_t TMailPart::Parser::LiftUuencoded(TMailPart& part, std::string_view body)
 {
-    const std::string_view body(part.m_body);
     if (body.find("begin ") == std::string_view::npos)
-        return;
+        return std::string_view::npos;
     // In quoted-printable, a line ending in "=" continues on the next one: a
     // "begin" there is not at the start of a line.
     const bool qp = AsciiLowerCase(part.GetLabelValue("Content-Transfer-Encoding")) == "quoted-printable";
@@ -816,35 +855,29 @@ void TMailPart::Parser::LiftUuencoded(TMailPart& part)
     // Only lines that start with "b" (a begin line) or, inside a block, an
     // "end" after blanks matter; a search for those letters skips the rest,
     // and a whole uuencoded block (whose characters hold no lower-case
-    // letter) in one step. Each search goes on from where it stopped.
+    // letter) in one step.
     constexpr std::size_t kNone = std::string_view::npos;
     const auto lineStart = [body](std::size_t k) {
         return k == 0 || (k >= 2 && body[k - 2] == '\r' && body[k - 1] == '\n');
     };
-    const auto nextBegin = [&](std::size_t from) {
-        for (std::size_t j = from; (j = body.find('b', j)) != kNone; ++j)
-            if (lineStart(j))
+    // The next line from p on that starts with "b", or (inside a block) that
+    // holds only blanks before an "e".
+    const auto nextCandidate = [&](std::size_t from, bool withEnd) {
+        for (std::size_t j = from; (j = withEnd ? FindEither(body, 'b', 'e', j) : body.find('b', j)) != kNone; ++j) {
+            if (body[j] == 'b' && lineStart(j))
                 return j;
-        return kNone;
-    };
-    const auto nextEnd = [&](std::size_t from) {
-        for (std::size_t j = from; (j = body.find('e', j)) != kNone; ++j) {
-            std::size_t k = j;
-            while (k > from && IsBlank(body[k - 1]))
-                --k;
-            if (lineStart(k))
-                return k;
+            if (body[j] == 'e') {
+                std::size_t k = j;
+                while (k > from && IsBlank(body[k - 1]))
+                    --k;
+                if (lineStart(k))
+                    return k;
+            }
         }
         return kNone;
     };
-    std::size_t begin = nextBegin(0);
-    std::size_t end = kNone;
     for (std::size_t p = 0; p < body.size();) {
-        if (begin != kNone && begin < p)
-            begin = nextBegin(p);
-        if (inBlock && end != kNone && end < p)
-            end = nextEnd(p);
-        const std::size_t c = std::min(begin, inBlock ? end : kNone);
+        const std::size_t c = nextCandidate(p, inBlock);
         if (c == kNone)
             break;
         std::size_t e = 0;
@@ -854,17 +887,15 @@ void TMailPart::Parser::LiftUuencoded(TMailPart& part)
         // In quoted-printable, a line after one that ends in "=" continues it.
         const bool soft = qp && c >= 3 && body[c - 3] == '=';
         std::string found;
-        if (inBlock && c == end && IsUuEndLine(l)) {
+        if (inBlock && IsUuEndLine(l)) {
             kept.append(body.substr(keptFrom, beginAt - keptFrom));
             blocks.push_back({name, dataFrom, std::max(dataFrom, c >= 2 ? c - 2 : 0)});
             if (firstBegin == kNone)
                 firstBegin = beginAt;
             keptFrom = n;
             inBlock = false;
-        } else if (c == begin && !soft && IsUuBeginLine(l, found)) {
+        } else if (body[c] == 'b' && !soft && IsUuBeginLine(l, found)) {
             // A begin line inside an open block leaves that block as text.
-            if (!inBlock)
-                end = nextEnd(n);
             inBlock = true;
             beginAt = c;
             dataFrom = n;
@@ -873,7 +904,7 @@ void TMailPart::Parser::LiftUuencoded(TMailPart& part)
         p = n;
     }
     if (blocks.empty())
-        return;
+        return std::string_view::npos;
     kept.append(body.substr(keptFrom));
 
     const std::string boundary = NewBoundary();
@@ -905,10 +936,9 @@ void TMailPart::Parser::LiftUuencoded(TMailPart& part)
         child->SetLabelParamValue("X-Corvanta-Attachment", "embedded", "no");
         part.SubPartList.Add(child);
     }
-    // The text before the first file stays the preamble.
-    part.m_body.resize(firstBegin);
     part.SetLabelValue("Content-Type", "multipart/mixed");
     part.SetLabelParamValue("Content-Type", "boundary", "\"" + boundary + "\"");
+    return firstBegin; // the text before the first file stays the preamble
 }
 
 void TMailPart::LoadFromFile(const std::string& fileName)

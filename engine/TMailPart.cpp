@@ -505,9 +505,8 @@ struct TMailPart::Parser {
     std::size_t end = 0;
     std::size_t next = 0;
     bool done = false;
-    // The storage of the text, when the caller gives it up. The bodies are
-    // then placed after the walk, so that the largest can take the storage
-    // over instead of being copied out of it.
+    // The storage of the text, when the caller gives it up: the largest
+    // body can then take it over instead of being copied out of it.
     std::string* owner = nullptr;
     struct Placed {
         TMailPart* part;
@@ -622,18 +621,13 @@ struct TMailPart::Parser {
         open.pop_back();
     }
 
-    void SetBody(TMailPart& part, std::size_t from, std::size_t to)
-    {
-        if (owner)
-            bodies.push_back({&part, from, to});
-        else
-            part.m_body.assign(text.data() + from, to - from);
-    }
+    // Bodies are copied after the walk: the parts and their headers then lie
+    // together in memory, apart from the bulk of the bodies, and every later
+    // pass over the tree touches less of it.
+    void SetBody(TMailPart& part, std::size_t from, std::size_t to) { bodies.push_back({&part, from, to}); }
     // The body the walk gave a part that has no children yet.
     [[nodiscard]] std::string_view BodyOf(const TMailPart& part) const
     {
-        if (!owner)
-            return part.m_body;
         if (!bodies.empty() && bodies.back().part == &part)
             return text.substr(bodies.back().from, bodies.back().to - bodies.back().from);
         return {};
@@ -669,13 +663,13 @@ void TMailPart::Parser::PlaceBodies()
             b.to = b.from + keep;
     }
     lifts.clear();
-    if (owner && !bodies.empty()) {
+    if (!bodies.empty()) {
         std::size_t largest = 0;
         for (std::size_t i = 1; i < bodies.size(); ++i)
             if (bodies[i].to - bodies[i].from > bodies[largest].to - bodies[largest].from)
                 largest = i;
         const Placed big = bodies[largest];
-        const bool takeOver = (big.to - big.from) * 2 >= owner->size();
+        const bool takeOver = owner && (big.to - big.from) * 2 >= owner->size();
         for (std::size_t i = 0; i < bodies.size(); ++i)
             if (i != largest || !takeOver)
                 bodies[i].part->m_body.assign(text.data() + bodies[i].from, bodies[i].to - bodies[i].from);
@@ -750,12 +744,8 @@ void TMailPart::Parser::ParsePart(TMailPart& part, bool hasHeader, int depth)
         SetBody(part, bodyStart, hit >= 0 ? pos - 2 : text.size());
     }
     if (!part.LabelExists("Content-Type")) {
-        if (owner) {
-            const bool hasBody = !bodies.empty() && bodies.back().part == &part;
-            lifts.push_back({&part, hasBody ? bodies.size() - 1 : std::string_view::npos});
-        } else if (const std::size_t keep = LiftUuencoded(part, part.m_body); keep != std::string_view::npos) {
-            part.m_body.resize(keep);
-        }
+        const bool hasBody = !bodies.empty() && bodies.back().part == &part;
+        lifts.push_back({&part, hasBody ? bodies.size() - 1 : std::string_view::npos});
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "EngineError.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -52,8 +53,11 @@ void AskForHugePages(void* data, std::size_t size)
 
 } // namespace
 
-std::string ReadWholeFile(const std::string& fileName)
+std::string ReadWholeFile(const std::string& fileName) { return ReadWholeFile(fileName, {}); }
+
+std::string ReadWholeFile(const std::string& fileName, const std::function<void(std::string_view)>& read)
 {
+    constexpr std::size_t kPiece = 256 << 10;
     const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         Fail("Cannot open file", fileName, errno);
@@ -73,7 +77,8 @@ std::string ReadWholeFile(const std::string& fileName)
     for (;;) {
         if (used == data.size())
             data.resize(data.size() * 2);
-        const ssize_t n = ::read(fd, data.data() + used, data.size() - used);
+        const std::size_t want = read ? std::min(kPiece, data.size() - used) : data.size() - used;
+        const ssize_t n = ::read(fd, data.data() + used, want);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -84,6 +89,8 @@ std::string ReadWholeFile(const std::string& fileName)
         if (n == 0)
             break;
         used += static_cast<std::size_t>(n);
+        if (read)
+            read(std::string_view(data.data(), used));
     }
     ::close(fd);
     data.resize(used);

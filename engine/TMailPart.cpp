@@ -358,13 +358,14 @@ namespace {
 // Where the text is known to hold only CR LF pairs up to: 64 bytes at a
 // time, a CR must have an LF after it and an LF a CR before it. The rest is
 // searched byte by byte.
-std::size_t CleanLineEndsUpTo(std::string_view text)
+// from is where an earlier call stopped (the text before it is known clean).
+std::size_t CleanLineEndsUpTo(std::string_view text, std::size_t from = 0)
 {
-    std::size_t i = 0;
+    std::size_t i = from;
 #if defined(__x86_64__)
     const __m128i cr = _mm_set1_epi8('\r');
     const __m128i lf = _mm_set1_epi8('\n');
-    std::uint64_t carry = 0; // a CR in the last byte of the block before
+    std::uint64_t carry = i > 0 && text[i - 1] == '\r' ? 1 : 0; // a CR in the last byte before the block
     for (; i + 65 <= text.size(); i += 64) {
         std::uint64_t crs = 0;
         std::uint64_t lfs = 0;
@@ -383,12 +384,13 @@ std::size_t CleanLineEndsUpTo(std::string_view text)
     return i;
 }
 
-void NormaliseLineEnds(std::string& text)
+// clean: how much of the text is known to hold only CR LF pairs already.
+void NormaliseLineEnds(std::string& text, std::size_t clean = 0)
 {
     // Most files already end every line in CR LF: find the first line break
     // that is not a CR LF pair before copying anything.
     std::size_t first = text.size();
-    const std::size_t clean = CleanLineEndsUpTo(text);
+    clean = CleanLineEndsUpTo(text, clean);
     for (std::size_t i = clean; (i = text.find('\n', i)) != std::string::npos; ++i)
         if (i == 0 || text[i - 1] != '\r') {
             first = i;
@@ -933,8 +935,13 @@ std::size_t TMailPart::Parser::LiftUuencoded(TMailPart& part, std::string_view b
 
 void TMailPart::LoadFromFile(const std::string& fileName)
 {
-    std::string text = ReadWholeFile(fileName);
-    NormaliseLineEnds(text);
+    // The line ends are checked piece by piece as the file comes in, while
+    // each piece is still in the cache.
+    std::size_t clean = 0;
+    std::string text = ReadWholeFile(fileName, [&clean](std::string_view read) {
+        clean = CleanLineEndsUpTo(read, clean);
+    });
+    NormaliseLineEnds(text, clean);
     ParseRange(text, true, &text);
 }
 

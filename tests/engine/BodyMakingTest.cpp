@@ -74,6 +74,19 @@ std::string RandomMessage(std::mt19937& rng)
     return "From: a@b\r\nSubject: s\r\n" + part(0);
 }
 
+// Every bare CR, bare LF and CR LF as one CR LF, as a load makes them.
+std::string LineEndsMadeCrlf(const std::string& text)
+{
+    std::string crlf;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n')
+            crlf += text[i];
+        else if (text[i] == '\n' || i + 1 == text.size() || text[i + 1] != '\n')
+            crlf += "\r\n";
+    }
+    return crlf;
+}
+
 } // namespace
 
 TEST(ParseWays, LoadedListenedAndPlainParsesAgree)
@@ -111,19 +124,33 @@ TEST(ParseWays, LoadedListenedAndPlainParsesAgree)
         EXPECT_GE(reports, 2u);
 
         // A loaded file has its line ends made CR LF first.
-        std::string crlf;
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            if (text[i] != '\r' && text[i] != '\n')
-                crlf += text[i];
-            else if (text[i] == '\n' || i + 1 == text.size() || text[i + 1] != '\n')
-                crlf += "\r\n";
-        }
+        std::string crlf = LineEndsMadeCrlf(text);
         TMailMessage2000 normalised;
         normalised.ParseText(crlf, true);
         TMailMessage2000 loaded;
         loaded.LoadFromFile(dir.Write("m.eml", text));
         EXPECT_EQ(Dump(loaded), Dump(normalised)) << crlf.substr(0, 2000);
     }
+}
+
+// A file is checked for bare CR and LF piece by piece as it is read: one
+// lying across the edge of a piece or of a 64-byte block is still found.
+TEST(ParseWays, LineEndsCheckedAcrossReadPieces)
+{
+    TempDir dir;
+    std::string clean = "Subject: big\r\n\r\n";
+    while (clean.size() < 300000)
+        clean += std::string(70, 'x') + "\r\n";
+    const std::size_t edge = 256 << 10;
+    for (const std::size_t at : {edge - 65, edge - 64, edge - 63, edge - 1, edge, edge + 1, edge + 63, edge + 64})
+        for (const char* odd : {"\n", "\r", "\r\r\n"}) {
+            std::string text = clean;
+            text.insert(at, odd);
+            const std::string crlf = LineEndsMadeCrlf(text);
+            TMailMessage2000 loaded;
+            loaded.LoadFromFile(dir.Write("m.eml", text));
+            ASSERT_EQ(loaded.Body(), crlf.substr(crlf.find("\r\n\r\n") + 4)) << at << " " << odd[0];
+        }
 }
 
 // A save writes the same message whether the rebuilt bodies were read

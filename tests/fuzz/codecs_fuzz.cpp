@@ -167,6 +167,28 @@ void Base64(std::string_view data)
                    "Base64DecodeToBuffer of " + Shown(data));
     const std::string asPart = DecodeAsPart(data, "BASE64");
     FUZZ_CHECK(asPart.size() <= data.size() / 4 * 3 + 3, "part base64 decoding grew past three quarters");
+
+    // Decoding in place takes exactly the texts the encoder gives back, and
+    // leaves any other text as it was: the encoder's own, the data itself,
+    // and the encoder's text with one character changed.
+    std::string changed = encoded;
+    if (!changed.empty() && !data.empty())
+        changed[data.size() % changed.size()] = data[0];
+    for (const std::string& text : {encoded, encoded.substr(0, encoded.size() >= 2 ? encoded.size() - 2 : 0),
+                                    std::string(data), changed}) {
+        std::string inPlace = text;
+        bool finalBreak = false;
+        if (Base64DecodeInPlace(inPlace, finalBreak)) {
+            std::string again;
+            Base64EncodeStream(again, inPlace);
+            if (!finalBreak)
+                again.resize(again.size() - 2);
+            FUZZ_CHECK(again == text, "base64 decoded in place does not encode back: " + Shown(text));
+        } else {
+            FUZZ_CHECK(inPlace == text, "base64 decoding in place changed a text it refused: " + Shown(text));
+            FUZZ_CHECK(text != encoded || data.empty(), "base64 decoding in place refused the encoder's text");
+        }
+    }
 }
 
 // ---- uuencode --------------------------------------------------------------

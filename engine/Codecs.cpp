@@ -708,16 +708,14 @@ bool HasSsse3()
     return has;
 }
 
-// The 60 characters of a full uuencoded line (values "character - 32",
-// space to grave accent) to 45 bytes, sixteen characters at a time, the
-// last sixteen overlapping the third block by four; writes 49 bytes.
-// Returns 0x40 when a character lies outside the alphabet.
-__attribute__((target("ssse3"))) unsigned UUDecodeSixty(const unsigned char* s, unsigned char* out)
+// 48 uuencoded characters (values "character - 32", space to grave accent)
+// to 36 bytes, sixteen characters at a time; writes 40 bytes. Returns 0x40
+// when a character lies outside the alphabet.
+__attribute__((target("ssse3"))) unsigned UUDecodeFortyEight(const unsigned char* s, unsigned char* out)
 {
     __m128i valid = _mm_set1_epi8(-1);
-    for (const int at : {0, 16, 32, 44}) {
-        const __m128i c =
-            _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at)), _mm_set1_epi8(0x20));
+    for (int i = 0; i < 3; ++i, s += 16, out += 12) {
+        const __m128i c = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), _mm_set1_epi8(0x20));
         // Valid characters are 0x20 to 0x60: 0 to 0x40 after the subtraction.
         valid = _mm_and_si128(valid, _mm_cmpeq_epi8(_mm_max_epu8(c, _mm_set1_epi8(0x40)), _mm_set1_epi8(0x40)));
         const __m128i v = _mm_and_si128(c, _mm_set1_epi8(0x3F));
@@ -725,9 +723,50 @@ __attribute__((target("ssse3"))) unsigned UUDecodeSixty(const unsigned char* s, 
         const __m128i words = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00011000));
         const __m128i bytes =
             _mm_shuffle_epi8(words, _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at / 4 * 3), bytes);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
     }
     return _mm_movemask_epi8(valid) == 0xFFFF ? 0u : 0x40u;
+}
+
+// Consecutive full lines ("M", 60 characters, CR LF) decoded while each is
+// valid and out has room for 49 more bytes: the whole loop in one function,
+// sixteen characters at a time, the last sixteen of a line overlapping the
+// third block. Returns the bytes written; consumed tells the characters read.
+__attribute__((target("ssse3"))) std::size_t UUDecodeFullLinesSsse3(const unsigned char* s, std::size_t length,
+                                                                     unsigned char* out, std::size_t room,
+                                                                     std::size_t& consumed)
+{
+    const __m128i space = _mm_set1_epi8(0x20);
+    const __m128i top = _mm_set1_epi8(0x40);
+    const __m128i six = _mm_set1_epi8(0x3F);
+    const __m128i pairMul = _mm_set1_epi32(0x01400140);
+    const __m128i wordMul = _mm_set1_epi32(0x00011000);
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+    const unsigned char* p = s;
+    const unsigned char* const end = s + length;
+    unsigned char* o = out;
+    unsigned char* const last = out + room;
+    while (end - p >= 63 && last - o >= 49 && p[0] == 'M' && p[61] == '\r' && p[62] == '\n') {
+        __m128i c[4];
+        c[0] = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1)), space);
+        c[1] = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 17)), space);
+        c[2] = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 33)), space);
+        c[3] = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 45)), space);
+        // Valid characters are 0x20 to 0x60: 0 to 0x40 after the subtraction.
+        const __m128i high = _mm_max_epu8(_mm_max_epu8(c[0], c[1]), _mm_max_epu8(c[2], c[3]));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(high, top), top)) != 0xFFFF)
+            break;
+        static constexpr int kAt[4] = {0, 12, 24, 33};
+        for (int k = 0; k < 4; ++k) {
+            const __m128i pairs = _mm_maddubs_epi16(_mm_and_si128(c[k], six), pairMul);
+            const __m128i bytes = _mm_shuffle_epi8(_mm_madd_epi16(pairs, wordMul), order);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o + kAt[k]), bytes);
+        }
+        p += 63;
+        o += 45;
+    }
+    consumed = static_cast<std::size_t>(p - s);
+    return static_cast<std::size_t>(o - out);
 }
 #endif
 
@@ -963,18 +1002,24 @@ std::size_t UUDecodeLine(std::string_view line, unsigned char* buffer)
 namespace {
 
 // Decodes the 60 characters of a full line ("M" and 60 characters) into 45
-// bytes, writing up to 49; the result has bit 0x40 set when one of them is
-// no uuencode character.
+// bytes; the result has bit 0x40 set when one of them is no uuencode
+// character.
 unsigned UUDecodeFullLine(const unsigned char* s, unsigned char* o, bool simd)
 {
+    unsigned bad = 0;
+    int groups = 15;
 #if defined(__x86_64__)
-    if (simd)
-        return UUDecodeSixty(s, o);
+    if (simd) {
+        // 48 characters by SSSE3, the last 12 one group at a time.
+        bad |= UUDecodeFortyEight(s, o);
+        s += 48;
+        o += 36;
+        groups = 3;
+    }
 #else
     (void)simd;
 #endif
-    unsigned bad = 0;
-    for (int g = 0; g < 15; ++g, s += 4, o += 3) {
+    for (int g = 0; g < groups; ++g, s += 4, o += 3) {
         const unsigned a = kUUValue[s[0]], b = kUUValue[s[1]], c = kUUValue[s[2]], d = kUUValue[s[3]];
         bad |= a | b | c | d;
         const unsigned v = (a << 18) | (b << 12) | (c << 6) | d;
@@ -1005,6 +1050,16 @@ bool UUDecodeToStream(std::string_view text, std::string& stream)
             stream.append(reinterpret_cast<const char*>(buffer), filled);
             filled = 0;
         }
+#if defined(__x86_64__)
+        if (simd) {
+            std::size_t consumed = 0;
+            filled += UUDecodeFullLinesSsse3(bytes + pos, text.size() - pos, buffer + filled, sizeof buffer - filled,
+                                             consumed);
+            pos += consumed;
+            if (consumed != 0)
+                continue;
+        }
+#endif
         // Nearly every line is a full one followed by CR LF: when its 60
         // characters decode cleanly, no CR can hide among them, so that CR LF
         // is the line's end and no search is needed.

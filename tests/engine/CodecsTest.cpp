@@ -449,6 +449,26 @@ TEST(Uuencode, FullLinesDecodeLikeTheLineDecoder)
             EXPECT_EQ(stream.substr(0, 45), std::string(reinterpret_cast<const char*>(expect), 45)) << bad;
         }
     }
+    // Long runs of full lines, broken by spoilt and short ones, across the
+    // decoder's internal buffer: line by line, the same bytes.
+    std::mt19937 rng(45);
+    std::string text;
+    std::string expected;
+    for (int i = 0; i < 1500; ++i) {
+        std::string l = "M";
+        for (int k = 0; k < 60; ++k)
+            l += kAlphabet[rng() % 64];
+        if (rng() % 40 == 0)
+            l[1 + rng() % 60] = "a\x7f\x1f~"[rng() % 4];
+        if (rng() % 50 == 0)
+            l = "#0V%T";
+        unsigned char bytes[45];
+        expected.append(reinterpret_cast<const char*>(bytes), UUDecodeLine(l, bytes));
+        text += l + "\r\n";
+    }
+    std::string stream;
+    UUDecodeToStream(text, stream);
+    EXPECT_EQ(stream, expected);
 }
 
 TEST(Uuencode, ShortLinesAreReadToTheirOwnEnd)

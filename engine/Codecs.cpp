@@ -856,15 +856,17 @@ bool DecodeGroups(const unsigned char* s, std::size_t n, unsigned char* out)
 
 // One 76-character line to its 57 bytes in row; false when it holds
 // anything but alphabet characters.
-bool DecodeRow(const unsigned char* s, unsigned char* row)
+bool DecodeRow(const unsigned char* s, unsigned char* row, bool simd)
 {
 #if defined(__x86_64__)
-    if (HasSsse3()) {
+    if (simd) {
         for (int i = 0; i < 4; ++i)
             if (!DecodeSixteen(s + 16 * i, row + 12 * i))
                 return false;
         return DecodeGroups(s + 64, 3, row + 48);
     }
+#else
+    (void)simd;
 #endif
     return DecodeGroups(s, 19, row);
 }
@@ -905,9 +907,14 @@ bool Base64DecodeInPlace(std::string& text, bool& finalBreak)
     const std::size_t size = text.size();
     // Each line is read whole before its bytes are written, and they land
     // at or before its start: nothing unread is overwritten.
+#if defined(__x86_64__)
+    const bool simd = HasSsse3();
+#else
+    const bool simd = false;
+#endif
     std::size_t r = 0, w = 0;
     unsigned char row[60];
-    while (size - r >= 78 && base[r + 76] == '\r' && base[r + 77] == '\n' && DecodeRow(base + r, row)) {
+    while (size - r >= 78 && base[r + 76] == '\r' && base[r + 77] == '\n' && DecodeRow(base + r, row, simd)) {
         std::memcpy(base + w, row, 57);
         r += 78;
         w += 57;

@@ -631,9 +631,7 @@ void TMailMessage2000::RebuildStructure(int mode)
     for (std::size_t i = 0; i < AttachList.Count(); ++i)
         PlaceAttachment(i, toMixed, toRelated);
 
-    for (TMailPart** old : {&AlternativePart, &RelatedPart, &MixedPart})
-        if (*old && *old != this)
-            FreePart(*old); // also clears *old
+    FreeParts({AlternativePart, RelatedPart, MixedPart}); // clears them too
     FreeHusks(mixed, related, alternative);
 
     MixedPart = mixed;

@@ -45,9 +45,12 @@ public:
 
     // Part store. CreatePart makes a part owned by this message; FreePart
     // frees a part and its subtree, unhooks it from its parent and from
-    // every reference the message keeps.
+    // every reference the message keeps. FreeParts frees many at once, in
+    // one pass over each list they may be on. Parts not owned, the message
+    // itself included, are left alone.
     TMailPart* CreatePart();
     void FreePart(TMailPart* part);
+    void FreeParts(const std::vector<TMailPart*>& parts);
     [[nodiscard]] std::size_t PartCount() const { return m_parts.size(); }
 
     // Accessors of the message's own header.
@@ -85,7 +88,6 @@ private:
     };
     void PlaceAttachment(std::size_t index, const Placing& mixed, const Placing& related);
     TMailPart* NewContainer(TMailPart* parent, const char* type, const char* suffix);
-    void FreeParts(const std::vector<TMailPart*>& parts);
     void DetachPartsToPlace();
     void FreeHusks(TMailPart* mixed, TMailPart* related, TMailPart* alternative);
 

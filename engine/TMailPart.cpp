@@ -764,6 +764,9 @@ void TMailPart::Parser::ParseMultipart(TMailPart& part, int depth)
         SetBody(part, bodyStart, hit == level ? pos : hit >= 0 ? pos - 2 : text.size());
     }
     part.m_delimited = hit == level && !closing;
+    // Freed together at the end: one by one, each would walk the lists a
+    // part may be on, and thousands of empty parts would take minutes.
+    std::vector<TMailPart*> empty;
     while (hit == level && !closing) {
         Next();
         if (done)
@@ -773,20 +776,23 @@ void TMailPart::Parser::ParseMultipart(TMailPart& part, int depth)
         try {
             ParsePart(*child, true, depth + 1);
         } catch (...) {
-            msg->FreePart(child);
+            empty.push_back(child);
+            msg->FreeParts(empty);
             throw;
         }
         // Two delimiters in a row, or blank lines after the last one, make
         // no part.
         if (child->Header.empty() && child->SubPartList.Empty() && IsBlankText(BodyOf(*child))) {
             Forget(*child);
-            msg->FreePart(child);
+            child->ParentPart = nullptr; // it was never listed
+            empty.push_back(child);
         } else {
             child->ParentBoundary = boundary;
             part.SubPartList.Add(child);
         }
         hit = done ? -1 : Match(closing);
     }
+    msg->FreeParts(empty);
     Pop();
     if (hit == level && closing) {
         // The epilogue is ignored, up to a delimiter of an enclosing part.
@@ -971,8 +977,9 @@ void TMailPart::ParseRange(std::string_view text, bool hasHeader, std::string* o
         msg->TextPart = msg->HtmlPart = msg->MixedPart = msg->RelatedPart = msg->AlternativePart = nullptr;
         msg->CurrentContainer = nullptr;
     }
-    while (!SubPartList.Empty())
-        msg->FreePart(SubPartList.Items(SubPartList.Count() - 1));
+    // All in one go: one at a time, each would walk the list again.
+    msg->FreeParts({SubPartList.begin(), SubPartList.end()});
+    SubPartList.Clear(); // what is left belongs to no one here
     Header.clear();
     ClearBody();
     Decoded.clear();

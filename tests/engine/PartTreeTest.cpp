@@ -127,6 +127,50 @@ TEST(PartTree, OwnershipAndDetach)
     m.FreePart(&stranger); // not ours: refused
 }
 
+// Parsing again into a message frees the old tree in one go; a part the
+// message does not own, left on its child list, is let go instead of being
+// asked to free forever. Empty parts between delimiters are dropped together
+// at the end of their multipart, every other part staying in order.
+TEST(PartTree, ParsingAgainReplacesTheTree)
+{
+    std::string text = "Content-Type: multipart/mixed; boundary=\"b\"\n\n";
+    for (int i = 0; i < 300; ++i)
+        text += "--b\nContent-Type: text/plain\n\npart " + std::to_string(i) + "\n--b\n\n";
+    text += "--b--\n";
+    TMailMessage2000 m;
+    Parse(m, text);
+    ASSERT_EQ(m.SubPartList.Count(), 300u);
+    EXPECT_EQ(m.PartCount(), 300u);
+    EXPECT_EQ(m.SubPartList.Items(299)->Body(), "part 299");
+    for (const TMailPart* p : m.SubPartList)
+        EXPECT_EQ(p->ParentPart, &m);
+
+    TMailPart stranger;
+    m.SubPartList.Add(&stranger);
+    Parse(m, text);
+    EXPECT_EQ(m.PartCount(), 300u);
+    EXPECT_EQ(m.SubPartList.IndexOf(&stranger), -1);
+
+    m.RebuildStructure(0);
+    Parse(m, text);
+    EXPECT_EQ(m.PartCount(), 300u);
+    Parse(m, "Subject: plain\n\ntext\n");
+    EXPECT_EQ(m.PartCount(), 0u);
+
+    // A part parsed on its own keeps the message's other parts listed.
+    Parse(m, text);
+    m.ScanParts();
+    const std::size_t listed = m.AttachList.Count();
+    TMailPart* last = m.SubPartList.Items(299);
+    std::string inner = "Content-Type: multipart/mixed; boundary=\"c\"\n\n--c\n\n--c\nX: y\n\nz\n--c--\n";
+    inner = testutil::Crlf(inner);
+    last->ParseText(inner, true);
+    ASSERT_EQ(last->SubPartList.Count(), 1u);
+    EXPECT_EQ(last->SubPartList.Items(0)->Body(), "z");
+    EXPECT_EQ(m.PartCount(), 301u);
+    EXPECT_EQ(m.AttachList.Count(), listed);
+}
+
 TEST(PartTree, ParsingNeedsAnOwner)
 {
     TMailPart loose;

@@ -108,9 +108,25 @@ TMailMessage2000::~TMailMessage2000()
     // The tree first; the lists refer into it. Newest part first: its
     // memory lies next to the heap's free top, and giving it back in that
     // order spares the allocator much of its sorting and merging (a fifth
-    // of the time to free a message of 10,000 parts).
-    while (!m_parts.empty())
+    // of the time to free a message of 10,000 parts). The parts a few
+    // places ahead are asked into the cache meanwhile: in a large message
+    // they are cold, and each free would wait for its memory in turn.
+    for (std::size_t i = m_parts.size(); i-- > 0;) {
+        if (i >= 8)
+            __builtin_prefetch(m_parts[i - 8].get());
+        if (i >= 4) {
+            const TMailPart& q = *m_parts[i - 4];
+            __builtin_prefetch(q.Header.data());
+            // The allocator keeps its own words just before the bytes.
+            __builtin_prefetch(q.Decoded.data() - 16);
+            __builtin_prefetch(q.m_body.data() - 16);
+            __builtin_prefetch(q.ParentBoundary.data() - 16);
+        }
+        if (i >= 2)
+            for (const std::string& line : m_parts[i - 2]->Header)
+                __builtin_prefetch(line.data() - 16);
         m_parts.pop_back();
+    }
 }
 
 TMailPart* TMailMessage2000::CreatePart()

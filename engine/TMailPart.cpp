@@ -623,9 +623,11 @@ struct TMailPart::Parser {
         open.pop_back();
     }
 
-    // Bodies are copied after the walk: the parts and their headers then lie
-    // together in memory, apart from the bulk of the bodies, and every later
-    // pass over the tree touches less of it.
+    // Bodies are copied once the walk has passed them, a stretch of text at
+    // a time: the parts and their headers then lie together in memory,
+    // apart from the bulk of the bodies, and every later pass over the tree
+    // touches less of it; and the text of a stretch is still in the cache
+    // when its bodies are copied out of it.
     void SetBody(TMailPart& part, std::size_t from, std::size_t to) { bodies.push_back({&part, from, to}); }
     // The body the walk gave a part that has no children yet.
     [[nodiscard]] std::string_view BodyOf(const TMailPart& part) const
@@ -642,7 +644,21 @@ struct TMailPart::Parser {
         if (!lifts.empty() && lifts.back().part == &part)
             lifts.pop_back();
     }
-    void PlaceBodies();
+    // A body that could take the storage over (most of the text) waits for
+    // the end, when the largest is known.
+    [[nodiscard]] bool MayTakeOver(const Placed& b) const { return owner && (b.to - b.from) * 2 >= owner->size(); }
+    void PlaceBodies(bool all = true);
+    // Only between parts: the last body stays where the walk can see it
+    // while its part is read.
+    void PlaceSome()
+    {
+        if (pos - placedUpTo >= kPlaceEvery) {
+            PlaceBodies(false);
+            placedUpTo = pos;
+        }
+    }
+    static constexpr std::size_t kPlaceEvery = 256 * 1024;
+    std::size_t placedUpTo = 0;
 
     void ParsePart(TMailPart& part, bool hasHeader, int depth);
     void ParseMultipart(TMailPart& part, int depth);
@@ -653,8 +669,9 @@ struct TMailPart::Parser {
 // it is most of the text (one big attachment), takes the storage over, so a
 // large file is not held twice. Uuencoded files come out of the text
 // first: the body that held them keeps only its own text, and is not
-// copied whole.
-void TMailPart::Parser::PlaceBodies()
+// copied whole. Before the end of the walk (all false) only the bodies that
+// cannot take the storage over are placed.
+void TMailPart::Parser::PlaceBodies(bool all)
 {
     for (const Lift& lift : lifts) {
         if (lift.body == std::string_view::npos)
@@ -665,13 +682,20 @@ void TMailPart::Parser::PlaceBodies()
             b.to = b.from + keep;
     }
     lifts.clear();
+    if (!all) {
+        for (const Placed& b : bodies)
+            if (!MayTakeOver(b))
+                b.part->m_body.assign(text.data() + b.from, b.to - b.from);
+        std::erase_if(bodies, [this](const Placed& b) { return !MayTakeOver(b); });
+        return;
+    }
     if (!bodies.empty()) {
         std::size_t largest = 0;
         for (std::size_t i = 1; i < bodies.size(); ++i)
             if (bodies[i].to - bodies[i].from > bodies[largest].to - bodies[largest].from)
                 largest = i;
         const Placed big = bodies[largest];
-        const bool takeOver = owner && (big.to - big.from) * 2 >= owner->size();
+        const bool takeOver = MayTakeOver(big);
         for (std::size_t i = 0; i < bodies.size(); ++i)
             if (i != largest || !takeOver)
                 bodies[i].part->m_body.assign(text.data() + bodies[i].from, bodies[i].to - bodies[i].from);
@@ -771,6 +795,7 @@ void TMailPart::Parser::ParseMultipart(TMailPart& part, int depth)
         Next();
         if (done)
             break;
+        PlaceSome();
         TMailPart* child = msg->CreatePart();
         child->ParentPart = &part;
         try {

@@ -153,6 +153,48 @@ TEST(ParseWays, LineEndsCheckedAcrossReadPieces)
         }
 }
 
+// Bodies are placed in stretches as the walk goes. Across many stretches
+// every part keeps its own body, files lifted out of text parts keep theirs,
+// and the largest body of a loaded file still takes the file's storage over
+// wherever it stands.
+TEST(ParseWays, BodiesPlacedInStretches)
+{
+    TempDir dir;
+    const std::string big(900000, 'B');
+    std::string text = "Content-Type: multipart/mixed; boundary=b\n\n";
+    for (int i = 0; i < 600; ++i) {
+        text += "--b\n";
+        if (i % 150 == 75)
+            text += "\ntext " + std::to_string(i) + "\nbegin 644 f" + std::to_string(i) + ".txt\n#0V%T\n`\nend\n";
+        else if (i == 300)
+            text += "Content-Type: text/plain\n\n" + big + "\n";
+        else
+            text += "Content-Type: text/plain\n\np" + std::to_string(i) + std::string(400, 'x') + "\n";
+    }
+    text += "--b--\n";
+    const std::string crlf = Crlf(text);
+    TMailMessage2000 parsed;
+    std::string buf = crlf;
+    parsed.ParseText(buf, true);
+    TMailMessage2000 loaded;
+    loaded.LoadFromFile(dir.Write("m.eml", text));
+    for (TMailMessage2000* m : {&parsed, &loaded}) {
+        ASSERT_EQ(m->SubPartList.Count(), 600u);
+        for (int i = 0; i < 600; ++i) {
+            TMailPart* p = m->SubPartList.Items(static_cast<std::size_t>(i));
+            if (i % 150 == 75) {
+                ASSERT_EQ(p->SubPartList.Count(), 2u) << i;
+                EXPECT_TRUE(p->Body().starts_with("text " + std::to_string(i) + "\r\n")) << i;
+                EXPECT_EQ(p->SubPartList.Items(1)->GetFileName(), "f" + std::to_string(i) + ".txt");
+                EXPECT_EQ(p->SubPartList.Items(1)->Decoded, "Cat");
+            } else {
+                EXPECT_EQ(p->Body(), i == 300 ? big : "p" + std::to_string(i) + std::string(400, 'x')) << i;
+            }
+        }
+    }
+    EXPECT_EQ(Dump(loaded), Dump(parsed));
+}
+
 // A save writes the same message whether the rebuilt bodies were read
 // right after the rebuild or are made by the save itself, and the lengths
 // the header gives are those of the bodies written.

@@ -67,9 +67,11 @@ bool TMessageDocument::Load(const QString& path)
         message->ScanParts();
     } catch (...) {
         m_message.reset();
+        m_index.reset();
         return false;
     }
     m_message = std::move(message);
+    m_index.reset();
     return true;
 }
 
@@ -97,6 +99,7 @@ void TMessageDocument::Take(const QString& path, const TMailMessage2000& scanned
         if (part->LabelExists("Content-ID") || part->LabelExists("Content-Location"))
             message->AttachList.Add(copy(part));
     m_message = std::move(message);
+    m_index.reset();
 }
 
 TMessageDocument::Reply TMessageDocument::Document() const
@@ -140,32 +143,57 @@ TMessageDocument::Reply TMessageDocument::PartReply(TMailPart* part)
     return r;
 }
 
+const TMessageDocument::Index& TMessageDocument::Parts() const
+{
+    if (m_index)
+        return *m_index;
+    Index index;
+    const auto first = [](QHash<QString, qsizetype>& hash, const QString& key, qsizetype i) {
+        if (!hash.contains(key))
+            hash.insert(key, i);
+    };
+    const TMailPartList& parts = m_message->AttachList;
+    for (qsizetype i = 0; i < static_cast<qsizetype>(parts.Count()); ++i) {
+        const TMailPart* part = parts.Items(static_cast<std::size_t>(i));
+        // The first part with a name wins, as when the list is read in order.
+        if (part->LabelExists("Content-ID"))
+            first(index.byContentId, StripAngles(FromEngineBytes(part->GetLabelValue("Content-ID"))), i);
+        if (part->LabelExists("Content-Location")) {
+            const QString location = FromEngineBytes(part->GetLabelValue("Content-Location"));
+            first(index.byLocation, location, i);
+            first(index.byLeaf, location.section(QLatin1Char('/'), -1), i);
+        }
+    }
+    return m_index.emplace(std::move(index));
+}
+
 TMessageDocument::Reply TMessageDocument::PartByContentId(const QString& contentId) const
 {
     if (!m_message)
         return {};
-    const QString wanted = StripAngles(QUrl::fromPercentEncoding(contentId.toUtf8()));
-    for (TMailPart* part : m_message->AttachList)
-        if (part->LabelExists("Content-ID") && StripAngles(FromEngineBytes(part->GetLabelValue("Content-ID"))) == wanted)
-            return PartReply(part);
-    return {};
+    const Index& index = Parts();
+    const auto it = index.byContentId.constFind(StripAngles(QUrl::fromPercentEncoding(contentId.toUtf8())));
+    if (it == index.byContentId.cend())
+        return {};
+    return PartReply(m_message->AttachList.Items(static_cast<std::size_t>(*it)));
 }
 
 TMessageDocument::Reply TMessageDocument::PartByLocation(const QString& location) const
 {
     if (!m_message)
         return {};
+    const Index& index = Parts();
+    // The whole location, as the page asked for it or decoded, before any
+    // part that only ends in the same name; of two such, the earlier.
     const QString decoded = QUrl::fromPercentEncoding(location.toUtf8());
-    const QString leaf = decoded.section(QLatin1Char('/'), -1);
-    TMailPart* byLeaf = nullptr;
-    for (TMailPart* part : m_message->AttachList) {
-        if (!part->LabelExists("Content-Location"))
-            continue;
-        const QString loc = FromEngineBytes(part->GetLabelValue("Content-Location"));
-        if (loc == decoded || loc == location)
-            return PartReply(part);
-        if (!byLeaf && !leaf.isEmpty() && loc.section(QLatin1Char('/'), -1) == leaf)
-            byLeaf = part;
+    qsizetype found = -1;
+    for (const QString& key : {decoded, location})
+        if (const auto it = index.byLocation.constFind(key); it != index.byLocation.cend() && (found < 0 || *it < found))
+            found = *it;
+    if (found < 0) {
+        const QString leaf = decoded.section(QLatin1Char('/'), -1);
+        if (const auto it = index.byLeaf.constFind(leaf); !leaf.isEmpty() && it != index.byLeaf.cend())
+            found = *it;
     }
-    return PartReply(byLeaf);
+    return PartReply(found < 0 ? nullptr : m_message->AttachList.Items(static_cast<std::size_t>(found)));
 }

@@ -6,9 +6,11 @@
 #include "TMailMessage2000.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class TMessageDocument {
 public:
@@ -35,9 +37,20 @@ public:
 
 private:
     [[nodiscard]] static Reply PartReply(TMailPart* part);
+    // Where each Content-ID, Content-Location and last step of a location
+    // first occurs in the attachment list. Made at the first request: a
+    // page may ask for thousands of parts, and looking through every part
+    // for each would hold the window up for seconds.
+    struct Index {
+        QHash<QString, qsizetype> byContentId;
+        QHash<QString, qsizetype> byLocation;
+        QHash<QString, qsizetype> byLeaf;
+    };
+    [[nodiscard]] const Index& Parts() const;
 
     QString m_path;
     std::unique_ptr<TMailMessage2000> m_message;
+    mutable std::optional<Index> m_index;
 };
 
 // The character set of a Content-Type, reduced to characters a charset name

@@ -1,0 +1,91 @@
+// The parts a page asks for by Content-ID and Content-Location: which one
+// answers when several carry the same name, and that a document taken
+// again answers from its new message, not from what it answered before.
+#include "MessageDocument.h"
+#include "TMailMessage2000.h"
+
+#include <QtTest>
+
+namespace {
+
+// A related message whose parts, after the HTML, are given as
+// "header lines|body" pairs.
+void Take(TMessageDocument& doc, const QStringList& parts)
+{
+    std::string text = "Content-Type: multipart/related; boundary=r\r\n\r\n--r\r\nContent-Type: text/html\r\n\r\n<p>x</p>\r\n";
+    for (const QString& part : parts) {
+        const QStringList pieces = part.split(QLatin1Char('|'));
+        text += "--r\r\n" + pieces[0].toStdString() + "\r\n\r\n" + pieces[1].toStdString() + "\r\n";
+    }
+    text += "--r--\r\n";
+    TMailMessage2000 m;
+    m.ParseText(text, true);
+    m.ScanParts();
+    doc.Take(QStringLiteral("/tmp/m.eml"), m);
+}
+
+QByteArray ById(const TMessageDocument& doc, const QString& id)
+{
+    const TMessageDocument::Reply r = doc.PartByContentId(id);
+    return r.found ? r.data : QByteArray("(none)");
+}
+
+QByteArray ByLocation(const TMessageDocument& doc, const QString& location)
+{
+    const TMessageDocument::Reply r = doc.PartByLocation(location);
+    return r.found ? r.data : QByteArray("(none)");
+}
+
+} // namespace
+
+class MessageDocumentTest : public QObject {
+    Q_OBJECT
+private slots:
+    void contentIds()
+    {
+        TMessageDocument doc;
+        Take(doc, {"Content-Type: image/png\r\nContent-ID: <a@x>|first a",
+                   "Content-Type: image/png\r\nContent-ID: <a@x>|second a",
+                   "Content-Type: image/gif\r\nContent-ID:  b c |b", "Content-Type: image/gif|no id"});
+        QCOMPARE(ById(doc, "a@x"), QByteArray("first a"));
+        QCOMPARE(ById(doc, "<a@x>"), QByteArray("first a"));
+        QCOMPARE(ById(doc, "b%20c"), QByteArray("b"));
+        QCOMPARE(ById(doc, "c@x"), QByteArray("(none)"));
+        QCOMPARE(doc.PartByContentId("a@x").contentType, QByteArray("image/png"));
+    }
+
+    void locations()
+    {
+        TMessageDocument doc;
+        Take(doc, {"Content-Type: image/png\r\nContent-Location: http://other.example/img/logo.png|leaf only",
+                   "Content-Type: image/png\r\nContent-Location: http://x.example/img/logo.png|whole",
+                   "Content-Type: image/png\r\nContent-Location: http://x.example/img/logo.png|whole again",
+                   "Content-Type: image/png\r\nContent-Location: http://x.example/a b.png|spaced",
+                   "Content-Type: image/png\r\nContent-Location: http://x.example/dir/|folder"});
+        // The whole location wins over an earlier part that only ends the same.
+        QCOMPARE(ByLocation(doc, "http://x.example/img/logo.png"), QByteArray("whole"));
+        QCOMPARE(ByLocation(doc, "http://x.example/a%20b.png"), QByteArray("spaced"));
+        QCOMPARE(ByLocation(doc, "http://elsewhere.example/logo.png"), QByteArray("leaf only"));
+        QCOMPARE(ByLocation(doc, "http://elsewhere.example/"), QByteArray("(none)"));
+        QCOMPARE(ByLocation(doc, "http://x.example/dir/"), QByteArray("folder"));
+        QCOMPARE(ByLocation(doc, "http://x.example/missing.png"), QByteArray("(none)"));
+    }
+
+    void takenAgainAnswersFromTheNewMessage()
+    {
+        TMessageDocument doc;
+        Take(doc, {"Content-Type: image/png\r\nContent-ID: <a@x>\r\nContent-Location: http://x/p.png|old"});
+        QCOMPARE(ById(doc, "a@x"), QByteArray("old"));
+        QCOMPARE(ByLocation(doc, "http://x/p.png"), QByteArray("old"));
+        Take(doc, {"Content-Type: image/png\r\nContent-ID: <b@x>|other",
+                   "Content-Type: image/png\r\nContent-ID: <a@x>\r\nContent-Location: http://x/p.png|new"});
+        QCOMPARE(ById(doc, "a@x"), QByteArray("new"));
+        QCOMPARE(ById(doc, "b@x"), QByteArray("other"));
+        QCOMPARE(ByLocation(doc, "http://x/p.png"), QByteArray("new"));
+        QVERIFY(!doc.Load(QStringLiteral("/nonexistent/corvanta/m.eml")));
+        QCOMPARE(ById(doc, "a@x"), QByteArray("(none)"));
+    }
+};
+
+QTEST_GUILESS_MAIN(MessageDocumentTest)
+#include "MessageDocumentTest.moc"

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHash>
 #include <QLabel>
 #include <QListWidget>
 #include <QLocale>
@@ -128,7 +129,12 @@ QString ErrorText(int error) { return QString::fromLocal8Bit(std::strerror(error
 // is created exclusively, so an existing file (a dot file the dialog never
 // showed, a file created meanwhile by another program) is never replaced;
 // its mode is 0666 less the user's umask. A failed write leaves nothing.
-Written WriteUnderFreeName(const QString& folder, const QString& wanted, const std::string& bytes)
+// taken, when given, remembers for each name the number the search goes on
+// from: saving thousands of files of one name would otherwise try every
+// number before the next free one again for each file.
+using TTakenNames = QHash<QString, int>;
+Written WriteUnderFreeName(const QString& folder, const QString& wanted, const std::string& bytes,
+                           TTakenNames* taken = nullptr)
 {
     const QString name = FileNameInFolder(wanted);
     const qsizetype extStart = ExtensionStart(name);
@@ -137,7 +143,8 @@ Written WriteUnderFreeName(const QString& folder, const QString& wanted, const s
     const long limit = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
     const qsizetype max = limit > 0 ? limit : 255;
     const QDir dir(folder);
-    for (int n = 1; n < 10000; ++n) {
+    const int from = taken ? taken->value(name, 1) : 1;
+    for (int n = from; n < from + 10000; ++n) {
         const QString candidate = FitName(stem, n == 1 ? QString() : QStringLiteral(" (%1)").arg(n), ext, max);
         const QString path = dir.filePath(candidate);
         const QByteArray encoded = QFile::encodeName(path);
@@ -167,6 +174,8 @@ Written WriteUnderFreeName(const QString& folder, const QString& wanted, const s
             ::unlink(encoded.constData());
             return {{}, ErrorText(error)};
         }
+        if (taken)
+            taken->insert(name, n + 1);
         return {path, {}};
     }
     return {{}, QStringLiteral("no free file name")};
@@ -526,6 +535,7 @@ void TAttachmentsform::Savethisfile1Click()
     CursorGuard cursor{this, attachments};
     int saved = 0;
     QStringList renamed, failed;
+    TTakenNames taken;
     for (int row : rows) {
         const QString name = FileNameOfRow(row);
         TMailPart* part = AttachmentOfRow(row);
@@ -537,7 +547,7 @@ void TAttachmentsform::Savethisfile1Click()
         try {
             if (part->Decoded.empty())
                 part->Decode();
-            written = WriteUnderFreeName(folder, name, part->Decoded);
+            written = WriteUnderFreeName(folder, name, part->Decoded, &taken);
         } catch (const std::exception& e) {
             written.error = QString::fromLocal8Bit(e.what());
         }
@@ -574,13 +584,14 @@ QMimeData* TAttachmentsform::MimeDataOfRows(const QList<int>& rows)
     if (folder.isEmpty())
         return nullptr;
     QList<QUrl> urls;
+    TTakenNames taken;
     for (int row : rows) {
         TMailPart* part = AttachmentOfRow(row);
         if (!part)
             continue;
         if (part->Decoded.empty())
             part->Decode();
-        const Written written = WriteUnderFreeName(folder, FileNameOfRow(row), part->Decoded);
+        const Written written = WriteUnderFreeName(folder, FileNameOfRow(row), part->Decoded, &taken);
         if (!written.path.isEmpty())
             urls << QUrl::fromLocalFile(written.path);
     }

@@ -226,6 +226,14 @@ private slots:
         QCOMPARE(Read(folder + QStringLiteral("/same.txt")), QByteArray("one"));
         QCOMPARE(Read(folder + QStringLiteral("/same (2).txt")), QByteArray("second"));
         QVERIFY(m_notices.value(0).text.startsWith(QStringLiteral("8 files saved in ")));
+
+        // Saved again beside a file another program made meanwhile: the
+        // files of one name take the free numbers in turn, none skipped.
+        Write(folder + QStringLiteral("/same (4).txt"), "theirs");
+        form->Savethisfile1Click();
+        QCOMPARE(Read(folder + QStringLiteral("/same (3).txt")), QByteArray("one"));
+        QCOMPARE(Read(folder + QStringLiteral("/same (4).txt")), QByteArray("theirs"));
+        QCOMPARE(Read(folder + QStringLiteral("/same (5).txt")), QByteArray("second"));
     }
 
     void filesAreCreatedWithTheUmasksMode()

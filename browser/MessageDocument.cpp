@@ -178,6 +178,29 @@ TMessageDocument::Reply TMessageDocument::PartByContentId(const QString& content
     return PartReply(m_message->AttachList.Items(static_cast<std::size_t>(*it)));
 }
 
+bool TMessageDocument::HoldsLocation(const QString& location) const
+{
+    if (!m_message)
+        return false;
+    const Index& index = Parts();
+    return index.byLocation.contains(location)
+           || index.byLocation.contains(QUrl::fromPercentEncoding(location.toUtf8()));
+}
+
+QStringList TMessageDocument::WebLocations() const
+{
+    QStringList web;
+    if (!m_message)
+        return web;
+    for (auto it = Parts().byLocation.cbegin(); it != Parts().byLocation.cend(); ++it) {
+        const QUrl url(it.key());
+        if (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"))
+            web << it.key() << url.toString(QUrl::FullyEncoded);
+    }
+    web.removeDuplicates();
+    return web;
+}
+
 TMessageDocument::Reply TMessageDocument::PartByLocation(const QString& location) const
 {
     if (!m_message)

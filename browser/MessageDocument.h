@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -34,6 +35,12 @@ public:
     [[nodiscard]] Reply PartByContentId(const QString& contentId) const;
     // location: the URL as the page asked for it.
     [[nodiscard]] Reply PartByLocation(const QString& location) const;
+    // Whether a part is at exactly this location (an absolute URL a page
+    // refers to): it is then the part, not something on the network.
+    [[nodiscard]] bool HoldsLocation(const QString& location) const;
+    // The web addresses (http, https) the message holds parts under, as
+    // written and as a page reads them.
+    [[nodiscard]] QStringList WebLocations() const;
 
 private:
     [[nodiscard]] static Reply PartReply(TMailPart* part);

@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QLocale>
 #include <QMenu>
 #include <QPageSetupDialog>
@@ -12,6 +13,7 @@
 #include <QPrinter>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineUrlRequestJob>
@@ -28,6 +30,8 @@ namespace {
 
 constexpr char kMessageScheme[] = "corvanta-msg";
 constexpr char kCidScheme[] = "cid";
+// The message's part at the web address in the query.
+constexpr char kWebPartPath[] = "/corvanta-web-part";
 
 } // namespace
 
@@ -99,6 +103,8 @@ private:
             reply = Document.PartByContentId(url.path());
         else if (url.path() == Document.Path())
             reply = Document.Document();
+        else if (url.path() == QLatin1String(kWebPartPath))
+            reply = Document.PartByLocation(url.query(QUrl::FullyDecoded));
         else
             reply = Document.PartByLocation(url.toString(QUrl::FullyEncoded).mid(int(sizeof kMessageScheme)));
         if (!reply.found) {
@@ -124,6 +130,8 @@ public:
     bool AllowRemote = false;
     bool ReportedBlocked = false;
     std::function<void()> OnBlocked;
+    // Whether the message holds a part at this URL.
+    std::function<bool(const QUrl&)> InMessage;
 
     void interceptRequest(QWebEngineUrlRequestInfo& info) override
     {
@@ -144,6 +152,15 @@ public:
                                      || type == QWebEngineUrlRequestInfo::ResourceTypeFontResource);
             if (!allowed)
                 info.block(true);
+            return;
+        }
+        // A part the message carries under this very URL (a web page sent
+        // whole) comes from the message once the page is loaded (the engine
+        // follows no redirect to it): nothing goes to the network, and there
+        // is nothing remote to ask the user about.
+        if (InMessage && info.firstPartyUrl().scheme() == QLatin1String(kMessageScheme)
+            && InMessage(info.requestUrl())) {
+            info.block(true);
             return;
         }
         bool wanted = false; // what a reader would see, if remote content were allowed
@@ -238,6 +255,9 @@ TQtWebEngine::TQtWebEngine()
         if (!ContextMenuRequest || ContextMenuRequest() == 1 /* S_FALSE */)
             ShowContextMenu(position);
     });
+    m_filter->InMessage = [this](const QUrl& url) {
+        return m_handler->Document.HoldsLocation(url.toString(QUrl::FullyEncoded));
+    };
     m_filter->OnBlocked = [this] {
         if (RemoteContentBlocked)
             RemoteContentBlocked();
@@ -248,6 +268,8 @@ TQtWebEngine::TQtWebEngine()
             ProgressChange(p, 100);
     });
     QObject::connect(m_page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
+        if (ok && m_page->url().scheme() == QLatin1String(kMessageScheme))
+            ShowPartsAtWebLocations();
         m_hasDocument = m_hasDocument || ok;
         if (ok && DocumentComplete)
             DocumentComplete(m_page->url().toString());
@@ -261,6 +283,21 @@ TQtWebEngine::TQtWebEngine()
         if (CloseRequest)
             CloseRequest();
     });
+}
+
+// Pictures the message holds under a web address are asked for from the
+// message instead, by the program (page scripts never run).
+void TQtWebEngine::ShowPartsAtWebLocations()
+{
+    const QStringList web = m_handler->Document.WebLocations();
+    if (web.isEmpty())
+        return;
+    const QString list = QString::fromUtf8(QJsonDocument::fromVariant(web).toJson(QJsonDocument::Compact));
+    m_page->runJavaScript(
+        QStringLiteral("(function(l){var s=new Set(l);for(var i of document.images)"
+                       "if(s.has(i.src))i.src='%1:%2?'+encodeURIComponent(i.src);})(%3)")
+            .arg(QLatin1String(kMessageScheme), QLatin1String(kWebPartPath), list),
+        QWebEngineScript::ApplicationWorld);
 }
 
 TQtWebEngine::~TQtWebEngine()

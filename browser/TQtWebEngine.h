@@ -63,6 +63,7 @@ public:
 
 private:
     void SetBusy(bool busy);
+    void ShowPartsAtWebLocations();
     void ShowContextMenu(const QPoint& position);
 
     QWebEngineProfile* m_profile = nullptr;

@@ -241,6 +241,28 @@ private slots:
         QCOMPARE(server.Total(), before);
     }
 
+    // A picture the message carries under a web address (a page sent whole)
+    // is shown from the message: nothing goes to that address, and there is
+    // nothing remote to ask about.
+    void partsAtWebAddressesComeFromTheMessage()
+    {
+        CountingServer server;
+        const QByteArray url = server.Url("pics/red.png").toLatin1();
+        const QString path = Write("webpage.eml",
+            "Subject: page\r\nContent-Type: multipart/related; boundary=r\r\n\r\n"
+            "--r\r\nContent-Type: text/html\r\n\r\n"
+            "<html><body style='margin:0;background:#fff'><img src='" + url + "' width=120 height=80></body></html>\r\n"
+            "--r\r\nContent-Type: image/png\r\nContent-Location: " + url + "\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+            + RedPng().toBase64() + "\r\n--r--\r\n");
+        TForm1 form(path);
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(!form.Edit1->text().isEmpty() && !form.IsLoading(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(CountColor(form.EmbeddedWB1->grab().toImage(), qRgb(255, 0, 0)) >= 120 * 80 * 9 / 10,
+                                 10000);
+        QVERIFY(!form.RemoteContentBar->isVisible());
+        QCOMPARE(server.Total(), 0);
+    }
+
     void contextMenuHasCopyAndSelectAll()
     {
         const QString path = Write("menu.eml", "Content-Type: text/html\r\n\r\n<p>Some words</p>"

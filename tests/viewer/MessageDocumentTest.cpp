@@ -69,6 +69,15 @@ private slots:
         QCOMPARE(ByLocation(doc, "http://elsewhere.example/"), QByteArray("(none)"));
         QCOMPARE(ByLocation(doc, "http://x.example/dir/"), QByteArray("folder"));
         QCOMPARE(ByLocation(doc, "http://x.example/missing.png"), QByteArray("(none)"));
+
+        // Only a whole web address is the message's own: a page elsewhere
+        // whose picture merely has the same name is not.
+        QVERIFY(doc.HoldsLocation("http://x.example/img/logo.png"));
+        QVERIFY(doc.HoldsLocation("http://x.example/a%20b.png"));
+        QVERIFY(!doc.HoldsLocation("http://elsewhere.example/logo.png"));
+        const QStringList web = doc.WebLocations();
+        QVERIFY(web.contains("http://x.example/a b.png") && web.contains("http://x.example/a%20b.png"));
+        QCOMPARE(web.size(), 5);
     }
 
     void takenAgainAnswersFromTheNewMessage()

@@ -192,7 +192,8 @@ QStringList TMessageDocument::WebLocations() const
     QStringList web;
     if (!m_message)
         return web;
-    for (auto it = Parts().byLocation.cbegin(); it != Parts().byLocation.cend(); ++it) {
+    const Index& index = Parts();
+    for (auto it = index.byLocation.cbegin(); it != index.byLocation.cend(); ++it) {
         const QUrl url(it.key());
         if (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"))
             web << it.key() << url.toString(QUrl::FullyEncoded);

@@ -419,11 +419,14 @@ private slots:
         }
         QCOMPARE(TAttachmentsform::PrivateFolders(), folders);
         // One file held open by a program, another named on a program's
-        // command line (as a second viewer is started).
+        // command line (as a second viewer is started). The shell waits on
+        // its input without starting a child: a child caught between its
+        // start and its own program would still show the shell's command
+        // line after the shell is gone.
         QProcess holder, named;
         holder.setStandardInputFile(m_opened[0].toLocalFile());
         holder.start(QStringLiteral("sleep"), {QStringLiteral("60")});
-        named.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("sleep 60; :"), QStringLiteral("sh"),
+        named.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("read line"), QStringLiteral("sh"),
                                            m_opened[1].toLocalFile()});
         QVERIFY(holder.waitForStarted() && named.waitForStarted());
         TAttachmentsform::RemovePrivateFolders();

@@ -89,6 +89,24 @@ constexpr std::array<unsigned char, 256> MakeUUValueTable()
 }
 constexpr auto kUUValue = MakeUUValueTable();
 
+// Packs n groups of four characters, each worth six bits by table, into
+// three bytes each. Returns the values or-ed together: a flag bit the table
+// sets for characters outside its alphabet shows in the result.
+unsigned PackGroups(const std::array<unsigned char, 256>& table, const unsigned char* s, std::size_t n,
+                    unsigned char* out)
+{
+    unsigned bad = 0;
+    for (std::size_t i = 0; i < n; ++i, s += 4, out += 3) {
+        const unsigned c1 = table[s[0]], c2 = table[s[1]], c3 = table[s[2]], c4 = table[s[3]];
+        bad |= c1 | c2 | c3 | c4;
+        const unsigned v = (c1 << 18) | (c2 << 12) | (c3 << 6) | c4;
+        out[0] = static_cast<unsigned char>(v >> 16);
+        out[1] = static_cast<unsigned char>(v >> 8);
+        out[2] = static_cast<unsigned char>(v);
+    }
+    return bad;
+}
+
 // Bytes QPEncodeText escapes regardless of their neighbours.
 constexpr std::array<bool, 256> MakeQPEscapeTable(bool header)
 {
@@ -842,16 +860,7 @@ namespace {
 // partly written, when a character is a pad or outside the alphabet.
 bool DecodeGroups(const unsigned char* s, std::size_t n, unsigned char* out)
 {
-    unsigned bad = 0;
-    for (std::size_t i = 0; i < n; ++i, s += 4, out += 3) {
-        const unsigned c1 = kBase64[s[0]], c2 = kBase64[s[1]], c3 = kBase64[s[2]], c4 = kBase64[s[3]];
-        bad |= c1 | c2 | c3 | c4;
-        const unsigned v = (c1 << 18) | (c2 << 12) | (c3 << 6) | c4;
-        out[0] = static_cast<unsigned char>(v >> 16);
-        out[1] = static_cast<unsigned char>(v >> 8);
-        out[2] = static_cast<unsigned char>(v);
-    }
-    return (bad & 0xC0) == 0;
+    return (PackGroups(kBase64, s, n, out) & 0xC0) == 0;
 }
 
 // One 76-character line to its 57 bytes in row; false when it holds
@@ -1014,7 +1023,7 @@ namespace {
 unsigned UUDecodeFullLine(const unsigned char* s, unsigned char* o, bool simd)
 {
     unsigned bad = 0;
-    int groups = 15;
+    std::size_t groups = 15;
 #if defined(__x86_64__)
     if (simd) {
         // 48 characters by SSSE3, the last 12 one group at a time.
@@ -1026,15 +1035,7 @@ unsigned UUDecodeFullLine(const unsigned char* s, unsigned char* o, bool simd)
 #else
     (void)simd;
 #endif
-    for (int g = 0; g < groups; ++g, s += 4, o += 3) {
-        const unsigned a = kUUValue[s[0]], b = kUUValue[s[1]], c = kUUValue[s[2]], d = kUUValue[s[3]];
-        bad |= a | b | c | d;
-        const unsigned v = (a << 18) | (b << 12) | (c << 6) | d;
-        o[0] = static_cast<unsigned char>(v >> 16);
-        o[1] = static_cast<unsigned char>(v >> 8);
-        o[2] = static_cast<unsigned char>(v);
-    }
-    return bad;
+    return bad | PackGroups(kUUValue, s, groups, o);
 }
 
 } // namespace

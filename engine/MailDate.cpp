@@ -161,6 +161,12 @@ TMailDateParts ParseMailDateUtc(std::string_view text)
             ++counter;
             if (counter == 6 && c == ' ')
                 counter = 7; // no seconds: straight to the zone
+        } else if ((c == '+' || c == '-') && (counter == 5 || counter == 6)
+                   && !field[static_cast<std::size_t>(counter)].empty()) {
+            // "00:01+0000": a zone written straight after the time would
+            // otherwise spoil the minutes or seconds it is glued to.
+            counter = 7;
+            field[7] += c;
         } else if (counter >= 1 && counter <= 7) {
             field[static_cast<std::size_t>(counter)] += c;
         }
@@ -179,9 +185,18 @@ TMailDateParts ParseMailDateUtc(std::string_view text)
     } else if (mf[0] >= '0' && mf[0] <= '9') {
         month = ToIntDef(mf, 0);
     } else {
-        static constexpr std::string_view kMonths = "Jan,Feb,Mar,Apr,May,Jun,Jul,Aug,Sep,Oct,Nov,Dec,";
-        const std::size_t p = kMonths.find(mf);
-        month = p == std::string_view::npos ? 1 : static_cast<long long>(p / 4 + 1);
+        // Senders also write "feb", "MAR", "March" or "Sept": each is its
+        // month, not January. A name that is none of them still counts as 1.
+        static constexpr std::string_view kNames[] = {"january", "february", "march",     "april",
+                                                      "may",     "june",     "july",      "august",
+                                                      "september", "october", "november", "december"};
+        month = 1;
+        const std::string name = AsciiLowerCase(mf);
+        for (std::size_t k = 0; k < std::size(kNames); ++k)
+            if (name.size() >= 3 && kNames[k].starts_with(name)) {
+                month = static_cast<long long>(k + 1);
+                break;
+            }
     }
     if (year >= 0 && year < 100)
         year += year < 50 ? 2000 : 1900;

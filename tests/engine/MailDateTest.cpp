@@ -27,7 +27,16 @@ TEST(MailDate, ParsesFieldsByPositionInUtc)
     EXPECT_TRUE(Near(ParseMailDate("12 Mar 2001 10:20 GMT"), Utc(2001, 3, 12, 10, 20, 0)));
     EXPECT_TRUE(Near(ParseMailDate("Tue, 5 Jun 01 23:00:00 -0500"), Utc(2001, 6, 6, 4, 0, 0)));
     EXPECT_TRUE(Near(ParseMailDate("5/6/2001 08:00:00"), Utc(2001, 6, 5, 8, 0, 0)));
-    EXPECT_TRUE(Near(ParseMailDate("12 March 2001 10:00 GMT"), Utc(2001, 1, 12, 10, 0, 0)));
+    // Month names in any case, written out or cut short, are their months;
+    // a name that is none stays January.
+    EXPECT_TRUE(Near(ParseMailDate("12 March 2001 10:00 GMT"), Utc(2001, 3, 12, 10, 0, 0)));
+    EXPECT_TRUE(Near(ParseMailDate("12 feb 2001 10:00 GMT"), Utc(2001, 2, 12, 10, 0, 0)));
+    EXPECT_TRUE(Near(ParseMailDate("12 SEPT 2001 10:00 GMT"), Utc(2001, 9, 12, 10, 0, 0)));
+    EXPECT_TRUE(Near(ParseMailDate("12 Ma 2001 10:00 GMT"), Utc(2001, 1, 12, 10, 0, 0)));
+    EXPECT_TRUE(Near(ParseMailDate("12 Marz 2001 10:00 GMT"), Utc(2001, 1, 12, 10, 0, 0)));
+    // A zone glued to the time still ends it.
+    EXPECT_TRUE(Near(ParseMailDate("01 Jan 2001 00:01+0000"), Utc(2001, 1, 1, 0, 1, 0)));
+    EXPECT_TRUE(Near(ParseMailDate("1 Jan 2001 10:20:30-0130"), Utc(2001, 1, 1, 11, 50, 30)));
     EXPECT_TRUE(Near(ParseMailDate("1 Jan 2001 00:00:00 UT"), Utc(2001, 1, 1, 0, 0, 0)));
     EXPECT_TRUE(Near(ParseMailDate("Fri, 4 May 2001 14:05:44 -0400 (EDT)"), Utc(2001, 5, 4, 18, 5, 44)));
     EXPECT_TRUE(Near(ParseMailDate("1 Jan 2001 25:00:00 GMT"), Utc(2001, 1, 2, 1, 0, 0)));

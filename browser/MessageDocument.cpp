@@ -202,6 +202,27 @@ QStringList TMessageDocument::WebLocations() const
     return web;
 }
 
+QHash<QString, QString> TMessageDocument::WebStyleSheets() const
+{
+    QHash<QString, QString> sheets;
+    if (!m_message)
+        return sheets;
+    const Index& index = Parts();
+    for (auto it = index.byLocation.cbegin(); it != index.byLocation.cend(); ++it) {
+        const QUrl url(it.key());
+        if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
+            continue;
+        TMailPart* part = m_message->AttachList.Items(static_cast<std::size_t>(*it));
+        if (part->GetContentType() != "text/css")
+            continue;
+        part->Decode();
+        const QString text = TextBodyOf(*part);
+        sheets.insert(it.key(), text);
+        sheets.insert(url.toString(QUrl::FullyEncoded), text);
+    }
+    return sheets;
+}
+
 TMessageDocument::Reply TMessageDocument::PartByLocation(const QString& location) const
 {
     if (!m_message)

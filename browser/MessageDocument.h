@@ -41,6 +41,8 @@ public:
     // The web addresses (http, https) the message holds parts under, as
     // written and as a page reads them.
     [[nodiscard]] QStringList WebLocations() const;
+    // The style sheets among those parts, as text, by the same addresses.
+    [[nodiscard]] QHash<QString, QString> WebStyleSheets() const;
 
 private:
     [[nodiscard]] static Reply PartReply(TMailPart* part);

@@ -285,19 +285,57 @@ TQtWebEngine::TQtWebEngine()
     });
 }
 
-// Pictures the message holds under a web address are asked for from the
-// message instead, by the program (page scripts never run).
+// Pictures, backgrounds and style sheets the message holds under a web
+// address are taken from the message instead, by the program (page scripts
+// never run, and neither would anything it left for later, such as a
+// handler for a style sheet's arrival). So a style sheet is put into the
+// page as text, with the addresses in it read against its own; what it
+// names from the message is then asked for from the message like the rest.
 void TQtWebEngine::ShowPartsAtWebLocations()
 {
     const QStringList web = m_handler->Document.WebLocations();
     if (web.isEmpty())
         return;
-    const QString list = QString::fromUtf8(QJsonDocument::fromVariant(web).toJson(QJsonDocument::Compact));
-    m_page->runJavaScript(
-        QStringLiteral("(function(l){var s=new Set(l);for(var i of document.images)"
-                       "if(s.has(i.src))i.src='%1:%2?'+encodeURIComponent(i.src);})(%3)")
-            .arg(QLatin1String(kMessageScheme), QLatin1String(kWebPartPath), list),
-        QWebEngineScript::ApplicationWorld);
+    QVariantMap sheets;
+    const QHash<QString, QString> texts = m_handler->Document.WebStyleSheets();
+    for (auto it = texts.cbegin(); it != texts.cend(); ++it)
+        sheets.insert(it.key(), it.value());
+    static const QString script = QStringLiteral(R"js((function(l, sheets) {
+  var s = new Set(l);
+  function m(u) { return '%1:%2?' + encodeURIComponent(u); }
+  function fix(css, base) {
+    return css.replace(/url\(\s*(['"]?)(.*?)\1\s*\)/g, function(a, q, u) {
+      var abs;
+      try { abs = new URL(u, base).href; } catch (e) { return a; }
+      return 'url("' + (s.has(abs) ? m(abs) : abs).replace(/["\\]/g, '\\$&') + '")';
+    });
+  }
+  for (var k of document.querySelectorAll('link[rel~=stylesheet i]')) {
+    if (!Object.prototype.hasOwnProperty.call(sheets, k.href)) continue;
+    var st = document.createElement('style');
+    st.media = k.media;
+    st.textContent = fix(sheets[k.href], k.href);
+    k.replaceWith(st);
+  }
+  for (var i of document.images) if (s.has(i.src)) i.src = m(i.src);
+  for (var e of document.querySelectorAll('*')) {
+    var b = getComputedStyle(e).backgroundImage;
+    if (b.indexOf('url(') < 0) continue;
+    var c = false;
+    var n = b.replace(/url\("((?:[^"\\]|\\.)*)"\)/g, function(a, u) {
+      if (!s.has(u)) return a;
+      c = true;
+      return 'url("' + m(u) + '")';
+    });
+    if (c) e.style.setProperty('background-image', n, 'important');
+  }
+})(%3, %4))js");
+    const auto json = [](const QVariant& v) {
+        return QString::fromUtf8(QJsonDocument::fromVariant(v).toJson(QJsonDocument::Compact));
+    };
+    // One pass over the placeholders: a style sheet's text may hold "%1".
+    m_page->runJavaScript(script.arg(QLatin1String(kMessageScheme), QLatin1String(kWebPartPath), json(web), json(sheets)),
+                          QWebEngineScript::ApplicationWorld);
 }
 
 TQtWebEngine::~TQtWebEngine()

@@ -241,24 +241,35 @@ private slots:
         QCOMPARE(server.Total(), before);
     }
 
-    // A picture the message carries under a web address (a page sent whole)
-    // is shown from the message: nothing goes to that address, and there is
-    // nothing remote to ask about.
+    // A picture, a background and a style sheet the message carries under a
+    // web address (a page sent whole) are shown from the message, with the
+    // background the style sheet names: nothing goes to those addresses, and
+    // there is nothing remote to ask about.
     void partsAtWebAddressesComeFromTheMessage()
     {
         CountingServer server;
         const QByteArray url = server.Url("pics/red.png").toLatin1();
+        const QByteArray tile = server.Url("pics/tile.png").toLatin1();
+        const QByteArray css = server.Url("style.css").toLatin1();
+        const QByteArray box = "style='display:inline-block;width:120px;height:80px;vertical-align:top";
         const QString path = Write("webpage.eml",
             "Subject: page\r\nContent-Type: multipart/related; boundary=r\r\n\r\n"
             "--r\r\nContent-Type: text/html\r\n\r\n"
-            "<html><body style='margin:0;background:#fff'><img src='" + url + "' width=120 height=80></body></html>\r\n"
+            "<html><head><link rel='stylesheet' href='" + css + "'></head>"
+            "<body style='margin:0;background:#fff'><img src='" + url + "' width=120 height=80>"
+            "<div " + box + ";background-image:url(\"" + tile + "\")'></div>"
+            "<div class='x' " + box + "'></div></body></html>\r\n"
+            "--r\r\nContent-Type: text/css\r\nContent-Location: " + css + "\r\n\r\n"
+            ".x { background: url(pics/red.png) }\r\n"
             "--r\r\nContent-Type: image/png\r\nContent-Location: " + url + "\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+            + RedPng().toBase64() + "\r\n"
+            "--r\r\nContent-Type: image/png\r\nContent-Location: " + tile + "\r\nContent-Transfer-Encoding: base64\r\n\r\n"
             + RedPng().toBase64() + "\r\n--r--\r\n");
         TForm1 form(path);
         form.show();
         QTRY_VERIFY_WITH_TIMEOUT(!form.Edit1->text().isEmpty() && !form.IsLoading(), 30000);
-        QTRY_VERIFY_WITH_TIMEOUT(CountColor(form.EmbeddedWB1->grab().toImage(), qRgb(255, 0, 0)) >= 120 * 80 * 9 / 10,
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            CountColor(form.EmbeddedWB1->grab().toImage(), qRgb(255, 0, 0)) >= 3 * 120 * 80 * 9 / 10, 10000);
         QVERIFY(!form.RemoteContentBar->isVisible());
         QCOMPARE(server.Total(), 0);
     }

@@ -330,6 +330,7 @@ void TForm1::FormActivate()
     }
     try {
         MailMessage20001.LoadFromFile(QFile::encodeName(m_messagePath).toStdString());
+        m_messageRead = true;
         // Scanning first changes nothing for the normalisation, which scans
         // anyway; the page takes the parts as they came.
         MailMessage20001.ScanParts();
@@ -361,13 +362,21 @@ void TForm1::FormActivate()
     RunPending();
 }
 
+// Only before any message was read does the field show the first day of
+// the calendar.
+QString TForm1::DateText() const
+{
+    const TDateTime date = MailMessage20001.GetDate();
+    return m_messageRead ? MessageDateToStr(date) : DateTimeToStr(date);
+}
+
 void TForm1::FillFields()
 {
     // The accessors run on a copy of the header whose encoded words are
     // converted from their declared charsets, so they give UTF-8.
     TMailMessage2000 header;
     CopyHeaderAsUtf8(MailMessage20001, header);
-    Edit1->setText(DateTimeToStr(MailMessage20001.GetDate()));
+    Edit1->setText(DateText());
     Edit2->setText(FromEngineBytes(header.GetFromName()) + QStringLiteral(" (")
                    + FromEngineBytes(header.GetFromAddress()) + QLatin1Char(')'));
     Edit3->setText(FromEngineBytes(header.GetSubject()));
@@ -543,7 +552,7 @@ void TForm1::Print()
     block.clear();
     block << QStringLiteral("<HR><font face=\"verdana,arial\" size=-1>");
     block << MessageStrings::Text(1, 307) + QStringLiteral(": ")
-                 + DateTimeToStr(MailMessage20001.GetDate()).toHtmlEscaped() + QStringLiteral("<BR>");
+                 + DateText().toHtmlEscaped() + QStringLiteral("<BR>");
     if (!header.GetFromName().empty())
         block << MessageStrings::Text(4, 33) + QStringLiteral(": ") + Escaped(header.GetFromName())
                      + QStringLiteral(" (") + Escaped(header.GetFromAddress()) + QStringLiteral(")<BR>");

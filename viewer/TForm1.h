@@ -89,6 +89,7 @@ private:
     void SetProgress(long long maximum, long long position);
     void WaitWhileBusy();
     void FillFields();
+    [[nodiscard]] QString DateText() const;
     void PageFinished();
     void Print();
     void RunPending();
@@ -113,6 +114,7 @@ private:
     TBusy m_busy = TBusy::Idle;
     bool m_pageLoading = false;
     bool m_loadedOnce = false;
+    bool m_messageRead = false; // a file was read into the message at least once
     TFileStamp m_loadedStamp;
     bool m_closePending = false;
     bool m_printPending = false;

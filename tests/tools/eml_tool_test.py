@@ -80,6 +80,8 @@ class EmlTool(unittest.TestCase):
         self.assertEqual(doc["subject"], "caf\u00e9")
         self.assertEqual(doc["from"], {"name": "Andr\u00e9", "address": "a@x"})
         self.assertIsNone(doc["date"])
+        self.assertEqual(doc["date_local"], "")  # not the calendar's first day
+        self.assertIn("Date: \n", run("info", msg, check=0).stdout.decode())
         self.assertIsNone(doc["html"])
 
     def test_info_escapes_control_characters_and_json_keeps_them(self):

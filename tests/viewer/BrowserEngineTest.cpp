@@ -155,7 +155,7 @@ private slots:
         // page, the same image.
         TForm1 form(path);
         form.show();
-        QTRY_VERIFY_WITH_TIMEOUT(!form.Edit1->text().isEmpty() && !form.IsLoading(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.Edit2->text().isEmpty() && !form.IsLoading(), 30000); // the fields are filled
         auto* formEngine = static_cast<TQtWebEngine*>(form.EmbeddedWB1->Engine());
         QTRY_COMPARE_WITH_TIMEOUT(formEngine->ServedRequests().value(QStringLiteral("cid:pic@x")), 1, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(CountColor(form.EmbeddedWB1->grab().toImage(), qRgb(255, 0, 0)) >= 120 * 80 * 9 / 10,
@@ -267,7 +267,7 @@ private slots:
             + RedPng().toBase64() + "\r\n--r--\r\n");
         TForm1 form(path);
         form.show();
-        QTRY_VERIFY_WITH_TIMEOUT(!form.Edit1->text().isEmpty() && !form.IsLoading(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.Edit2->text().isEmpty() && !form.IsLoading(), 30000); // the fields are filled
         QTRY_VERIFY_WITH_TIMEOUT(
             CountColor(form.EmbeddedWB1->grab().toImage(), qRgb(255, 0, 0)) >= 3 * 120 * 80 * 9 / 10, 10000);
         QVERIFY(!form.RemoteContentBar->isVisible());

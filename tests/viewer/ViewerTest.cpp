@@ -152,6 +152,12 @@ private slots:
             QCOMPARE(form.Edit3->text(), QStringLiteral("\u00e9t\u00e9")); // not UTF-8: read as ISO-8859-1
         }
         {
+            // No date is no date, not the first day of the calendar.
+            TForm1 form(write("undated.eml", "Subject: undated\r\n\r\nx\r\n"));
+            form.FormActivate();
+            QCOMPARE(form.Edit1->text(), QString());
+        }
+        {
             TForm1 form(write("quotes.eml", "From: \"\"\r\nTo: a@x\r\nDate: 1 Jan 2001 00:00:00 GMT\r\n\r\n"));
             form.FormActivate();
             QCOMPARE(form.Edit2->text(), QStringLiteral(" ()"));

@@ -28,6 +28,11 @@ QString StripAngles(QString id)
     return id;
 }
 
+bool IsWebAddress(const QUrl& url)
+{
+    return url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https");
+}
+
 } // namespace
 
 QByteArray DeclaredCharset(const TMailPart& part) { return Sanitised(part.GetLabelParamValue("Content-Type", "charset")); }
@@ -195,7 +200,7 @@ QStringList TMessageDocument::WebLocations() const
     const Index& index = Parts();
     for (auto it = index.byLocation.cbegin(); it != index.byLocation.cend(); ++it) {
         const QUrl url(it.key());
-        if (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"))
+        if (IsWebAddress(url))
             web << it.key() << url.toString(QUrl::FullyEncoded);
     }
     web.removeDuplicates();
@@ -210,7 +215,7 @@ QHash<QString, QString> TMessageDocument::WebStyleSheets() const
     const Index& index = Parts();
     for (auto it = index.byLocation.cbegin(); it != index.byLocation.cend(); ++it) {
         const QUrl url(it.key());
-        if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
+        if (!IsWebAddress(url))
             continue;
         TMailPart* part = m_message->AttachList.Items(static_cast<std::size_t>(*it));
         if (part->GetContentType() != "text/css")

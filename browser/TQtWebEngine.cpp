@@ -310,7 +310,7 @@ void TQtWebEngine::ShowPartsAtWebLocations()
       return 'url("' + (s.has(abs) ? m(abs) : abs).replace(/["\\]/g, '\\$&') + '")';
     });
   }
-  for (var k of document.querySelectorAll('link[rel~=stylesheet i]')) {
+  for (var k of document.querySelectorAll('link[rel~=stylesheet i]:not([rel~=alternate i])')) {
     if (!Object.prototype.hasOwnProperty.call(sheets, k.href)) continue;
     var st = document.createElement('style');
     st.media = k.media;

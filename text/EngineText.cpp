@@ -45,5 +45,3 @@ QString DateTimeToStr(TDateTime value)
     }
     return text;
 }
-
-QString MessageDateToStr(TDateTime value) { return value == 0.0 ? QString() : DateTimeToStr(value); }

@@ -15,6 +15,3 @@
 // The runtime's standard date-time text: the locale's short date, then its
 // long time; the time is left out at exactly midnight.
 [[nodiscard]] QString DateTimeToStr(TDateTime value);
-// A message's date as shown: nothing for a message without one (the date
-// 0, the first day of the calendar, was never anyone's sending date).
-[[nodiscard]] QString MessageDateToStr(TDateTime value);

@@ -3,6 +3,7 @@
 #include "Codecs.h"
 #include "EngineText.h"
 #include "HeaderLine.h"
+#include "TMailMessage2000.h"
 #include "TMailPart.h"
 
 #include <iconv.h>
@@ -207,4 +208,14 @@ void CopyHeaderAsUtf8(const TMailPart& source, TMailPart& target)
 QString DecodeHeaderText(std::string_view raw)
 {
     return FromEngineBytes(DecodeHeaderWords(HeaderLineToUtf8(raw)));
+}
+
+QString MessageDateText(const TMailMessage2000& message)
+{
+    const std::string field = TrimBlanks(message.GetLabelValue("Date"));
+    if (field.empty())
+        return {};
+    if (ParseMailDateUtc(field).kind != TMailDateKind::Valid)
+        return DecodeHeaderText(field).simplified();
+    return DateTimeToStr(message.GetDate());
 }

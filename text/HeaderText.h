@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+class TMailMessage2000;
 class TMailPart;
 
 // The header line (or value) with every encoded word re-encoded as UTF-8,
@@ -29,3 +30,9 @@ void CopyHeaderAsUtf8(const TMailPart& source, TMailPart& target);
 // The bytes of text converted from charset to UTF-8; false when the charset
 // is unknown. Undecodable bytes become U+FFFD.
 bool CharsetToUtf8(std::string_view charset, std::string_view text, std::string& out);
+
+// A message's date as a person reads it: the moment, in local time; the
+// sender's own text when it names no moment that can be read (an impossible
+// day, a word), where the date rules would give the present moment or the
+// first day of the calendar; nothing when the message has no date.
+[[nodiscard]] QString MessageDateText(const TMailMessage2000& message);

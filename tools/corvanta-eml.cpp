@@ -6,6 +6,7 @@
 #include "EngineText.h"
 #include "FileIO.h"
 #include "HeaderLine.h"
+#include "HeaderText.h"
 #include "MimeTypes.h"
 #include "TMailMessage2000.h"
 
@@ -121,7 +122,7 @@ int Info(const std::string& file)
 {
     TMailMessage2000 m;
     Load(m, file);
-    std::cout << "Date: " << MessageDateToStr(m.GetDate()).toStdString() << "\n"
+    std::cout << "Date: " << Printable(MessageDateText(m).toStdString()) << "\n"
               << "From: " << Printable(m.GetFromName() + " (" + m.GetFromAddress() + ")") << "\n"
               << "To: " << Printable(m.ToList.GetAddressesText()) << "\n"
               << "Subject: " << Printable(m.GetSubject()) << "\n";
@@ -169,7 +170,7 @@ int Json(const std::string& file)
     const TMailDateParts date = ParseMailDateUtc(TrimBlanks(m.GetLabelValue("Date")));
     o["date"] = date.kind == TMailDateKind::Valid ? QJsonValue(static_cast<qint64>(DateTimeToUnixSeconds(date.utc)))
                                                    : QJsonValue(QJsonValue::Null);
-    o["date_local"] = MessageDateToStr(m.GetDate());
+    o["date_local"] = MessageDateText(m);
     o["from"] = QJsonObject{{"name", FromEngineBytes(m.GetFromName())},
                             {"address", FromEngineBytes(m.GetFromAddress())}};
     m.ToList.Refresh();

@@ -363,11 +363,10 @@ void TForm1::FormActivate()
 }
 
 // Only before any message was read does the field show the first day of
-// the calendar.
+// the calendar (the date of the empty message).
 QString TForm1::DateText() const
 {
-    const TDateTime date = MailMessage20001.GetDate();
-    return m_messageRead ? MessageDateToStr(date) : DateTimeToStr(date);
+    return m_messageRead ? MessageDateText(MailMessage20001) : DateTimeToStr(MailMessage20001.GetDate());
 }
 
 void TForm1::FillFields()

@@ -82,6 +82,11 @@ class EmlTool(unittest.TestCase):
         self.assertIsNone(doc["date"])
         self.assertEqual(doc["date_local"], "")  # not the calendar's first day
         self.assertIn("Date: \n", run("info", msg, check=0).stdout.decode())
+        # A date that names no day is given as written, not as the present moment.
+        bad = self.write("bad.eml", b"Date: 31 Apr 2001 10:00 GMT\r\n\r\nhi\r\n")
+        bad_doc = json.loads(run("json", bad, check=0).stdout)
+        self.assertIsNone(bad_doc["date"])
+        self.assertEqual(bad_doc["date_local"], "31 Apr 2001 10:00 GMT")
         self.assertIsNone(doc["html"])
 
     def test_info_escapes_control_characters_and_json_keeps_them(self):

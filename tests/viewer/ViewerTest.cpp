@@ -150,6 +150,13 @@ private slots:
             form.FormActivate();
             QCOMPARE(form.Edit2->text(), QStringLiteral(" ()"));
             QCOMPARE(form.Edit3->text(), QStringLiteral("\u00e9t\u00e9")); // not UTF-8: read as ISO-8859-1
+            // A date that names no day is shown as written, not as the present moment.
+            QCOMPARE(form.Edit1->text(), QStringLiteral("no date at all"));
+        }
+        {
+            TForm1 form(write("april.eml", "Date: Mon, 31 Apr 2001 10:00:00 GMT\r\n\r\nx\r\n"));
+            form.FormActivate();
+            QCOMPARE(form.Edit1->text(), QStringLiteral("Mon, 31 Apr 2001 10:00:00 GMT"));
         }
         {
             // No date is no date, not the first day of the calendar.

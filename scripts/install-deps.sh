@@ -10,7 +10,7 @@ PACKAGES="
   libgl-dev libxkbcommon-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   media-types tzdata
-  fonts-dejavu-core fonts-liberation
+  fonts-dejavu-core fonts-liberation fonts-noto-color-emoji
   poppler-utils python3 libqpdf-dev
   xvfb xauth
   desktop-file-utils appstream xdg-utils man-db groff-base dpkg-dev librsvg2-bin

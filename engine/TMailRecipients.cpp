@@ -52,6 +52,10 @@ void TMailRecipients::ParseValue(std::string_view value)
     bool inName = true;
     bool inside = false;
     char closing = '"';
+    // A group ("Team: a@x, b@y;") lists its members; its name is no
+    // address. An empty one ("undisclosed-recipients:;") stays as its name.
+    std::string group;
+    std::size_t groupStart = std::string::npos;
     auto add = [&] {
         // Stray and doubled commas separate nothing: no empty entries.
         if (TrimBlanksView(name).empty() && TrimBlanksView(address).empty())
@@ -78,6 +82,13 @@ void TMailRecipients::ParseValue(std::string_view value)
             }
             continue;
         }
+        if (!inside && inName && c == ':' && address.empty() && groupStart == std::string::npos
+            && name.find_first_of("@[") == std::string::npos) {
+            group = TrimBlanks(name);
+            name.clear();
+            groupStart = Addresses.size();
+            continue;
+        }
         if (!inside && (c == ',' || c == ';')) {
             add();
             name.clear();
@@ -100,6 +111,10 @@ void TMailRecipients::ParseValue(std::string_view value)
     }
     if (!value.empty())
         add();
+    if (groupStart != std::string::npos && Addresses.size() == groupStart) {
+        Names.push_back({});
+        Addresses.push_back(group + ":");
+    }
 }
 
 namespace {

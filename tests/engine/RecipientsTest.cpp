@@ -44,6 +44,22 @@ TEST(Recipients, SemicolonEndsTheValueAndEmptyFieldsGiveNothing)
     EXPECT_TRUE(m.ToList.Addresses.empty());
 }
 
+TEST(Recipients, GroupsListTheirMembers)
+{
+    TMailMessage2000 m;
+    Parse(m, "To: Team: a@x.org, Bee <b@y.org>;\nCc: undisclosed-recipients:;\nBcc: mailto:c@z.org\n\n");
+    m.ToList.Refresh();
+    EXPECT_EQ(m.ToList.Addresses, (TStringList{"a@x.org", "b@y.org"}));
+    EXPECT_EQ(m.ToList.Names, (TStringList{"", "Bee"}));
+    EXPECT_EQ(m.CcList.GetAddressesText(), "undisclosed-recipients:"); // an empty group shows its name
+    EXPECT_EQ(m.BccList.GetAddressesText(), "c@z.org");
+    // A colon in an address or a quoted name starts no group.
+    Parse(m, "To: \"Re: you\" <r@x>, u@[IPv6:::1]\n\n");
+    m.ToList.Refresh();
+    EXPECT_EQ(m.ToList.Addresses, (TStringList{"r@x", "u@[IPv6:::1]"}));
+    EXPECT_EQ(m.ToList.Names, (TStringList{"Re: you", ""}));
+}
+
 TEST(Recipients, StrayAndDoubledCommasMakeNoEntries)
 {
     TMailMessage2000 m;

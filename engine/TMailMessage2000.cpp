@@ -197,6 +197,7 @@ void TMailMessage2000::GetAddressParts(std::string_view field, std::string& name
     bool inside = false;
     char closing = '"';
     std::string gathered;
+    std::size_t nameAtClose = std::string::npos; // the name's length when "<...>" closed
     name.clear();
     address.clear();
     for (char c : value) {
@@ -213,6 +214,13 @@ void TMailMessage2000::GetAddressParts(std::string_view field, std::string& name
             continue;
         }
         if (!inside && c == '<') {
+            // A second "<" after a closed address starts another mailbox
+            // whose separating comma is missing: only the first sender is
+            // named, without the next one's name.
+            if (nameAtClose != std::string::npos && address.find('@') != std::string::npos) {
+                name.resize(nameAtClose);
+                break;
+            }
             if (state == Undecided)
                 name = gathered;
             state = InAddress;
@@ -220,6 +228,7 @@ void TMailMessage2000::GetAddressParts(std::string_view field, std::string& name
         }
         if (!inside && c == '>') {
             state = InName;
+            nameAtClose = name.size();
             continue;
         }
         // A comma after a complete address ends the first mailbox: only the

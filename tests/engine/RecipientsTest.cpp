@@ -124,6 +124,9 @@ TEST(Sender, SeveralMailboxesGiveTheFirst)
     // A comma before any address belongs to an unquoted name.
     EXPECT_EQ(From("Doe, John <j@x>"), (Split{"Doe, John", "j@x"}));
     EXPECT_EQ(From("\"Doe, John\" <j@x>, k@y"), (Split{"Doe, John", "j@x"}));
+    // Without the comma, the second mailbox's address was glued to the first.
+    EXPECT_EQ(From("Bob Dunite <bob@extern> Bobby Dunite <bobby@extern>"), (Split{"Bob Dunite", "bob@extern"}));
+    EXPECT_EQ(From("<a@x> <b@y>"), (Split{"", "a@x"}));
 }
 
 TEST(Subject, IsTheWholeFieldDecoded)

@@ -168,6 +168,13 @@ std::string SafeFileName(std::string_view name)
         if ((static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80)
             cut = kMax - extSize; // not UTF-8 after all: any byte is a boundary
         s.erase(cut, s.size() - extSize - cut);
+        // Nor may the cut leave a space at the end of the name: unseen by
+        // the user, and dropped when the name is read back from a header,
+        // so the file would not come back under the name it was given.
+        std::size_t end = cut;
+        while (end > 0 && s[end - 1] == ' ')
+            --end;
+        s.erase(end, cut - end);
     }
     for (char& c : s) {
         const unsigned char u = static_cast<unsigned char>(c);

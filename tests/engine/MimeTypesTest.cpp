@@ -70,6 +70,9 @@ TEST(MimeTypes, LongSafeFileNamesKeepTheirExtensionAndWholeCharacters)
     EXPECT_EQ(cut, euros.substr(0, 249) + ".txt");
     // An extension too long to be one is cut like the rest of the name.
     EXPECT_EQ(SafeFileName("a." + std::string(300, 'y')), "a." + std::string(252, 'y'));
+    // A cut that ends at a space leaves none behind.
+    EXPECT_EQ(SafeFileName(std::string(251, 'x') + "   y" + std::string(50, 'z')), std::string(251, 'x'));
+    EXPECT_EQ(SafeFileName(std::string(248, 'x') + "  y" + std::string(50, 'z') + ".pdf"), std::string(248, 'x') + ".pdf");
     // Bytes that are not UTF-8 are cut where the length says.
     EXPECT_EQ(SafeFileName(std::string(300, '\xA9') + ".doc"), std::string(250, '\xA9') + ".doc");
 }

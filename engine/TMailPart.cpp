@@ -336,9 +336,13 @@ std::string TMailPart::GetFileName() const
         name.erase(from + t.size());
         name.erase(0, from);
     }
-    if (name.find('.') == std::string::npos && type >= 0)
-        name += ExtensionForContentType(value(type));
-    return SafeFileName(name);
+    // A name without a dot gets its type's extension; so does one whose
+    // only dot the length limit cut away, or read again (after a rebuild,
+    // or from the saved message) it would gain one and change.
+    std::string safe = SafeFileName(name);
+    if (safe.find('.') == std::string::npos && type >= 0)
+        safe = SafeFileName(safe + ExtensionForContentType(value(type)));
+    return safe;
 }
 
 void TMailPart::Detach()

@@ -67,6 +67,14 @@ TEST(PartTree, FileNameSources)
     EXPECT_EQ(p->GetFileName(), "two words.txt");
     p->Header = {"Content-Type: text/plain; name=\" =?x?Q?a_b?= \""};
     EXPECT_EQ(p->GetFileName(), "a b.txt");
+    // A name whose only dot the length limit cuts away gets its type's
+    // extension at once, so that it reads the same when read again.
+    const std::string longName = std::string(260, 'n') + "." + std::string(40, 'e');
+    p->Header = {"Content-Type: application/pdf; name=\"" + longName + "\""};
+    const std::string first = p->GetFileName();
+    EXPECT_EQ(first, std::string(250, 'n') + ".pdf");
+    p->Header = {"Content-Type: application/pdf; name=\"" + first + "\""};
+    EXPECT_EQ(p->GetFileName(), first);
 }
 
 TEST(PartTree, BoundaryAsMailersWriteIt)

@@ -50,10 +50,10 @@ std::string BodyPart(const char* type, std::string_view bytes)
 // The file name a loaded attachment reports for a name given to AttachStream.
 std::string ExpectedName(std::string_view given)
 {
-    std::string name = BaseName(given);
-    if (name.find('.') == std::string::npos)
-        name += ExtensionForContentType(ContentTypeForFile(BaseName(given)));
-    return SafeFileName(name);
+    const std::string name = SafeFileName(BaseName(given));
+    if (name.find('.') != std::string::npos)
+        return name;
+    return SafeFileName(name + ExtensionForContentType(ContentTypeForFile(BaseName(given))));
 }
 
 using File = std::tuple<bool, std::string, std::string>; // embedded, name, bytes

@@ -64,6 +64,7 @@ TTextFormat TextFormatOf(const TMailPart& part)
 bool TMessageDocument::Load(const QString& path)
 {
     m_path = path;
+    m_index.reset(); // it points into the message being replaced
     auto message = std::make_unique<TMailMessage2000>();
     try {
         message->LoadFromFile(QFile::encodeName(path).toStdString());
@@ -72,11 +73,9 @@ bool TMessageDocument::Load(const QString& path)
         message->ScanParts();
     } catch (...) {
         m_message.reset();
-        m_index.reset();
         return false;
     }
     m_message = std::move(message);
-    m_index.reset();
     return true;
 }
 

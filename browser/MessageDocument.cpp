@@ -2,6 +2,7 @@
 
 #include "EngineText.h"
 #include "HeaderText.h"
+#include "MessageFile.h"
 #include "TextToHtml.h"
 #include "TextUtils.h"
 
@@ -67,7 +68,7 @@ bool TMessageDocument::Load(const QString& path)
     m_index.reset(); // it points into the message being replaced
     auto message = std::make_unique<TMailMessage2000>();
     try {
-        message->LoadFromFile(QFile::encodeName(path).toStdString());
+        LoadMessageFile(*message, QFile::encodeName(path).toStdString());
         // Scanned, not normalised: the parts keep the headers they came with
         // (the body's character set among them).
         message->ScanParts();

@@ -7,6 +7,7 @@
 #include "FileIO.h"
 #include "HeaderLine.h"
 #include "HeaderText.h"
+#include "MessageFile.h"
 #include "MimeTypes.h"
 #include "TMailMessage2000.h"
 
@@ -67,7 +68,7 @@ QString Hex(const std::string& bytes)
 
 void Load(TMailMessage2000& m, const std::string& file)
 {
-    m.LoadFromFile(file);
+    LoadMessageFile(m, file);
     m.RebuildStructure(0);
     m.ScanParts();
     m.SerializeBody();

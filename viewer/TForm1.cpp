@@ -4,6 +4,7 @@
 #include "EngineText.h"
 #include "HeaderText.h"
 #include "Look.h"
+#include "MessageFile.h"
 #include "MessageStrings.h"
 #include "TAttachmentsform.h"
 #include "TApplication.h"
@@ -329,7 +330,7 @@ void TForm1::FormActivate()
         navigated = true;
     }
     try {
-        MailMessage20001.LoadFromFile(QFile::encodeName(m_messagePath).toStdString());
+        LoadMessageFile(MailMessage20001, QFile::encodeName(m_messagePath).toStdString());
         m_messageRead = true;
         // Scanning first changes nothing for the normalisation, which scans
         // anyway; the page takes the parts as they came.

@@ -6,7 +6,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME corvanta-viewer)
 set(CPACK_PACKAGE_VENDOR Corvanta)
 set(CPACK_PACKAGE_CONTACT "Corvanta Team <welcome@corvanta.example>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "viewer for stored e-mail messages (.eml files)")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "viewer for stored e-mail messages (.eml, Outlook .msg files)")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
@@ -16,8 +16,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://corvanta.example/)
 # The first line of the control file's Description is the summary above.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [=[Corvanta Quick e-Mail Viewer opens one stored e-mail message, as mail
-programs save it in .eml files, when it is double-clicked in the file
-manager. It shows the date, the sender, the To recipients and the subject
+programs save it in .eml files, or an Outlook .msg file or winmail.dat,
+when it is double-clicked in the file manager. It shows the date, the sender, the To recipients and the subject
 above the rendered message, lists, saves and opens the attachments, and
 prints the message with a header block. HTML is shown by Qt WebEngine with
 scripts, plug-ins and local file access off.

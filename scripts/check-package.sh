@@ -26,7 +26,15 @@ need "the description" "$info" '^ Description: viewer for stored e-mail messages
 need "the postinst" "$info" '[*] +postinst '
 need "the postrm" "$info" '[*] +postrm '
 need "the postinst's desktop update" "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./postinst)" 'update-desktop-database'
+need "the postinst's MIME database update" "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./postinst)" 'update-mime-database'
+# Outlook's forms: the entry offers the viewer for them, the MIME package
+# names .msg files.
+entry=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/applications/corvanta-viewer.desktop)
+for mime in message/rfc822 application/vnd.ms-outlook application/vnd.ms-tnef application/ms-tnef; do
+  need "the desktop entry's MIME type" "$entry" "^MimeType=.*$mime;"
+done
 for f in bin/corvanta-viewer bin/corvanta-eml share/applications/corvanta-viewer.desktop \
+         share/mime/packages/corvanta-viewer.xml \
          share/metainfo/example.corvanta.viewer.metainfo.xml \
          share/icons/hicolor/scalable/apps/corvanta-viewer.svg \
          share/icons/hicolor/16x16/apps/corvanta-viewer.png share/icons/hicolor/256x256/apps/corvanta-viewer.png \

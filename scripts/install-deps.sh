@@ -15,6 +15,7 @@ PACKAGES="
   xvfb xauth
   desktop-file-utils appstream xdg-utils man-db groff-base dpkg-dev librsvg2-bin
   clang libclang-rt-14-dev
+  shared-mime-info libemail-outlook-message-perl libemail-address-perl tnef
 "
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi

@@ -14,10 +14,13 @@ import unittest
 import xml.etree.ElementTree as ET
 
 BUILD = VERSION = None
-TOOLS = ["desktop-file-validate", "update-desktop-database", "appstreamcli", "xdg-mime", "groff", "man"]
+TOOLS = ["desktop-file-validate", "update-desktop-database", "update-mime-database", "appstreamcli", "xdg-mime",
+         "groff", "man"]
 ICON_SIZES = [16, 32, 48, 64, 128, 256]
 DESKTOP = "usr/share/applications/corvanta-viewer.desktop"
 METAINFO = "usr/share/metainfo/example.corvanta.viewer.metainfo.xml"
+MIME_PACKAGE = "usr/share/mime/packages/corvanta-viewer.xml"
+MIME_TYPES = ["message/rfc822", "application/vnd.ms-outlook", "application/vnd.ms-tnef", "application/ms-tnef"]
 PROGRAMS = ["corvanta-viewer", "corvanta-eml"]
 
 
@@ -60,7 +63,7 @@ class Installed(unittest.TestCase):
 
     def test_installs_exactly_the_expected_files(self):
         expected = {f"usr/bin/{p}" for p in PROGRAMS}
-        expected |= {DESKTOP, METAINFO, "usr/share/icons/hicolor/scalable/apps/corvanta-viewer.svg"}
+        expected |= {DESKTOP, METAINFO, MIME_PACKAGE, "usr/share/icons/hicolor/scalable/apps/corvanta-viewer.svg"}
         expected |= {f"usr/share/icons/hicolor/{s}x{s}/apps/corvanta-viewer.png" for s in ICON_SIZES}
         expected |= {f"usr/share/man/man1/{p}.1.gz" for p in PROGRAMS}
         found = set()
@@ -76,7 +79,7 @@ class Installed(unittest.TestCase):
         e = desktop_entry(self.path(DESKTOP))
         self.assertEqual(e["Type"], "Application")
         self.assertEqual(e["Exec"], "corvanta-viewer %f")
-        self.assertEqual(e["MimeType"], "message/rfc822;")
+        self.assertEqual(e["MimeType"], "".join(t + ";" for t in MIME_TYPES))
         self.assertEqual(e["Categories"], "Office;Email;Viewer;")
         self.assertEqual((e["Terminal"], e["NoDisplay"]), ("false", "false"))
         for key in ("Name", "GenericName", "Comment"):
@@ -154,10 +157,22 @@ class Installed(unittest.TestCase):
         p = run(["update-desktop-database", apps], env=env)
         self.assertEqual(p.returncode, 0, p.stderr)
         with open(os.path.join(apps, "mimeinfo.cache"), encoding="utf-8") as f:
-            self.assertIn("message/rfc822=corvanta-viewer.desktop;", f.read().splitlines())
-        p = run(["xdg-mime", "query", "default", "message/rfc822"], env=env)
-        self.assertEqual((p.returncode, p.stdout.strip()), (0, "corvanta-viewer.desktop"), p.stderr)
+            cache = f.read().splitlines()
+        for mime in MIME_TYPES:
+            self.assertIn(f"{mime}=corvanta-viewer.desktop;", cache)
+            p = run(["xdg-mime", "query", "default", mime], env=env)
+            self.assertEqual((p.returncode, p.stdout.strip()), (0, "corvanta-viewer.desktop"), mime + p.stderr)
         os.remove(os.path.join(apps, "mimeinfo.cache"))
+
+    def test_msg_files_get_the_outlook_type(self):
+        # The shared database has no .msg type; the package's own adds it.
+        mime = os.path.join(self.tmp.name, "mime")
+        shutil.copytree(self.path("usr/share/mime"), mime)
+        p = run(["update-mime-database", "-V", mime])
+        self.assertEqual(p.returncode, 0, p.stdout + p.stderr)
+        self.assertNotIn("warning", (p.stdout + p.stderr).lower())
+        with open(os.path.join(mime, "globs2"), encoding="utf-8") as f:
+            self.assertIn("application/vnd.ms-outlook:*.msg", [line.rstrip("\n").split(":", 1)[1] for line in f if ":" in line])
 
 
 if __name__ == "__main__":

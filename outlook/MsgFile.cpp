@@ -234,9 +234,7 @@ private:
                     a.fileName = shown;
                 if (a.fileName.empty())
                     a.fileName = "message";
-                // The contents are an Internet message now, not a .msg.
-                if (a.fileName.size() > 4 && IEquals(a.fileName.substr(a.fileName.size() - 4), ".msg"))
-                    a.fileName.erase(a.fileName.size() - 4);
+                a.fileName = MessageFileName(a.fileName);
             } else {
                 a.note = "This attached message is nested too deeply to be read.\r\n";
             }

@@ -243,6 +243,18 @@ void ReadAttachmentProperties(const TMapiProps& p, TOutlookAttachment& a)
     a.hidden = p.Integer(kPrAttachmentHidden).value_or(0) != 0 || (p.Integer(kPrAttachFlags).value_or(0) & 4) != 0;
 }
 
+std::string MessageFileName(std::string name)
+{
+    const auto endsWith = [&](std::string_view ext) {
+        return name.size() > ext.size() && IEquals(std::string_view(name).substr(name.size() - ext.size()), ext);
+    };
+    if (endsWith(".msg"))
+        name.erase(name.size() - 4);
+    if (!endsWith(".eml"))
+        name += ".eml";
+    return name;
+}
+
 std::string LinkNote(const TMapiProps& p)
 {
     std::string path = p.String(kPrAttachLongPathname);
@@ -337,8 +349,10 @@ std::string Mailbox(std::string_view name, std::string_view address)
             c = '_';
     if (n.empty() || n == a)
         return a.empty() ? std::string() : "<" + a + ">";
+    // A name without an address keeps an empty one, or the name would be
+    // read as the address.
     const std::string shown = NeedsEncoding(n, true) ? EncodedWords(n) : "\"" + n + "\"";
-    return a.empty() ? shown : shown + " <" + a + ">";
+    return shown + " <" + a + ">";
 }
 
 std::string MailboxList(const TOutlookItem& item, int type)
@@ -366,7 +380,7 @@ std::string MailboxList(const TOutlookItem& item, int type)
             if (!name.empty()) {
                 if (!list.empty())
                     list += ",\r\n ";
-                list += NeedsEncoding(name, true) ? EncodedWords(name) : "\"" + name + "\"";
+                list += Mailbox(name, "");
             }
             pos = end + 1;
         }
@@ -436,11 +450,20 @@ struct TWriter {
     }
 };
 
+// Quoted-printable text ending where the text ends: the encoder ends its
+// last line, which would add a line break to a text without one.
+void AppendQuotedPrintable(std::string_view text, std::string& out)
+{
+    QPEncodeBodyAppend(text, out);
+    if (!text.ends_with("\r\n") && out.ends_with("\r\n") && !out.ends_with("=\r\n"))
+        out.resize(out.size() - 2);
+}
+
 std::string TextLeaf(const char* type, std::string_view utf8)
 {
     std::string out = std::string("Content-Type: ") + type
                       + "; charset=\"utf-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n";
-    QPEncodeBodyAppend(utf8, out);
+    AppendQuotedPrintable(utf8, out);
     return out;
 }
 
@@ -513,7 +536,20 @@ std::string AttachmentName(const TOutlookAttachment& a)
     return a.fileName;
 }
 
-std::string AttachmentPart(const TOutlookAttachment& a, int depth, bool inlined);
+std::string AttachmentPart(const TOutlookAttachment& a, int depth, bool inlined, const std::string& location);
+
+// Whether the HTML names the target as a whole attribute value.
+bool HtmlRefersTo(std::string_view html, std::string_view target)
+{
+    for (std::size_t at = html.find(target); at != std::string_view::npos; at = html.find(target, at + 1)) {
+        const char before = at > 0 ? html[at - 1] : ' ';
+        const std::size_t end = at + target.size();
+        const char after = end < html.size() ? html[end] : ' ';
+        if ((before == '"' || before == '\'' || before == '=') && (after == '"' || after == '\'' || after == '>' || after == ' '))
+            return true;
+    }
+    return false;
+}
 
 std::string ItemToMime(const TOutlookItem& item, int depth)
 {
@@ -563,9 +599,18 @@ std::string ItemToMime(const TOutlookItem& item, int depth)
     std::vector<std::string> related{body};
     std::vector<std::string> mixed;
     for (const TOutlookAttachment& a : item.attachments) {
-        const bool inlined = !item.html.empty() && !a.contentId.empty() && !a.message && a.note.empty()
-                             && (a.hidden || item.html.find("cid:" + a.contentId) != std::string::npos);
-        (inlined ? related : mixed).push_back(AttachmentPart(a, depth, inlined));
+        bool inlined = false;
+        std::string location = a.contentLocation;
+        if (!item.html.empty() && !a.message && a.note.empty()) {
+            // Outlook's HTML names its pictures by content id, or by the
+            // file's own name, which the page finds as a location.
+            const bool byId = !a.contentId.empty() && HtmlRefersTo(item.html, "cid:" + a.contentId);
+            const bool byName = !a.fileName.empty() && location.empty() && HtmlRefersTo(item.html, a.fileName);
+            if (byName)
+                location = a.fileName;
+            inlined = byId || byName || (a.hidden && !a.contentId.empty());
+        }
+        (inlined ? related : mixed).push_back(AttachmentPart(a, depth, inlined, location));
     }
     body = w.Multipart("multipart/related", related);
     mixed.insert(mixed.begin(), body);
@@ -573,7 +618,7 @@ std::string ItemToMime(const TOutlookItem& item, int depth)
     return out;
 }
 
-std::string AttachmentPart(const TOutlookAttachment& a, int depth, bool inlined)
+std::string AttachmentPart(const TOutlookAttachment& a, int depth, bool inlined, const std::string& location)
 {
     const std::string name = AttachmentName(a);
     std::string out;
@@ -587,7 +632,7 @@ std::string AttachmentPart(const TOutlookAttachment& a, int depth, bool inlined)
         out = "Content-Type: text/plain; charset=\"utf-8\"; name=" + QuotedParam(name) + "\r\n"
               + "Content-Disposition: attachment; filename=" + QuotedParam(name) + "\r\n"
               + "Content-Transfer-Encoding: quoted-printable\r\n\r\n";
-        QPEncodeBodyAppend(a.note, out);
+        AppendQuotedPrintable(a.note, out);
         return out;
     }
     std::string type = a.mimeType;
@@ -605,8 +650,8 @@ std::string AttachmentPart(const TOutlookAttachment& a, int depth, bool inlined)
     out += "\r\n";
     if (!a.contentId.empty())
         out += "Content-ID: <" + OneLine(a.contentId) + ">\r\n";
-    if (!a.contentLocation.empty() && !NeedsEncoding(a.contentLocation, true))
-        out += "Content-Location: " + OneLine(a.contentLocation) + "\r\n";
+    if (!location.empty() && !NeedsEncoding(location, true))
+        out += "Content-Location: " + OneLine(location) + "\r\n";
     out += "Content-Transfer-Encoding: base64\r\n\r\n";
     std::string encoded;
     Base64EncodeStream(encoded, a.data);
@@ -622,7 +667,7 @@ std::string OutlookItemToMime(const TOutlookItem& item) { return ItemToMime(item
 
 std::string OutlookAttachmentToMime(const TOutlookAttachment& attachment)
 {
-    return AttachmentPart(attachment, 1, false);
+    return AttachmentPart(attachment, 1, false, attachment.contentLocation);
 }
 
 std::string OutlookBodyToMime(const TOutlookItem& item)

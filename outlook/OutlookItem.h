@@ -67,6 +67,9 @@ void ReadItemProperties(const TMapiProps& props, TOutlookItem& item);
 void ReadAttachmentProperties(const TMapiProps& props, TOutlookAttachment& attachment);
 // The address as a reader can use it: empty for an Exchange directory name.
 [[nodiscard]] std::string UsableAddress(std::string address);
+// The file name of an attached item, which is saved as an Internet message:
+// "NAME.eml" (a ".msg" it had is replaced).
+[[nodiscard]] std::string MessageFileName(std::string name);
 // The note of an attachment that is a link to a file outside the message.
 [[nodiscard]] std::string LinkNote(const TMapiProps& props);
 

@@ -206,8 +206,7 @@ void FinishAttachment(TTnefAttachment& t, int codePage, int depth, TOutlookItem&
             a.message = std::make_unique<TOutlookItem>(ReadTnef(inner, depth + 1));
             if (a.fileName.empty())
                 a.fileName = a.message->subject;
-            if (a.fileName.empty())
-                a.fileName = "message";
+            a.fileName = MessageFileName(a.fileName.empty() ? std::string("message") : a.fileName);
         } else if (!t.hasData) {
             a.note = "This attachment is an object embedded in the message (such as a picture or a part of "
                      "a document); it holds no file that can be saved here.\r\n";
@@ -252,7 +251,10 @@ TOutlookItem ReadTnef(std::string_view bytes, int depth)
             break;
         }
         const std::string_view data = in.Take(length);
-        in.Skip(2); // the checksum, which readers do not hold against the data
+        // The checksum, which readers do not hold against the data; its
+        // absence says the stream was cut.
+        damaged |= !in.Has(2);
+        in.Skip(2);
         const auto id = static_cast<std::uint16_t>(attribute & 0xFFFF);
         if (level == 2) {
             if (id == attAttachRenddata || attachments.empty()) {

@@ -982,6 +982,8 @@ void TMailPart::LoadFromFile(const std::string& fileName)
 
 void TMailPart::ParseText(std::string& data, bool hasHeader) { ParseRange(data, hasHeader, nullptr); }
 
+void TMailPart::ParseText(std::string&& data, bool hasHeader) { ParseRange(data, hasHeader, &data); }
+
 void TMailPart::ParseText(const char* data, std::size_t length, bool hasHeader)
 {
     ParseRange(std::string_view(data, length), hasHeader, nullptr);

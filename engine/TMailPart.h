@@ -90,6 +90,9 @@ public:
     // Parses the whole text into this part, replacing its whole content.
     // The text is not changed.
     void ParseText(std::string& data, bool hasHeader);
+    // The same with a text the caller gives up: the largest body may keep
+    // its storage instead of being copied out of it.
+    void ParseText(std::string&& data, bool hasHeader);
     void ParseText(const char* data, std::size_t length, bool hasHeader);
 
     bool Decode();

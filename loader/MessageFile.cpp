@@ -26,8 +26,7 @@ void LoadMessageFile(TMailMessage2000& message, const std::string& fileName)
     // Outlook's forms are told by their content: a .msg or winmail.dat may
     // come under any name.
     if (IsOutlookFile(Head(fileName))) {
-        std::string mime = OutlookFileToMime(ReadWholeFile(fileName));
-        message.ParseText(mime, true);
+        message.ParseText(OutlookFileToMime(ReadWholeFile(fileName)), true);
         return;
     }
     message.LoadFromFile(fileName);

@@ -98,6 +98,16 @@ std::string TMapiProps::Binary(std::uint16_t id) const
     return v && v->type == kPtBinary ? v->data : std::string();
 }
 
+std::string TMapiProps::TakeBinary(std::uint16_t id)
+{
+    const auto it = m_tagged.find(id);
+    if (it == m_tagged.end() || it->second.type != kPtBinary)
+        return {};
+    std::string data = std::move(it->second.data);
+    m_tagged.erase(it);
+    return data;
+}
+
 std::optional<std::int64_t> TMapiProps::Integer(std::uint16_t id) const
 {
     const TMapiValue* v = Find(id);

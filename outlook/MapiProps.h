@@ -125,6 +125,8 @@ public:
     [[nodiscard]] std::string String(std::uint16_t id) const;
     [[nodiscard]] std::string NamedString(std::string_view guid, std::uint32_t id) const;
     [[nodiscard]] std::string Binary(std::uint16_t id) const;
+    // The same, moved out of the set (for a file's bytes, read once).
+    [[nodiscard]] std::string TakeBinary(std::uint16_t id);
     [[nodiscard]] std::optional<std::int64_t> Integer(std::uint16_t id) const;
     [[nodiscard]] std::optional<std::int64_t> NamedInteger(std::string_view guid, std::uint32_t id) const;
     // A time as Unix seconds (UTC).

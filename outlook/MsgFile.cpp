@@ -98,6 +98,7 @@ public:
         if (cut)
             item.damage = "This item lists more recipients or attachments than can be shown; the first "
                           + std::to_string(kMaxRows) + " of each are here.";
+        SettleAttachmentNames(item);
         return item;
     }
 
@@ -248,7 +249,7 @@ private:
             a.note = LinkNote(props);
             return a;
         }
-        a.data = props.Binary(kPrAttachDataBin);
+        a.data = props.TakeBinary(kPrAttachDataBin);
         if (a.fileName.empty())
             a.fileName = "attachment" + TrimBlanks(props.String(kPrAttachExtension));
         return a;

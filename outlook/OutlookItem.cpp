@@ -7,6 +7,7 @@
 #include "Utf16.h"
 
 #include <ctime>
+#include <functional>
 
 namespace {
 
@@ -243,6 +244,19 @@ void ReadAttachmentProperties(const TMapiProps& p, TOutlookAttachment& a)
     a.hidden = p.Integer(kPrAttachmentHidden).value_or(0) != 0 || (p.Integer(kPrAttachFlags).value_or(0) & 4) != 0;
 }
 
+void SettleAttachmentNames(TOutlookItem& item)
+{
+    for (TOutlookAttachment& a : item.attachments) {
+        std::string name;
+        for (char c : a.fileName)
+            if (static_cast<unsigned char>(c) >= 32 && c != 127)
+                name += c;
+        a.fileName = TrimBlanks(name);
+        if (a.fileName.empty() || a.fileName == ".eml")
+            a.fileName = a.message ? "message.eml" : "attachment";
+    }
+}
+
 std::string MessageFileName(std::string name)
 {
     const auto endsWith = [&](std::string_view ext) {
@@ -431,24 +445,43 @@ std::string TransportFields(std::string_view headers, bool& hasFrom, bool& hasTo
     return out;
 }
 
+// A part written straight into the message being made: large files are
+// copied once, as their base64 lines.
+using TPartWriter = std::function<void(std::string&)>;
+
 struct TWriter {
     int depth = 0;
     int counter = 0;
 
     std::string Boundary() { return "=_corvanta_" + std::to_string(depth) + "_" + std::to_string(counter++) + "_="; }
 
-    std::string Multipart(const char* type, const std::vector<std::string>& parts)
+    TPartWriter Multipart(const char* type, std::vector<TPartWriter> parts)
     {
         if (parts.size() == 1)
-            return parts[0];
-        const std::string b = Boundary();
-        std::string out = std::string("Content-Type: ") + type + "; boundary=\"" + b + "\"\r\n\r\n";
-        for (const std::string& p : parts)
-            out += "--" + b + "\r\n" + p + "\r\n";
-        out += "--" + b + "--\r\n";
-        return out;
+            return std::move(parts[0]);
+        return [type, b = Boundary(), parts = std::move(parts)](std::string& out) {
+            out += std::string("Content-Type: ") + type + "; boundary=\"" + b + "\"\r\n\r\n";
+            for (const TPartWriter& p : parts) {
+                out += "--" + b + "\r\n";
+                p(out);
+                out += "\r\n";
+            }
+            out += "--" + b + "--\r\n";
+        };
     }
 };
+
+void AppendBase64(std::string_view data, std::string& out)
+{
+    // A whole number of 57-byte lines at a time, through one scratch buffer.
+    constexpr std::size_t kPiece = 57 * 4096;
+    out.reserve(out.size() + Base64EncodedSize(data.size()));
+    std::string piece;
+    for (std::size_t at = 0; at < data.size(); at += kPiece) {
+        Base64EncodeStream(piece, data.substr(at, kPiece));
+        out += piece;
+    }
+}
 
 // Quoted-printable text ending where the text ends: the encoder ends its
 // last line, which would add a line break to a text without one.
@@ -459,12 +492,16 @@ void AppendQuotedPrintable(std::string_view text, std::string& out)
         out.resize(out.size() - 2);
 }
 
-std::string TextLeaf(const char* type, std::string_view utf8)
+void AppendTextLeaf(const char* type, std::string_view utf8, std::string& out)
 {
-    std::string out = std::string("Content-Type: ") + type
-                      + "; charset=\"utf-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n";
+    out += std::string("Content-Type: ") + type
+           + "; charset=\"utf-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n";
     AppendQuotedPrintable(utf8, out);
-    return out;
+}
+
+TPartWriter TextLeaf(const char* type, std::string utf8)
+{
+    return [type, text = std::move(utf8)](std::string& out) { AppendTextLeaf(type, text, out); };
 }
 
 std::string EscapedHtml(std::string_view s)
@@ -536,7 +573,7 @@ std::string AttachmentName(const TOutlookAttachment& a)
     return a.fileName;
 }
 
-std::string AttachmentPart(const TOutlookAttachment& a, int depth, bool inlined, const std::string& location);
+void AppendAttachment(const TOutlookAttachment& a, int depth, bool inlined, const std::string& location, std::string& out);
 
 // Whether the HTML names the target as a whole attribute value.
 bool HtmlRefersTo(std::string_view html, std::string_view target)
@@ -551,14 +588,22 @@ bool HtmlRefersTo(std::string_view html, std::string_view target)
     return false;
 }
 
-std::string ItemToMime(const TOutlookItem& item, int depth)
+// Room for the whole message at once: the files' base64 and the bodies.
+std::size_t SizeEstimate(const TOutlookItem& item)
+{
+    std::size_t n = item.transportHeaders.size() + 3 * (item.text.size() + item.html.size()) / 2 + 4096;
+    for (const TOutlookAttachment& a : item.attachments)
+        n += Base64EncodedSize(a.data.size()) + a.note.size() * 2 + 1024 + (a.message ? SizeEstimate(*a.message) : 0);
+    return n;
+}
+
+void AppendItem(const TOutlookItem& item, int depth, std::string& out)
 {
     TWriter w;
     w.depth = depth;
-    std::string out;
     bool hasFrom = false, hasTo = false, hasSubject = false, hasDate = false;
     if (!item.transportHeaders.empty())
-        out = TransportFields(item.transportHeaders, hasFrom, hasTo, hasSubject, hasDate);
+        out += TransportFields(item.transportHeaders, hasFrom, hasTo, hasSubject, hasDate);
     if (!hasDate && item.date)
         out += "Date: " + MailDateText(*item.date) + "\r\n";
     if (!hasFrom) {
@@ -587,17 +632,17 @@ std::string ItemToMime(const TOutlookItem& item, int depth)
     }
     out += "MIME-Version: 1.0\r\n";
 
-    std::vector<std::string> bodies;
+    std::vector<TPartWriter> bodies;
     const std::string pre = PreambleText(item);
     if (!item.text.empty() || item.html.empty())
         bodies.push_back(TextLeaf("text/plain", pre + item.text));
     if (!item.html.empty())
         bodies.push_back(TextLeaf("text/html", HtmlWithPreamble(item)));
-    std::string body = w.Multipart("multipart/alternative", bodies);
+    TPartWriter body = w.Multipart("multipart/alternative", std::move(bodies));
 
     // Pictures the HTML shows go with it; everything else is a file.
-    std::vector<std::string> related{body};
-    std::vector<std::string> mixed;
+    std::vector<TPartWriter> related{std::move(body)};
+    std::vector<TPartWriter> mixed;
     for (const TOutlookAttachment& a : item.attachments) {
         bool inlined = false;
         std::string location = a.contentLocation;
@@ -610,37 +655,37 @@ std::string ItemToMime(const TOutlookItem& item, int depth)
                 location = a.fileName;
             inlined = byId || byName || (a.hidden && !a.contentId.empty());
         }
-        (inlined ? related : mixed).push_back(AttachmentPart(a, depth, inlined, location));
+        (inlined ? related : mixed).push_back([&a, depth, inlined, location](std::string& to) {
+            AppendAttachment(a, depth, inlined, location, to);
+        });
     }
-    body = w.Multipart("multipart/related", related);
-    mixed.insert(mixed.begin(), body);
-    out += w.Multipart("multipart/mixed", mixed);
-    return out;
+    body = w.Multipart("multipart/related", std::move(related));
+    mixed.insert(mixed.begin(), std::move(body));
+    w.Multipart("multipart/mixed", std::move(mixed))(out);
 }
 
-std::string AttachmentPart(const TOutlookAttachment& a, int depth, bool inlined, const std::string& location)
+void AppendAttachment(const TOutlookAttachment& a, int depth, bool inlined, const std::string& location, std::string& out)
 {
     const std::string name = AttachmentName(a);
-    std::string out;
     if (a.message) {
-        out = "Content-Type: message/rfc822; name=" + QuotedParam(name) + "\r\n"
+        out += "Content-Type: message/rfc822; name=" + QuotedParam(name) + "\r\n"
               + "Content-Disposition: attachment; filename=" + QuotedParam(name) + "\r\n\r\n";
-        out += ItemToMime(*a.message, depth + 1);
-        return out;
+        AppendItem(*a.message, depth + 1, out);
+        return;
     }
     if (!a.note.empty()) {
-        out = "Content-Type: text/plain; charset=\"utf-8\"; name=" + QuotedParam(name) + "\r\n"
+        out += "Content-Type: text/plain; charset=\"utf-8\"; name=" + QuotedParam(name) + "\r\n"
               + "Content-Disposition: attachment; filename=" + QuotedParam(name) + "\r\n"
               + "Content-Transfer-Encoding: quoted-printable\r\n\r\n";
         AppendQuotedPrintable(a.note, out);
-        return out;
+        return;
     }
     std::string type = a.mimeType;
     if (type.find('/') == std::string::npos || NeedsEncoding(type, true) || type.find(';') != std::string::npos)
         type = name.empty() ? std::string("application/octet-stream") : ContentTypeForFile(name);
     if (type.empty())
         type = "application/octet-stream";
-    out = "Content-Type: " + type;
+    out += "Content-Type: " + type;
     if (!name.empty())
         out += "; name=" + QuotedParam(name);
     out += "\r\nContent-Disposition: ";
@@ -653,26 +698,34 @@ std::string AttachmentPart(const TOutlookAttachment& a, int depth, bool inlined,
     if (!location.empty() && !NeedsEncoding(location, true))
         out += "Content-Location: " + OneLine(location) + "\r\n";
     out += "Content-Transfer-Encoding: base64\r\n\r\n";
-    std::string encoded;
-    Base64EncodeStream(encoded, a.data);
-    out += encoded;
-    return out;
+    AppendBase64(a.data, out);
 }
 
 } // namespace
 
 bool HasBody(const TOutlookItem& item) { return !item.text.empty() || !item.html.empty(); }
 
-std::string OutlookItemToMime(const TOutlookItem& item) { return ItemToMime(item, 0); }
+std::string OutlookItemToMime(const TOutlookItem& item)
+{
+    std::string out;
+    out.reserve(SizeEstimate(item));
+    AppendItem(item, 0, out);
+    return out;
+}
 
 std::string OutlookAttachmentToMime(const TOutlookAttachment& attachment)
 {
-    return AttachmentPart(attachment, 1, false, attachment.contentLocation);
+    std::string out;
+    AppendAttachment(attachment, 1, false, attachment.contentLocation, out);
+    return out;
 }
 
 std::string OutlookBodyToMime(const TOutlookItem& item)
 {
+    std::string out;
     if (!item.html.empty())
-        return TextLeaf("text/html", HtmlWithPreamble(item));
-    return TextLeaf("text/plain", PreambleText(item) + item.text);
+        AppendTextLeaf("text/html", HtmlWithPreamble(item), out);
+    else
+        AppendTextLeaf("text/plain", PreambleText(item) + item.text, out);
+    return out;
 }

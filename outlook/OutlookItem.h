@@ -65,6 +65,10 @@ void ReadItemProperties(const TMapiProps& props, TOutlookItem& item);
 // An attachment's name, type, content id and flags from its properties
 // (its data comes from where the form keeps it).
 void ReadAttachmentProperties(const TMapiProps& props, TOutlookAttachment& attachment);
+// Every attachment gets a name a file can have: control characters go,
+// blanks around it too, and a name left empty becomes "attachment" (an
+// attached item's "message.eml").
+void SettleAttachmentNames(TOutlookItem& item);
 // The address as a reader can use it: empty for an Exchange directory name.
 [[nodiscard]] std::string UsableAddress(std::string address);
 // The file name of an attached item, which is saved as an Internet message:

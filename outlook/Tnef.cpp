@@ -365,6 +365,7 @@ TOutlookItem ReadTnef(std::string_view bytes, int depth)
     item.recipients = std::move(recipients);
     for (TTnefAttachment& a : attachments)
         FinishAttachment(a, codePage, depth, item);
+    SettleAttachmentNames(item);
     if (cut)
         item.damage = "This item lists more attachments than can be shown; the first "
                       + std::to_string(kMaxAttachments) + " are here.";

@@ -13,7 +13,7 @@ SECONDS_EACH=${CORVANTA_FUZZ_SECONDS:-60}
 # The corpus sits beside the checkout (a worktree is one folder deeper).
 CORPUS=${CORVANTA_CORPUS:-$ROOT/../shared/corpus/public}
 [ -d "$CORPUS" ] || [ -n "${CORVANTA_CORPUS:-}" ] || CORPUS=$ROOT/../../shared/corpus/public
-TARGETS=${*:-"message codecs header_words build"}
+TARGETS=${*:-"message codecs header_words build msg tnef"}
 
 if [ ! -f build-fuzz/build.ninja ]; then
   cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -35,6 +35,22 @@ for t in $TARGETS; do
   cp tests/fuzz/seeds/"$t"/* "$WORK/$t/seeds/" 2>/dev/null || true
   cp tests/fuzz/regressions/"$t"/* "$WORK/$t/seeds/" 2>/dev/null || true
   options="-max_len=4096"
+  # The Outlook readers start from the shared samples too (copied).
+  samples=""
+  case $t in
+    msg) options="-max_len=300000"; samples="$CORPUS/../msg" ;;
+    tnef) options="-max_len=65536"; samples="$CORPUS/../tnef" ;;
+  esac
+  if [ -n "$samples" ]; then
+    if [ -d "$samples" ]; then
+      find "$samples" -type f \( -name '*.msg' -o -name '*.tnef' \) -exec cp {} "$WORK/$t/seeds/" \;
+    elif [ "${CORVANTA_REQUIRE_CORPUS:-0}" = 1 ]; then
+      echo "fuzz: no samples at $samples, and CORVANTA_REQUIRE_CORPUS is set"
+      exit 1
+    else
+      echo "fuzz: no samples at $samples; $t starts from the project's own seeds"
+    fi
+  fi
   if [ "$t" = message ]; then
     options="-max_len=131072 -dict=tests/fuzz/message.dict"
     if [ -d "$CORPUS" ]; then
@@ -55,6 +71,8 @@ for t in $TARGETS; do
     message) count=20000 ;;
     codecs) count=15000 ;;
     header_words) count=800000 ;;
+    msg) count=15000 ;;
+    tnef) count=60000 ;;
     *) count=15000 ;;
   esac
   count=$((count * SECONDS_EACH / 60))

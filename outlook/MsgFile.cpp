@@ -5,6 +5,7 @@
 #include "Utf16.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cstdlib>
 #include <vector>
 
@@ -22,6 +23,20 @@ constexpr int kMaxDepth = 16;
 constexpr std::size_t kMaxRows = 10000;
 // The stream in which an OLE package keeps the file it wraps.
 constexpr std::string_view kOle10Native = "\x01Ole10Native";
+
+// The properties with a stream of their own that the item is shown with,
+// sorted.
+constexpr std::uint16_t kReadIds[] = {
+    kPrMessageClass, kPrSubject, kPrSentRepresentingName, kPrSentRepresentingAddrType, kPrSentRepresentingEmail,
+    kPrTransportHeaders, kPrSenderName, kPrSenderAddrType, kPrSenderEmail, kPrDisplayBcc, kPrDisplayCc,
+    kPrDisplayTo, kPrBody, kPrRtfCompressed, kPrHtml, kPrInternetMessageId, kPrInReplyTo, kPrDisplayName,
+    kPrAddrType, kPrEmailAddress, kPrAttachDataBin, kPrAttachExtension, kPrAttachFilename, kPrAttachLongFilename,
+    kPrAttachPathname, kPrAttachLongPathname, kPrAttachMimeTag, kPrAttachContentId,
+    kPrAttachContentLocation, kPrSmtpAddress, kPrGivenName, kPrBusinessPhone, kPrHomePhone, kPrSurname,
+    kPrCompanyName, kPrTitle, kPrDepartment, kPrMobilePhone, kPrCreatorName, kPrLastModifierName,
+    kPrSenderSmtpAddress, kPrSentRepresentingSmtpAddress, kPrCreatorSmtpAddress, kPrLastModifierSmtpAddress,
+};
+static_assert(std::is_sorted(std::begin(kReadIds), std::end(kReadIds)));
 
 bool ParseHex(std::string_view s, std::uint32_t& value)
 {
@@ -161,6 +176,20 @@ private:
         }
     }
 
+    // Whether anything reads the property: others are not read at all.
+    [[nodiscard]] bool Wanted(std::uint16_t id) const
+    {
+        if (id >= 0x8000) {
+            const std::size_t index = id - 0x8000u;
+            if (index >= m_names.size())
+                return false;
+            const std::string& guid = m_names[index].guid;
+            return guid == kPsetidAppointment || guid == kPsetidTask || guid == kPsetidAddress
+                   || guid == kPsetidCommon;
+        }
+        return std::binary_search(std::begin(kReadIds), std::end(kReadIds), id);
+    }
+
     void Put(TMapiProps& props, std::uint16_t id, TMapiValue value)
     {
         if (id >= 0x8000) {
@@ -211,6 +240,8 @@ private:
             const auto type = static_cast<std::uint16_t>(tag & 0xFFFF);
             if (type != kPtString8 && type != kPtUnicode && type != kPtBinary && type != kPtClsid)
                 continue;
+            if (!Wanted(static_cast<std::uint16_t>(tag >> 16)))
+                continue; // not shown: a file's pictures and renderings, search data, ...
             Put(props, static_cast<std::uint16_t>(tag >> 16), TMapiValue{type, m_file.Read(c)});
         }
     }

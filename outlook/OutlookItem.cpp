@@ -22,6 +22,13 @@ bool IsBlankUtf8(std::string_view s)
 // Lone CR or LF become CR LF, as the parser expects of a message.
 std::string CrLf(std::string_view text)
 {
+    // Most texts have CR LF throughout already.
+    bool clean = true;
+    for (std::size_t i = text.find_first_of("\r\n"); i != std::string_view::npos && clean;
+         i = text.find_first_of("\r\n", i + 2))
+        clean = text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
+    if (clean)
+        return std::string(text);
     std::string out;
     out.reserve(text.size() + text.size() / 32);
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -211,19 +218,20 @@ void ReadItemProperties(const TMapiProps& p, TOutlookItem& item)
         if (IsBlankUtf8(item.html))
             item.html.clear();
     }
-    std::string rtf;
-    if (const std::string stored = p.Binary(kPrRtfCompressed); !stored.empty())
-        rtf = DecompressRtf(stored);
-    if (item.html.empty() && RtfHasHtml(rtf)) {
-        item.html = RtfToHtml(rtf);
+    // The RTF is made whole only when its HTML or its text is needed.
+    const TMapiValue* rtf = p.Find(kPrRtfCompressed);
+    if (rtf && rtf->type != kPtBinary)
+        rtf = nullptr;
+    if (item.html.empty() && rtf && RtfHasHtml(DecompressRtf(rtf->data, 1024))) {
+        item.html = RtfToHtml(DecompressRtf(rtf->data));
         if (IsBlankUtf8(item.html))
             item.html.clear();
     }
     item.text = CrLf(p.String(kPrBody));
     if (IsBlankUtf8(item.text))
         item.text.clear();
-    if (item.text.empty() && item.html.empty() && !rtf.empty())
-        item.text = RtfToText(rtf);
+    if (item.text.empty() && item.html.empty() && rtf)
+        item.text = RtfToText(DecompressRtf(rtf->data));
     if (item.subject.empty() && Lower(item.messageClass).starts_with("ipm.contact"))
         item.subject = p.String(kPrDisplayName);
     ReadClassFields(p, item);

@@ -22,7 +22,7 @@ constexpr std::string_view kPrebuf = "{\\rtf1\\ansi\\mac\\deff0\\deftab720{\\fon
 
 } // namespace
 
-std::string DecompressRtf(std::string_view stored)
+std::string DecompressRtf(std::string_view stored, std::size_t most)
 {
     if (stored.size() < 16)
         return {};
@@ -32,11 +32,11 @@ std::string DecompressRtf(std::string_view stored)
     const std::string_view data = stored.substr(16, std::min<std::size_t>(stored.size() - 16,
                                                                           compSize >= 12 ? compSize - 12 : 0));
     if (type == kUncompressed)
-        return std::string(data.substr(0, std::min<std::size_t>(data.size(), rawSize)));
+        return std::string(data.substr(0, std::min<std::size_t>({data.size(), rawSize, most})));
     if (type != kCompressed)
         return {};
     // Each control byte and its eight items expand at most 17 times.
-    const std::size_t limit = std::min<std::size_t>(rawSize, data.size() * 9);
+    const std::size_t limit = std::min<std::size_t>({rawSize, data.size() * 9, most});
     std::string out;
     out.reserve(limit);
     unsigned char dict[4096];
@@ -151,6 +151,15 @@ public:
                 m_stack.back().groupStart = false;
             } else if (c == '\r' || c == '\n') {
                 ++m_pos;
+            } else if (m_skipFallback == 0 && m_pending.empty() && static_cast<unsigned char>(c) < 0x80 && Emitting()) {
+                // A run of plain text, as most of a document is, at once.
+                std::size_t end = m_pos + 1;
+                while (end < m_rtf.size() && static_cast<unsigned char>(m_rtf[end]) < 0x80 && m_rtf[end] != '{'
+                       && m_rtf[end] != '}' && m_rtf[end] != '\\' && m_rtf[end] != '\r' && m_rtf[end] != '\n')
+                    ++end;
+                m_out.append(m_rtf, m_pos, end - m_pos);
+                m_pos = end;
+                m_stack.back().groupStart = false;
             } else {
                 ++m_pos;
                 if (m_skipFallback > 0) {

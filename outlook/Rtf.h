@@ -2,13 +2,15 @@
 // Outlook's RTF bodies: the compressed form they are stored in, the HTML
 // that an RTF body may carry for a message written in HTML, and the text a
 // reader sees in any RTF body.
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 // Decompresses a PR_RTF_COMPRESSED value ("LZFu", or "MELA" stored
 // uncompressed). Damaged input gives what could be read; the output is
 // never larger than the header claims nor than the input could expand to.
-[[nodiscard]] std::string DecompressRtf(std::string_view stored);
+// At most limit bytes are made (enough to tell what the RTF holds).
+[[nodiscard]] std::string DecompressRtf(std::string_view stored, std::size_t limit = SIZE_MAX);
 // Whether the RTF carries a whole HTML document (\fromhtml1).
 [[nodiscard]] bool RtfHasHtml(std::string_view rtf);
 // The HTML carried in such RTF, as UTF-8.

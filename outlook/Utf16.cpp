@@ -27,23 +27,40 @@ void AppendUtf8(std::string& out, std::uint32_t c)
 
 std::string Utf16LeToUtf8(std::string_view bytes)
 {
-    std::string out;
-    out.reserve(bytes.size() / 2);
-    const auto unit = [&](std::size_t i) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])
-                                          | (static_cast<unsigned char>(bytes[i + 1]) << 8));
-    };
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        std::uint32_t c = unit(i);
-        if (c >= 0xD800 && c <= 0xDBFF && i + 3 < bytes.size()) {
-            const std::uint32_t low = unit(i + 2);
+    // Written through a pointer into room for the worst case (three bytes
+    // for each unit), then cut: most strings are short, some are a body.
+    std::string out(bytes.size() / 2 * 3 + 4, '\0');
+    char* o = out.data();
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size() & ~std::size_t{1};
+    for (std::size_t i = 0; i < n; i += 2) {
+        std::uint32_t c = b[i] | (b[i + 1] << 8);
+        if (c < 0x80) {
+            *o++ = static_cast<char>(c);
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDBFF && i + 3 < n) {
+            const std::uint32_t low = b[i + 2] | (b[i + 3] << 8);
             if (low >= 0xDC00 && low <= 0xDFFF) {
                 c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
                 i += 2;
             }
         }
-        AppendUtf8(out, c);
+        if (c >= 0xD800 && c <= 0xDFFF)
+            c = 0xFFFD;
+        if (c < 0x800) {
+            *o++ = static_cast<char>(0xC0 | (c >> 6));
+        } else if (c < 0x10000) {
+            *o++ = static_cast<char>(0xE0 | (c >> 12));
+            *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        } else {
+            *o++ = static_cast<char>(0xF0 | (c >> 18));
+            *o++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        }
+        *o++ = static_cast<char>(0x80 | (c & 0x3F));
     }
+    out.resize(static_cast<std::size_t>(o - out.data()));
     return out;
 }
 

@@ -2,6 +2,8 @@
 
 #include "EngineText.h"
 #include "HeaderText.h"
+#include "EngineError.h"
+#include "OutlookMessage.h"
 
 #include <QFile>
 #include <QLocale>
@@ -38,6 +40,20 @@ TMessageSource ReadMessageSource(const QString& path, qint64 limit)
     }
     source.fileSize = file.size();
     source.bytes = file.read(limit + 1);
+    // An Outlook file is shown as the Internet message it is read as: its
+    // own bytes are a binary container nobody can read.
+    if (IsOutlookFile(std::string_view(source.bytes.constData(), static_cast<std::size_t>(std::min<qsizetype>(source.bytes.size(), 8))))) {
+        try {
+            const QByteArray all = source.bytes + file.readAll();
+            const std::string mime = OutlookFileToMime(std::string_view(all.constData(), static_cast<std::size_t>(all.size())));
+            source.fileSize = static_cast<qint64>(mime.size());
+            source.bytes = QByteArray(mime.data(), static_cast<qsizetype>(std::min<std::size_t>(mime.size(), static_cast<std::size_t>(limit) + 1)));
+        } catch (const EMailError& e) {
+            source.error = QString::fromUtf8(e.what());
+            source.bytes.clear();
+            return source;
+        }
+    }
     if (source.bytes.size() > limit) {
         source.cut = true;
         // Cut at a line break near the limit, so that no line is shown in

@@ -220,6 +220,15 @@ private slots:
         QVERIFY(two.bytes.size() > kSourceLimit - 4);
         QVERIFY(two.text.endsWith(QChar(0xe9)));
         QVERIFY(!two.text.contains(QChar(0xfffd)));
+
+        // An Outlook file shows as the message it is read as, not as its
+        // binary container; one that holds nothing says why.
+        const QByteArray tnef("\x78\x9f\x3e\x22\x01\x00" "\x01\x04\x80\x01\x00\x05\x00\x00\x00Hello\x00\x00", 22);
+        const TMessageSource dat = ReadMessageSource(Write("winmail.dat", tnef));
+        QVERIFY(dat.error.isEmpty());
+        QVERIFY(dat.text.contains(QStringLiteral("Subject: Hello\r\n")));
+        const TMessageSource bad = ReadMessageSource(Write("bad.msg", QByteArray("\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1 cut", 12)));
+        QVERIFY(!bad.error.isEmpty());
     }
 
     void longLinesAreShownInPieces()

@@ -25,10 +25,9 @@ void LoadMessageFile(TMailMessage2000& message, const std::string& fileName)
 {
     // Outlook's forms are told by their content: a .msg or winmail.dat may
     // come under any name.
-    if (IsOutlookFile(Head(fileName))) {
+    if (IsOutlookFile(Head(fileName)))
         message.ParseText(OutlookFileToMime(ReadWholeFile(fileName)), true);
-        return;
-    }
-    message.LoadFromFile(fileName);
+    else
+        message.LoadFromFile(fileName);
     UnpackTnefAttachments(message);
 }

@@ -1,5 +1,6 @@
 #include "MsgFile.h"
 
+#include "Codecs.h"
 #include "CompoundFile.h"
 #include "TextUtils.h"
 #include "Utf16.h"
@@ -37,6 +38,16 @@ constexpr std::uint16_t kReadIds[] = {
     kPrSenderSmtpAddress, kPrSentRepresentingSmtpAddress, kPrCreatorSmtpAddress, kPrLastModifierSmtpAddress,
 };
 static_assert(std::is_sorted(std::begin(kReadIds), std::end(kReadIds)));
+
+// A content type from the file as one header line's value.
+std::string OneLineType(std::string_view type)
+{
+    std::string out;
+    for (char c : type)
+        if (static_cast<unsigned char>(c) >= 32 && c != 127)
+            out += c;
+    return out;
+}
 
 bool ParseHex(std::string_view s, std::uint32_t& value)
 {
@@ -113,8 +124,40 @@ public:
         if (cut)
             item.damage = "This item lists more recipients or attachments than can be shown; the first "
                           + std::to_string(kMaxRows) + " of each are here.";
+        TakeSignedContent(item);
         SettleAttachmentNames(item);
         return item;
+    }
+
+    // Signed or encrypted mail keeps the message as sent in one attachment:
+    // the whole signed MIME entity, or the PKCS #7 object. It becomes the
+    // message's body again, so the parts show and a signature can be checked.
+    static void TakeSignedContent(TOutlookItem& item)
+    {
+        if (!AsciiLowerCase(item.messageClass).starts_with("ipm.note.smime") || item.attachments.size() != 1)
+            return;
+        TOutlookAttachment& a = item.attachments[0];
+        if (a.message || !a.note.empty() || a.data.empty())
+            return;
+        const std::string type = AsciiLowerCase(a.mimeType);
+        if (type == "multipart/signed" && IStartsWith(a.data, "content-")) {
+            item.mimeEntity = std::move(a.data);
+        } else if (type.starts_with("application/pkcs7-mime") || type.starts_with("application/x-pkcs7-mime")) {
+            std::string encoded;
+            Base64EncodeStream(encoded, a.data);
+            // The attachment's type says whether it is signed or encrypted
+            // when it says anything; encrypted is the more common.
+            const std::string smime =
+                type.find("smime-type") != std::string::npos ? OneLineType(a.mimeType)
+                                                             : std::string("application/pkcs7-mime; smime-type=enveloped-data");
+            item.mimeEntity = "Content-Type: " + smime + "; name=\"smime.p7m\"\r\n"
+                              "Content-Disposition: attachment; filename=\"smime.p7m\"\r\n"
+                              "Content-Transfer-Encoding: base64\r\n\r\n"
+                              + encoded;
+        } else {
+            return;
+        }
+        item.attachments.clear();
     }
 
     [[nodiscard]] bool Damaged() const { return m_file.Damaged(); }
@@ -255,7 +298,11 @@ private:
         ReadAttachmentProperties(props, a);
         const std::int64_t method = props.Integer(kPrAttachMethod).value_or(1);
         const std::uint32_t object = m_file.Find(storage, "__substg1.0_3701000D");
-        if (method == 5 && object != TCompoundFile::kNone) {
+        // An item's storage is an attached item even where the method is
+        // missing or wrong, as Outlook reads it.
+        const bool isItem = object != TCompoundFile::kNone && method != 6
+                            && m_file.Find(object, kProperties) != TCompoundFile::kNone;
+        if (isItem) {
             if (depth + 1 < kMaxDepth) {
                 a.message = std::make_unique<TOutlookItem>(ReadItem(object, 24, depth + 1, codePage));
                 // Named by what it is about, as the sender's list shows it.

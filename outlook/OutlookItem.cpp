@@ -602,7 +602,7 @@ std::size_t SizeEstimate(const TOutlookItem& item)
     std::size_t n = item.transportHeaders.size() + 3 * (item.text.size() + item.html.size()) / 2 + 4096;
     for (const TOutlookAttachment& a : item.attachments)
         n += Base64EncodedSize(a.data.size()) + a.note.size() * 2 + 1024 + (a.message ? SizeEstimate(*a.message) : 0);
-    return n;
+    return n + item.mimeEntity.size() + item.mimeEntity.size() / 32;
 }
 
 void AppendItem(const TOutlookItem& item, int depth, std::string& out)
@@ -639,6 +639,11 @@ void AppendItem(const TOutlookItem& item, int depth, std::string& out)
             out += std::string("Importance: ") + (item.importance == 0 ? "low" : "high") + "\r\n";
     }
     out += "MIME-Version: 1.0\r\n";
+    if (!item.mimeEntity.empty()) {
+        // Byte for byte as signed; only lone line ends are made CR LF.
+        out += CrLf(item.mimeEntity);
+        return;
+    }
 
     std::vector<TPartWriter> bodies;
     const std::string pre = PreambleText(item);

@@ -54,6 +54,9 @@ struct TOutlookItem {
     // tasks), shown above the body: label and value.
     std::vector<std::pair<std::string, std::string>> fields;
     std::vector<TOutlookAttachment> attachments;
+    // Signed or encrypted mail: the MIME entity as sent (its header and
+    // body), written as the message's body instead of the parts above.
+    std::string mimeEntity;
     // Said to the reader above the body: parts of the file that could not
     // be read.
     std::string damage;

@@ -275,6 +275,38 @@ TEST(Msg, AttachmentsOfEveryKind)
     EXPECT_NE(Decoded(m.HtmlPart).find("cid:logo@1"), std::string::npos);
 }
 
+TEST(Msg, SignedMailIsTheMessageAsSent)
+{
+    const std::string entity = "Content-Type: multipart/signed; protocol=\"application/pkcs7-signature\"; "
+                               "boundary=\"s\"\r\n\r\n--s\r\nContent-Type: text/plain\r\n\r\nSigned text\r\n--s\r\n"
+                               "Content-Type: application/pkcs7-signature; name=smime.p7s\r\n\r\nSIG\r\n--s--\r\n";
+    Props p = MailProps();
+    p.Unicode(0x001A, "IPM.Note.SMIME.MultipartSigned");
+    std::vector<Attachment> attachments(1);
+    attachments[0].props.Unicode(0x3707, "smime.p7m");
+    attachments[0].props.Unicode(0x370E, "multipart/signed");
+    attachments[0].props.Binary(0x3701, entity);
+    // Byte for byte, and read as the signed message it is.
+    const std::string mime = OutlookFileToMime(WriteCompoundFile(Message(p, {}, attachments)));
+    EXPECT_TRUE(mime.ends_with("MIME-Version: 1.0\r\n" + entity));
+    TMailMessage2000 m;
+    m.ParseText(mime.data(), mime.size(), true);
+    m.ScanParts();
+    EXPECT_EQ(m.GetContentType(), "multipart/signed");
+    EXPECT_EQ(Decoded(m.TextPart), "Signed text");
+    EXPECT_EQ(m.GetFromAddress(), "ann@example.com");
+    // Encrypted mail keeps its PKCS #7 object as the message's one part.
+    attachments[0].props = Props();
+    attachments[0].props.Unicode(0x370E, "application/pkcs7-mime");
+    attachments[0].props.Binary(0x3701, "\x30\x80 DER");
+    p.Unicode(0x001A, "IPM.Note.SMIME");
+    Load(m, WriteCompoundFile(Message(p, {}, attachments)));
+    EXPECT_EQ(m.GetContentType(), "application/pkcs7-mime");
+    EXPECT_EQ(m.GetLabelParamValue("Content-Type", "smime-type"), "enveloped-data");
+    m.Decode();
+    EXPECT_EQ(m.Decoded, std::string("\x30\x80 DER"));
+}
+
 TEST(Msg, BodyFromCompressedRtfWhenThereIsNoOther)
 {
     // "{\rtf1\ansi\ansicpg1252\pard hello world}\r\n", stored uncompressed.

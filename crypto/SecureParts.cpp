@@ -259,6 +259,12 @@ std::string CanonicalLineEnds(std::string_view text)
     return out;
 }
 
+bool IsSignatureType(std::string_view contentType)
+{
+    const std::string type = AsciiLowerCase(TrimBlanks(contentType));
+    return type == "application/pgp-signature" || IsPkcs7Signature(type);
+}
+
 TSecureLayer FindSecureLayer(std::string_view text) { return Find(text, {0, text.size()}, 0, false); }
 
 std::string SpliceContent(std::string_view text, const TSecureLayer& layer, std::string_view content)

@@ -59,3 +59,7 @@ struct TClearSigned {
 [[nodiscard]] TClearSigned FindClearSigned(std::string_view text);
 // Whether the text holds the start of inline PGP signed text.
 [[nodiscard]] bool HoldsClearSigned(std::string_view text);
+
+// Whether a part of this content type is a detached signature
+// (signature.asc, smime.p7s).
+[[nodiscard]] bool IsSignatureType(std::string_view contentType);

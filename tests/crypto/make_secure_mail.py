@@ -26,7 +26,9 @@ QUIET = ["--batch", "--quiet", "--pinentry-mode", "loopback", "--passphrase", ""
 def run(program, home, *args, data=None, faked=None):
     env = dict(os.environ, GNUPGHOME=home)
     extra = ["--faked-system-time", faked] if faked else []
-    p = subprocess.run([program, *QUIET, *extra, *args], input=data, env=env,
+    # No input is an empty one: a program that reads it must not wait on
+    # whatever standard input the caller left open.
+    p = subprocess.run([program, *QUIET, *extra, *args], input=data if data is not None else b"", env=env,
                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     if p.returncode != 0:
         sys.exit(f"{program} {' '.join(args)} failed: {p.stderr.decode(errors='replace')}")
@@ -210,4 +212,4 @@ for i in range(300):
 write("bad-loop.eml", head("Loop") + loop + b"\r\n")
 
 for home in (HOME, OTHER):
-    subprocess.run(["gpgconf", "--kill", "all"], env=dict(os.environ, GNUPGHOME=home))
+    subprocess.run(["gpgconf", "--kill", "all"], env=dict(os.environ, GNUPGHOME=home), stdin=subprocess.DEVNULL)

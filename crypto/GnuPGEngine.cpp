@@ -207,15 +207,12 @@ public:
     TCryptoResult VerifyOpaque(TSecureProtocol protocol, std::string_view data) override
     {
         TCryptoResult r;
-        TContext c;
-        if (!Open(protocol, c, r))
+        TTransform t;
+        if (!Begin(protocol, data, t, r))
             return r;
-        TData in, out;
-        TSink sink;
-        gpgme_data_new_from_mem(&in.data, data.data(), data.size(), 0);
-        gpgme_data_new_from_cbs(&out.data, &kSinkCallbacks, &sink);
-        const gpgme_error_t err = gpgme_op_verify(c.ctx, in.data, nullptr, out.data);
-        r.signatures = Signatures(c.ctx, protocol);
+        const gpgme_error_t err = gpgme_op_verify(t.c.ctx, t.in.data, nullptr, t.out.data);
+        r.signatures = Signatures(t.c.ctx, protocol);
+        TSink& sink = t.sink;
         if (sink.tooLarge)
             r.error = "the signed content is larger than 256 MB";
         else if (err && r.signatures.empty())
@@ -228,18 +225,16 @@ public:
     TCryptoResult Decrypt(TSecureProtocol protocol, std::string_view data) override
     {
         TCryptoResult r;
-        TContext c;
-        if (!Open(protocol, c, r))
+        TTransform t;
+        if (!Begin(protocol, data, t, r))
             return r;
-        TData in, out;
-        TSink sink;
-        gpgme_data_new_from_mem(&in.data, data.data(), data.size(), 0);
-        gpgme_data_new_from_cbs(&out.data, &kSinkCallbacks, &sink);
+        TContext& c = t.c;
+        TSink& sink = t.sink;
         // gpgsm has no combined operation: a signature inside S/MIME
         // encryption is a layer of its own.
         const gpgme_error_t err = protocol == TSecureProtocol::OpenPGP
-                                      ? gpgme_op_decrypt_verify(c.ctx, in.data, out.data)
-                                      : gpgme_op_decrypt(c.ctx, in.data, out.data);
+                                      ? gpgme_op_decrypt_verify(c.ctx, t.in.data, t.out.data)
+                                      : gpgme_op_decrypt(c.ctx, t.in.data, t.out.data);
         bool allMissing = true;
         if (gpgme_decrypt_result_t result = gpgme_op_decrypt_result(c.ctx)) {
             for (gpgme_recipient_t rcp = result->recipients; rcp; rcp = rcp->next) {
@@ -266,6 +261,22 @@ public:
     }
 
 private:
+    // An operation that reads data and gives what is inside it.
+    struct TTransform {
+        TContext c;
+        TData in;
+        TData out;
+        TSink sink;
+    };
+    bool Begin(TSecureProtocol protocol, std::string_view data, TTransform& t, TCryptoResult& r)
+    {
+        if (!Open(protocol, t.c, r))
+            return false;
+        gpgme_data_new_from_mem(&t.in.data, data.data(), data.size(), 0);
+        gpgme_data_new_from_cbs(&t.out.data, &kSinkCallbacks, &t.sink);
+        return true;
+    }
+
     // A context for the protocol, offline, or why there is none.
     bool Open(TSecureProtocol protocol, TContext& c, TCryptoResult& r)
     {
@@ -280,17 +291,17 @@ private:
             return false;
         }
         // gpgsm runs through its offline wrapper, or not at all.
-        std::string program_path = path;
+        std::string programPath = path;
         if (protocol == TSecureProtocol::SMime && path.empty()) {
             if (m_gpgsmOffline.empty()) {
                 r.unavailable = true;
                 r.error = "corvanta-gpgsm-offline, which keeps gpgsm off the network, is not installed";
                 return false;
             }
-            program_path = m_gpgsmOffline;
+            programPath = m_gpgsmOffline;
         }
         if (gpgme_new(&c.ctx) != 0 || gpgme_set_protocol(c.ctx, p) != 0
-            || (!program_path.empty() && gpgme_ctx_set_engine_info(c.ctx, p, program_path.c_str(), nullptr) != 0)) {
+            || (!programPath.empty() && gpgme_ctx_set_engine_info(c.ctx, p, programPath.c_str(), nullptr) != 0)) {
             r.unavailable = true;
             r.error = std::string("GnuPG's ") + program + " could not be started";
             return false;

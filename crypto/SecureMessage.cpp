@@ -98,6 +98,16 @@ TMessageSecurity ReadSecurity(TMailMessage2000& message, std::string text, TCryp
     bool opened = false;
     for (int layers = 0;; ++layers) {
         const TSecureLayer layer = FindSecureLayer(text);
+        if (layer.kind == TLayerKind::None && layers == 0) {
+            // The parsed message says signed or encrypted, the stored text
+            // holds no such layer that can be read (a signed part without
+            // its signature, say).
+            TSignature s;
+            s.verdict = TSignatureVerdict::NotChecked;
+            s.detail = "its signed or encrypted part is incomplete";
+            security.signatures.push_back(std::move(s));
+            break;
+        }
         if (layer.kind == TLayerKind::None)
             break;
         opened = true;

@@ -164,6 +164,18 @@ TEST(SecureMessage, AMessageThatDecryptsToItselfStopsWithAVerdict)
     EXPECT_EQ(VerifyExitStatus(s), 2);
 }
 
+TEST(SecureMessage, SignedWithoutItsSignatureIsNotCheckedNotSilent)
+{
+    TStandIn engine;
+    std::string text = "Content-Type: multipart/signed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nx\r\n--b--\r\n";
+    TMailMessage2000 m;
+    m.ParseText(text, true);
+    const TMessageSecurity s = ReadSecurity(m, text, engine);
+    ASSERT_EQ(s.signatures.size(), 1U);
+    EXPECT_EQ(s.signatures[0].verdict, TSignatureVerdict::NotChecked);
+    EXPECT_TRUE(engine.seenSigned.empty());
+}
+
 TEST(MessageSecurity, TheWorstSignatureDecides)
 {
     TMessageSecurity s;

@@ -11,7 +11,7 @@ import sys
 import tempfile
 import unittest
 
-TOOL = VIEWER = MAKER = None
+TOOL = VIEWER = MAKER = WRAPPER = None
 DIR = None
 
 
@@ -67,6 +67,16 @@ class SecureMail(unittest.TestCase):
             f.write(b"From: a@x\r\nSubject: plain\r\n\r\nnot signed\r\n")
         self.assertEqual(json.loads(tool("json", plain).stdout)["security"], {"signatures": [], "encryption": None})
 
+    def test_gpgsm_runs_without_its_network_helper(self):
+        # A stand-in gpgsm that prints the arguments it was given.
+        fake = os.path.join(DIR, "fake-bin")
+        os.makedirs(fake, exist_ok=True)
+        with open(os.path.join(fake, "gpgsm"), "w") as f:
+            f.write("#!/bin/sh\necho \"$@\"\n")
+        os.chmod(os.path.join(fake, "gpgsm"), 0o755)
+        p = subprocess.run([WRAPPER, "--server"], capture_output=True, env=dict(os.environ, PATH=fake))
+        self.assertEqual(p.stdout.decode(), "--disable-dirmngr --server\n")
+
     def test_print_header_says_who_signed_and_the_verdict(self):
         if not shutil.which("pdftotext"):
             self.fail("pdftotext (poppler-utils) is needed")
@@ -82,8 +92,8 @@ class SecureMail(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    TOOL, VIEWER, MAKER = sys.argv[1:4]
-    del sys.argv[1:4]
+    TOOL, VIEWER, MAKER, WRAPPER = sys.argv[1:5]
+    del sys.argv[1:5]
     DIR = tempfile.mkdtemp(prefix="corvanta-gpg-")
     try:
         subprocess.run([sys.executable, MAKER, DIR], check=True)

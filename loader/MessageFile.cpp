@@ -1,7 +1,11 @@
 #include "MessageFile.h"
 
-#include "OutlookMessage.h"
+#include "CryptoEngine.h"
 #include "FileIO.h"
+#include "MessageSecurity.h"
+#include "OutlookMessage.h"
+#include "SecureMessage.h"
+#include "SecureParts.h"
 #include "TMailMessage2000.h"
 
 #include <algorithm>
@@ -23,11 +27,33 @@ std::string Head(const std::string& fileName)
 
 void LoadMessageFile(TMailMessage2000& message, const std::string& fileName)
 {
+    TMessageSecurity security;
+    LoadMessageFile(message, fileName, security);
+}
+
+void LoadMessageFile(TMailMessage2000& message, const std::string& fileName, TMessageSecurity& security)
+{
     // Outlook's forms are told by their content: a .msg or winmail.dat may
-    // come under any name.
-    if (IsOutlookFile(Head(fileName)))
+    // come under any name. They are read as the Internet message they hold.
+    const bool outlook = IsOutlookFile(Head(fileName));
+    if (outlook)
         message.ParseText(OutlookFileToMime(ReadWholeFile(fileName)), true);
     else
         message.LoadFromFile(fileName);
+    security = {};
+    const std::unique_ptr<TCryptoEngine> engine = MakeGnuPGEngine();
+    // Signatures are checked over the file as stored (line ends made CR LF,
+    // nothing else changed), read once more: the parsed message has already
+    // normalised its parts. Most messages are neither signed nor encrypted.
+    // For an Outlook file that is the Internet message it is read as, made
+    // again (the same bytes) rather than kept for every message.
+    if (MayBeSecure(message))
+        security = ReadSecurity(message,
+                                outlook ? OutlookFileToMime(ReadWholeFile(fileName))
+                                        : CanonicalLineEnds(ReadWholeFile(fileName)),
+                                *engine);
+    ReadInlineSignature(message, *engine, security);
+    // The files of a winmail.dat, also one that was encrypted, once the
+    // signed parts have been checked as they were stored.
     UnpackTnefAttachments(message);
 }

@@ -17,10 +17,11 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://corvanta.example/)
 # The first line of the control file's Description is the summary above.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [=[Corvanta Quick e-Mail Viewer opens one stored e-mail message, as mail
 programs save it in .eml files, or an Outlook .msg file or winmail.dat,
-when it is double-clicked in the file manager. It shows the date, the sender, the To recipients and the subject
-above the rendered message, lists, saves and opens the attachments, and
-prints the message with a header block. HTML is shown by Qt WebEngine with
-scripts, plug-ins and local file access off.
+when it is double-clicked in the file manager. It shows the date, the
+sender, the To recipients and the subject above the rendered message,
+lists, saves and opens the attachments (also the files inside a
+winmail.dat), and prints the message with a header block. HTML is shown by
+Qt WebEngine with scripts, plug-ins and local file access off.
 .
 The package also contains corvanta-eml, a command-line tool that prints a
 message's fields and attachments as text or JSON, extracts attachments and

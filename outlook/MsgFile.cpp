@@ -28,10 +28,10 @@ constexpr std::string_view kOle10Native = "\x01Ole10Native";
 // The properties with a stream of their own that the item is shown with,
 // sorted.
 constexpr std::uint16_t kReadIds[] = {
-    kPrMessageClass, kPrSubject, kPrSentRepresentingName, kPrSentRepresentingAddrType, kPrSentRepresentingEmail,
-    kPrTransportHeaders, kPrSenderName, kPrSenderAddrType, kPrSenderEmail, kPrDisplayBcc, kPrDisplayCc,
+    kPrMessageClass, kPrSubject, kPrSentRepresentingName, kPrSentRepresentingEmail,
+    kPrTransportHeaders, kPrSenderName, kPrSenderEmail, kPrDisplayBcc, kPrDisplayCc,
     kPrDisplayTo, kPrBody, kPrRtfCompressed, kPrHtml, kPrInternetMessageId, kPrInReplyTo, kPrDisplayName,
-    kPrAddrType, kPrEmailAddress, kPrAttachDataBin, kPrAttachExtension, kPrAttachFilename, kPrAttachLongFilename,
+    kPrEmailAddress, kPrAttachDataBin, kPrAttachExtension, kPrAttachFilename, kPrAttachLongFilename,
     kPrAttachPathname, kPrAttachLongPathname, kPrAttachMimeTag, kPrAttachContentId,
     kPrAttachContentLocation, kPrSmtpAddress, kPrGivenName, kPrBusinessPhone, kPrHomePhone, kPrSurname,
     kPrCompanyName, kPrTitle, kPrDepartment, kPrMobilePhone, kPrCreatorName, kPrLastModifierName,
@@ -78,7 +78,7 @@ public:
         TOutlookItem item;
         TMapiProps props;
         ReadProps(storage, headerSize, props);
-        props.CodePage = CodePageOf(props, codePage);
+        props.CodePage = ItemCodePage(props, codePage);
         ReadItemProperties(props, item);
 
         std::vector<std::pair<std::uint32_t, std::uint32_t>> recips, attachs;
@@ -103,15 +103,7 @@ public:
             TMapiProps rp;
             rp.CodePage = props.CodePage;
             ReadProps(c, 8, rp);
-            TOutlookRecipient r;
-            r.name = TrimBlanks(rp.String(kPrDisplayName));
-            r.address = TrimBlanks(rp.String(kPrSmtpAddress));
-            if (r.address.find('@') == std::string::npos)
-                r.address = UsableAddress(TrimBlanks(rp.String(kPrEmailAddress)));
-            r.type = static_cast<int>(rp.Integer(kPrRecipientType).value_or(1) & 0x0F);
-            if (r.type < 1 || r.type > 3)
-                r.type = 1;
-            if (!r.name.empty() || !r.address.empty())
+            if (TOutlookRecipient r; ReadRecipientProperties(rp, r))
                 item.recipients.push_back(std::move(r));
         }
         for (const auto& [n, c] : attachs) {
@@ -164,14 +156,6 @@ public:
     [[nodiscard]] const TCompoundFile& File() const { return m_file; }
 
 private:
-    static int CodePageOf(const TMapiProps& props, int inherited)
-    {
-        for (std::uint16_t id : {kPrMessageCodepage, kPrInternetCpid})
-            if (const auto cp = props.Integer(id); cp && *cp > 0 && *cp < 65536)
-                return static_cast<int>(*cp);
-        return inherited;
-    }
-
     // The named properties' keys, by their place in the file's table.
     void ReadNames()
     {

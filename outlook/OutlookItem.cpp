@@ -6,6 +6,7 @@
 #include "TextUtils.h"
 #include "Utf16.h"
 
+#include <bit>
 #include <ctime>
 #include <functional>
 
@@ -61,9 +62,9 @@ std::string UsableAddress(std::string address)
 
 namespace {
 
-// The SMTP address of a sender or recipient, from the properties that may
-// hold it; an Exchange address when there is no other.
-std::string SmtpAddress(const TMapiProps& p, std::uint16_t smtp, std::uint16_t type, std::uint16_t email)
+// The SMTP address of a sender, from the properties that may hold it; none
+// for an Exchange directory name.
+std::string SmtpAddress(const TMapiProps& p, std::uint16_t smtp, std::uint16_t email)
 {
     std::string s = TrimBlanks(p.String(smtp));
     if (s.find('@') != std::string::npos)
@@ -73,7 +74,6 @@ std::string SmtpAddress(const TMapiProps& p, std::uint16_t smtp, std::uint16_t t
         return s;
     if (e.starts_with("SMTP:") || e.starts_with("smtp:"))
         e.erase(0, 5);
-    (void)type;
     return UsableAddress(e);
 }
 
@@ -119,11 +119,7 @@ double DoubleOf(const TMapiValue* v)
 {
     if (!v || v->type != kPtDouble || v->data.size() < 8)
         return -1;
-    const std::uint64_t bits = ReadLe64(v->data, 0);
-    double d;
-    static_assert(sizeof d == sizeof bits);
-    __builtin_memcpy(&d, &bits, sizeof d);
-    return d;
+    return std::bit_cast<double>(ReadLe64(v->data, 0));
 }
 
 void ReadClassFields(const TMapiProps& p, TOutlookItem& item)
@@ -175,10 +171,9 @@ void ReadItemProperties(const TMapiProps& p, TOutlookItem& item)
     item.transportHeaders = p.String(kPrTransportHeaders);
     item.subject = p.String(kPrSubject);
     const std::string repName = TrimBlanks(p.String(kPrSentRepresentingName));
-    std::string repAddress = SmtpAddress(p, kPrSentRepresentingSmtpAddress, kPrSentRepresentingAddrType,
-                                               kPrSentRepresentingEmail);
+    std::string repAddress = SmtpAddress(p, kPrSentRepresentingSmtpAddress, kPrSentRepresentingEmail);
     const std::string sndName = TrimBlanks(p.String(kPrSenderName));
-    std::string sndAddress = SmtpAddress(p, kPrSenderSmtpAddress, kPrSenderAddrType, kPrSenderEmail);
+    std::string sndAddress = SmtpAddress(p, kPrSenderSmtpAddress, kPrSenderEmail);
     if (sndAddress.empty())
         sndAddress = AuthorAddress(p, sndName);
     if (repAddress.empty())
@@ -275,6 +270,26 @@ std::string MessageFileName(std::string name)
     if (!endsWith(".eml"))
         name += ".eml";
     return name;
+}
+
+bool ReadRecipientProperties(const TMapiProps& p, TOutlookRecipient& r)
+{
+    r.name = TrimBlanks(p.String(kPrDisplayName));
+    r.address = TrimBlanks(p.String(kPrSmtpAddress));
+    if (r.address.find('@') == std::string::npos)
+        r.address = UsableAddress(TrimBlanks(p.String(kPrEmailAddress)));
+    r.type = static_cast<int>(p.Integer(kPrRecipientType).value_or(1) & 0x0F);
+    if (r.type < 1 || r.type > 3)
+        r.type = 1;
+    return !r.name.empty() || !r.address.empty();
+}
+
+int ItemCodePage(const TMapiProps& p, int inherited)
+{
+    for (std::uint16_t id : {kPrMessageCodepage, kPrInternetCpid})
+        if (const auto cp = p.Integer(id); cp && *cp > 0 && *cp < 65536)
+            return static_cast<int>(*cp);
+    return inherited;
 }
 
 std::string LinkNote(const TMapiProps& p)

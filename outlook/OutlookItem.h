@@ -77,6 +77,11 @@ void SettleAttachmentNames(TOutlookItem& item);
 // The file name of an attached item, which is saved as an Internet message:
 // "NAME.eml" (a ".msg" it had is replaced).
 [[nodiscard]] std::string MessageFileName(std::string name);
+// A recipient from its row of the recipient table; false when the row
+// names nobody.
+bool ReadRecipientProperties(const TMapiProps& props, TOutlookRecipient& recipient);
+// The code page of an item's 8-bit strings: its own, else the one given.
+[[nodiscard]] int ItemCodePage(const TMapiProps& props, int inherited);
 // The note of an attachment that is a link to a file outside the message.
 [[nodiscard]] std::string LinkNote(const TMapiProps& props);
 

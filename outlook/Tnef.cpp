@@ -231,7 +231,7 @@ TOutlookItem ReadTnef(std::string_view bytes, int depth)
         throw EOutlookError("not a TNEF stream (no 78 9F 3E 22 signature)");
     TCursor in(bytes.substr(6)); // the signature and the legacy key
     TMapiProps props;
-    std::vector<TOutlookRecipient> recipients;
+    std::vector<TMapiProps> recipients; // read once the code page is known
     std::vector<TTnefAttachment> attachments;
     std::string subject8, body8, from8, class8;
     std::optional<std::int64_t> sent, received;
@@ -313,22 +313,11 @@ TOutlookItem ReadTnef(std::string_view bytes, int depth)
             TCursor rows(data);
             const std::uint32_t count = rows.U32();
             for (std::uint32_t r = 0; r < count && rows.Left() > 0 && recipients.size() < kMaxAttachments; ++r) {
-                TMapiProps rp;
-                if (!ReadPropList(rows, rp)) {
+                recipients.emplace_back();
+                if (!ReadPropList(rows, recipients.back())) {
                     damaged = true;
                     break;
                 }
-                rp.CodePage = oemCodePage;
-                TOutlookRecipient rec;
-                rec.name = TrimBlanks(rp.String(kPrDisplayName));
-                rec.address = TrimBlanks(rp.String(kPrSmtpAddress));
-                if (rec.address.find('@') == std::string::npos)
-                    rec.address = UsableAddress(TrimBlanks(rp.String(kPrEmailAddress)));
-                rec.type = static_cast<int>(rp.Integer(kPrRecipientType).value_or(1) & 0x0F);
-                if (rec.type < 1 || rec.type > 3)
-                    rec.type = 1;
-                if (!rec.name.empty() || !rec.address.empty())
-                    recipients.push_back(std::move(rec));
             }
             break;
         }
@@ -337,12 +326,7 @@ TOutlookItem ReadTnef(std::string_view bytes, int depth)
         }
     }
 
-    int codePage = oemCodePage;
-    for (std::uint16_t id : {kPrMessageCodepage, kPrInternetCpid})
-        if (const auto cp = props.Integer(id); cp && *cp > 0 && *cp < 65536) {
-            codePage = static_cast<int>(*cp);
-            break;
-        }
+    const int codePage = ItemCodePage(props, oemCodePage);
     props.CodePage = codePage;
     // The older attributes stand in for properties the stream lacks.
     if (!props.Has(kPrSubject) && !subject8.empty())
@@ -362,7 +346,11 @@ TOutlookItem ReadTnef(std::string_view bytes, int depth)
     }
     if (!item.date)
         item.date = sent ? sent : received;
-    item.recipients = std::move(recipients);
+    for (TMapiProps& rp : recipients) {
+        rp.CodePage = codePage;
+        if (TOutlookRecipient r; ReadRecipientProperties(rp, r))
+            item.recipients.push_back(std::move(r));
+    }
     for (TTnefAttachment& a : attachments)
         FinishAttachment(a, codePage, depth, item);
     SettleAttachmentNames(item);

@@ -258,12 +258,13 @@ TOutlookItem ReadTnef(std::string_view bytes, int depth)
         const auto id = static_cast<std::uint16_t>(attribute & 0xFFFF);
         if (level == 2) {
             if (id == attAttachRenddata || attachments.empty()) {
-                if (attachments.size() >= kMaxAttachments) {
+                if (attachments.size() >= kMaxAttachments)
                     cut = true;
-                    continue;
-                }
-                attachments.emplace_back();
+                else
+                    attachments.emplace_back();
             }
+            if (cut)
+                continue; // the parts of attachments past the limit
             TTnefAttachment& a = attachments.back();
             if (id == attAttachTitle) {
                 a.title = std::string(data);

@@ -133,6 +133,21 @@ TEST(Tnef, DamagedStreamsGiveWhatCameBefore)
     EXPECT_EQ(item.attachments[0].fileName, "x");
 }
 
+TEST(Tnef, PastTenThousandFilesTheRestIsLeftOutAndSaid)
+{
+    std::string s;
+    for (int i = 0; i <= 10000; ++i) {
+        s += Attribute(2, 0x00069002, std::string(14, '\0'));
+        s += Attribute(2, 0x00018010, "F" + std::to_string(i));
+        s += Attribute(2, 0x0006800F, "data " + std::to_string(i));
+    }
+    const TOutlookItem item = ReadTnefItem(Tnef(s));
+    ASSERT_EQ(item.attachments.size(), 10000u);
+    EXPECT_EQ(item.attachments.back().fileName, "F9999");
+    EXPECT_EQ(item.attachments.back().data, "data 9999");
+    EXPECT_NE(item.damage.find("10000"), std::string::npos);
+}
+
 TEST(Tnef, WinmailInAnEmlAddsItsFilesAndKeepsItself)
 {
     testutil::TempDir dir;

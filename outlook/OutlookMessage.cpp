@@ -35,6 +35,22 @@ std::string Base64Part(const std::string& headerLines, std::string_view data)
 
 bool IsOutlookFile(std::string_view head) { return TCompoundFile::HasSignature(head) || IsTnef(head); }
 
+bool IsOutlookMessage(std::string_view bytes)
+{
+    if (IsTnef(bytes))
+        return true;
+    if (!TCompoundFile::HasSignature(bytes))
+        return false;
+    try {
+        const TCompoundFile file(bytes);
+        for (std::uint32_t c : file.Children(file.Root()))
+            if (file.Name(c) == "__properties_version1.0" || file.Name(c).starts_with("__substg1.0_"))
+                return true;
+    } catch (const EMailError&) {
+    }
+    return false;
+}
+
 std::string OutlookFileToMime(std::string_view bytes)
 {
     if (IsTnef(bytes))

@@ -10,6 +10,9 @@ class TMailMessage2000;
 // Whether the file's first bytes are those of a .msg (compound file) or a
 // TNEF stream, whatever its name.
 [[nodiscard]] bool IsOutlookFile(std::string_view head);
+// Whether the bytes hold an Outlook item: a TNEF stream, or a compound file
+// with an item's properties (not a Word or Excel file, say).
+[[nodiscard]] bool IsOutlookMessage(std::string_view bytes);
 // The .msg or TNEF bytes as an Internet message (MIME text, CR LF line
 // ends). Raises EOutlookError for bytes that are neither, or hold nothing
 // readable.

@@ -5,6 +5,7 @@
 #include "HeaderText.h"
 #include "Look.h"
 #include "MessageStrings.h"
+#include "OutlookMessage.h"
 #include "SecureParts.h"
 #include "TQuickMessage.h"
 
@@ -270,7 +271,15 @@ QListWidgetItem* NewRow(const QString& text, const QString& fileName, qint64 siz
     return item;
 }
 
-bool IsForwardedMessage(const TMailPart& part) { return part.GetContentType() == "message/rfc822"; }
+// A forwarded message, or an Outlook message or winmail.dat attached as a
+// file (its content says so, not its name): each opens in a viewer of its
+// own.
+bool IsForwardedMessage(const TMailPart& part)
+{
+    if (part.GetContentType() == "message/rfc822")
+        return true;
+    return IsOutlookMessage(part.Decoded);
+}
 
 } // namespace
 

@@ -391,6 +391,31 @@ private slots:
         QVERIFY(Read(m_viewed[0]).contains("inner body"));
     }
 
+    void anOutlookMessageAttachedAsAFileOpensInASecondViewerToo()
+    {
+        // A TNEF stream (a winmail.dat) and a compound file that is no
+        // Outlook item (an old Word document): only the first is a message.
+        const QByteArray tnef("\x78\x9f\x3e\x22\x01\x00" "\x01\x04\x80\x01\x00\x02\x00\x00\x00Hi\x00\x00", 19);
+        QByteArray doc(1536, '\0');
+        doc.replace(0, 8, QByteArray("\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1", 8));
+        TMailMessage2000 m;
+        Load(m, "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Type: text/plain\r\n\r\nsee below\r\n"
+                "--m\r\nContent-Type: application/octet-stream; name=\"fwd.dat\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+                + tnef.toBase64().toStdString()
+                + "\r\n--m\r\nContent-Type: application/msword; name=\"old.doc\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+                + doc.toBase64().toStdString() + "\r\n--m--\r\n");
+        auto form = Form(&m);
+        QCOMPARE(form->attachments->count(), 2);
+        form->attachments->setCurrentRow(0);
+        form->attachmentsDblClick();
+        QCOMPARE(m_viewed.size(), 1);
+        QCOMPARE(Read(m_viewed[0]), tnef);
+        form->attachments->setCurrentRow(1);
+        form->attachmentsDblClick();
+        QCOMPARE(m_viewed.size(), 1);
+        QCOMPARE(m_opened.size(), 1);
+    }
+
     void dragsCarryCopiesAsFileUrls()
     {
         auto form = Form();

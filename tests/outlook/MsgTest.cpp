@@ -113,6 +113,20 @@ TEST(CompoundFile, DamageGivesShortStreamsNeverAHang)
     EXPECT_THROW(TCompoundFile("not a compound file"), EOutlookError);
 }
 
+TEST(CompoundFile, LargeFilesListTheirFatPastTheHeader)
+{
+    // 9 MB in 512-byte sectors: more FAT sectors than the header lists.
+    std::string data(9 << 20, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>((i * 2654435761u) >> 13);
+    const std::string file = WriteCompoundFile(Storage("", {Stream("big", data), Stream("after", "tail")}));
+    ASSERT_GT(ReadLe32(file, 0x48), 0u); // DIFAT sectors
+    const TCompoundFile f(file);
+    EXPECT_EQ(f.Read(f.Find(f.Root(), "big")), data);
+    EXPECT_EQ(f.Read(f.Find(f.Root(), "after")), "tail");
+    EXPECT_FALSE(f.Damaged());
+}
+
 TEST(CompoundFile, AMillionTinyStreamsReadInLinearTime)
 {
     Node root = Storage("", {});

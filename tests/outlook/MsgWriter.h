@@ -100,12 +100,14 @@ inline std::string WriteCompoundFile(const Node& root, unsigned shift = 9)
     for (const Node* e : entries)
         if (!e->storage && e != &root)
             dataSectors += (e->data.size() + sector - 1) / sector;
-    std::size_t fatSectors = 1;
-    while (fatSectors * (sector / 4) < fatSectors + dirSectors + dataSectors)
+    // FAT sectors past the header's 109 are listed in DIFAT sectors.
+    const std::size_t perDifat = sector / 4 - 1;
+    std::size_t fatSectors = 1, difatSectors = 0;
+    while (fatSectors * (sector / 4) < fatSectors + difatSectors + dirSectors + dataSectors) {
         ++fatSectors;
-    if (fatSectors > 109)
-        return {}; // past the header's list: not needed by the tests
-    const std::size_t total = fatSectors + dirSectors + dataSectors;
+        difatSectors = fatSectors > 109 ? (fatSectors - 109 + perDifat - 1) / perDifat : 0;
+    }
+    const std::size_t total = fatSectors + difatSectors + dirSectors + dataSectors;
     std::string file(sector * (total + 1), '\0');
     const unsigned char sig[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     for (int i = 0; i < 8; ++i)
@@ -116,25 +118,38 @@ inline std::string WriteCompoundFile(const Node& root, unsigned shift = 9)
     Put16(file, 0x1E, static_cast<std::uint16_t>(shift));
     Put16(file, 0x20, 6);
     Put32(file, 0x2C, static_cast<std::uint32_t>(fatSectors));
-    Put32(file, 0x30, static_cast<std::uint32_t>(fatSectors));
+    Put32(file, 0x30, static_cast<std::uint32_t>(fatSectors + difatSectors));
     Put32(file, 0x38, 0); // every stream in the FAT's sectors
     Put32(file, 0x3C, 0xFFFFFFFEu);
-    Put32(file, 0x44, 0xFFFFFFFEu);
+    Put32(file, 0x44, difatSectors ? static_cast<std::uint32_t>(fatSectors) : 0xFFFFFFFEu);
+    Put32(file, 0x48, static_cast<std::uint32_t>(difatSectors));
     for (std::size_t i = 0; i < 109; ++i)
         Put32(file, 0x4C + 4 * i, i < fatSectors ? static_cast<std::uint32_t>(i) : 0xFFFFFFFFu);
     auto at = [&](std::size_t s) { return (s + 1) * sector; };
+    for (std::size_t k = 0; k < difatSectors; ++k) {
+        const std::size_t d = at(fatSectors + k);
+        for (std::size_t j = 0; j < perDifat; ++j) {
+            const std::size_t f = 109 + k * perDifat + j;
+            Put32(file, d + 4 * j, f < fatSectors ? static_cast<std::uint32_t>(f) : 0xFFFFFFFFu);
+        }
+        Put32(file, d + 4 * perDifat,
+              k + 1 < difatSectors ? static_cast<std::uint32_t>(fatSectors + k + 1) : 0xFFFFFFFEu);
+    }
     std::vector<std::uint32_t> fat(fatSectors * (sector / 4), 0xFFFFFFFFu);
     for (std::size_t i = 0; i < fatSectors; ++i)
         fat[i] = 0xFFFFFFFDu;
+    for (std::size_t k = 0; k < difatSectors; ++k)
+        fat[fatSectors + k] = 0xFFFFFFFCu;
     auto chain = [&](std::size_t first, std::size_t count) {
         for (std::size_t k = 0; k < count; ++k)
             fat[first + k] = k + 1 < count ? static_cast<std::uint32_t>(first + k + 1) : 0xFFFFFFFEu;
     };
-    chain(fatSectors, dirSectors);
-    std::size_t nextData = fatSectors + dirSectors;
+    const std::size_t firstDir = fatSectors + difatSectors;
+    chain(firstDir, dirSectors);
+    std::size_t nextData = firstDir + dirSectors;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const Node& e = *entries[i];
-        const std::size_t d = at(fatSectors) + i * 128;
+        const std::size_t d = at(firstDir) + i * 128;
         const std::string name = Utf16(i == 0 ? std::string("Root Entry") : e.name).substr(0, 62);
         file.replace(d, name.size(), name);
         Put16(file, d + 0x40, static_cast<std::uint16_t>(name.size() + 2));

@@ -36,9 +36,11 @@ void LoadMessageFile(TMailMessage2000& message, const std::string& fileName, TMe
     // Outlook's forms are told by their content: a .msg or winmail.dat may
     // come under any name. They are read as the Internet message they hold.
     const bool outlook = IsOutlookFile(Head(fileName));
-    if (outlook)
-        message.ParseText(OutlookFileToMime(ReadWholeFile(fileName)), true);
-    else
+    if (outlook) {
+        // The file's bytes are let go before the parse.
+        std::string mime = OutlookFileToMime(ReadWholeFile(fileName));
+        message.ParseText(std::move(mime), true);
+    } else
         message.LoadFromFile(fileName);
     security = {};
     const std::unique_ptr<TCryptoEngine> engine = MakeGnuPGEngine();

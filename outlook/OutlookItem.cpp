@@ -427,11 +427,28 @@ std::string MailboxList(const TOutlookItem& item, int type)
 
 // The received header's fields that still hold: the ones describing the
 // original MIME structure go, since the parts are written anew.
-std::string TransportFields(std::string_view headers, bool& hasFrom, bool& hasTo, bool& hasSubject, bool& hasDate)
+// Which fields the received header fills (with something after the colon,
+// on the field's first line or a folded one).
+struct THeaderFields {
+    bool from = false, to = false, cc = false, bcc = false, subject = false, date = false;
+};
+
+// The received header's fields that still hold: the ones describing the
+// original MIME structure go, since the parts are written anew.
+std::string TransportFields(std::string_view headers, THeaderFields& has)
 {
     const std::string text = CrLf(headers);
     std::string out;
-    bool keep = false;
+    std::string name; // of the field being read; empty: one left out
+    auto mark = [&has](const std::string& field, std::string_view value) {
+        if (TrimBlanks(value).empty())
+            return;
+        has.from |= field == "from";
+        has.to |= field == "to";
+        has.cc |= field == "cc";
+        has.bcc |= field == "bcc";
+        has.date |= field == "date";
+    };
     std::size_t pos = 0;
     while (pos < text.size()) {
         std::size_t end = text.find("\r\n", pos);
@@ -445,24 +462,22 @@ std::string TransportFields(std::string_view headers, bool& hasFrom, bool& hasTo
             continue;
         }
         if (line[0] == ' ' || line[0] == '\t') {
-            if (keep)
+            if (!name.empty()) {
                 out.append(line).append("\r\n");
+                mark(name, line);
+            }
             continue;
         }
         const std::size_t colon = line.find(':');
-        if (colon == std::string_view::npos || colon == 0) {
-            keep = false;
+        name.clear();
+        if (colon == std::string_view::npos || colon == 0)
             continue;
-        }
-        const std::string name = Lower(TrimBlanks(line.substr(0, colon)));
-        keep = !name.starts_with("content-") && name != "mime-version";
-        if (!keep)
+        std::string field = Lower(TrimBlanks(line.substr(0, colon)));
+        if (field.starts_with("content-") || field == "mime-version")
             continue;
-        const bool filled = !TrimBlanks(line.substr(colon + 1)).empty();
-        hasFrom |= name == "from" && filled;
-        hasTo |= name == "to" && filled;
-        hasSubject |= name == "subject";
-        hasDate |= name == "date" && filled;
+        name = std::move(field);
+        has.subject |= name == "subject";
+        mark(name, line.substr(colon + 1));
         out.append(line).append("\r\n");
     }
     return out;
@@ -624,26 +639,27 @@ void AppendItem(const TOutlookItem& item, int depth, std::string& out)
 {
     TWriter w;
     w.depth = depth;
-    bool hasFrom = false, hasTo = false, hasSubject = false, hasDate = false;
+    THeaderFields has;
     if (!item.transportHeaders.empty())
-        out += TransportFields(item.transportHeaders, hasFrom, hasTo, hasSubject, hasDate);
-    if (!hasDate && item.date)
+        out += TransportFields(item.transportHeaders, has);
+    if (!has.date && item.date)
         out += "Date: " + MailDateText(*item.date) + "\r\n";
-    if (!hasFrom) {
+    if (!has.from) {
         if (const std::string from = Mailbox(item.fromName, item.fromAddress); !from.empty())
             out += "From: " + from + "\r\n";
         if (const std::string sender = Mailbox(item.senderName, item.senderAddress); !sender.empty())
             out += "Sender: " + sender + "\r\n";
     }
-    if (!hasTo) {
+    // Recipients the header does not name come from the recipient table.
+    if (!has.to && !has.cc) {
         if (const std::string to = MailboxList(item, 1); !to.empty())
             out += "To: " + to + "\r\n";
         if (const std::string cc = MailboxList(item, 2); !cc.empty())
             out += "Cc: " + cc + "\r\n";
-        if (const std::string bcc = MailboxList(item, 3); !bcc.empty())
+        if (const std::string bcc = MailboxList(item, 3); !bcc.empty() && !has.bcc)
             out += "Bcc: " + bcc + "\r\n";
     }
-    if (!hasSubject)
+    if (!has.subject)
         out += "Subject: " + HeaderText(item.subject) + "\r\n";
     if (item.transportHeaders.empty()) {
         if (!item.messageId.empty())

@@ -75,8 +75,8 @@ for t in $TARGETS; do
     codecs) count=15000 ;;
     header_words) count=800000 ;;
     secure) count=40000 ;;
-    msg) count=15000 ;;
-    tnef) count=60000 ;;
+    msg) count=40000 ;;
+    tnef) count=100000 ;;
     *) count=15000 ;;
   esac
   count=$((count * SECONDS_EACH / 60))

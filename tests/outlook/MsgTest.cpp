@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 using namespace msgwriter;
@@ -186,12 +187,14 @@ TEST(Msg, EightBitStringsInTheMessageCodePage)
 TEST(Msg, TransportHeadersGiveTheFieldsButNotTheOldStructure)
 {
     Props p = MailProps();
-    p.Unicode(0x007D, "Received: from mx\r\n\tby relay\r\nFrom: Header Sender <hs@example.org>\r\nSubject: "
-                      "From the header\r\nContent-Type: multipart/mixed; boundary=\"gone\"\r\nMIME-Version: 1.0\r\n"
+    p.Unicode(0x007D, "Received: from mx\r\n\tby relay\r\nFrom:\r\n Header Sender <hs@example.org>\r\nSubject: "
+                      "From the header\r\nContent-Type: multipart/mixed;\r\n boundary=\"gone\"\r\nMIME-Version: 1.0\r\n"
                       "X-Kept: yes\r\n\r\n");
     TMailMessage2000 m;
     Load(m, WriteCompoundFile(Message(p, {{"Bob", "bob@example.com", 1}}, {})));
+    // A field folded after its colon is there all the same: not written twice.
     EXPECT_EQ(m.GetFromAddress(), "hs@example.org");
+    EXPECT_EQ(std::count_if(m.Header.begin(), m.Header.end(), [](const std::string& l) { return IStartsWith(l, "From:"); }), 1);
     EXPECT_EQ(m.GetSubject(), "From the header");
     EXPECT_EQ(m.GetLabelValue("X-Kept"), "yes");
     EXPECT_EQ(m.GetBoundary().find("gone"), std::string::npos);

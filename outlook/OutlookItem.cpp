@@ -9,6 +9,7 @@
 #include <bit>
 #include <ctime>
 #include <functional>
+#include <unordered_set>
 
 namespace {
 
@@ -613,19 +614,28 @@ std::string AttachmentName(const TOutlookAttachment& a)
 
 void AppendAttachment(const TOutlookAttachment& a, int depth, bool inlined, const std::string& location, std::string& out);
 
-// Whether the HTML names the target as a whole attribute value.
-bool HtmlRefersTo(std::string_view html, std::string_view target)
+// The attribute values of an HTML text (what follows "=", quoted or not),
+// read once, so that each attachment is looked up and the work stays linear
+// in the HTML and the number of attachments.
+std::unordered_set<std::string_view> AttributeValues(std::string_view html)
 {
-    for (std::size_t at = html.find(target); at != std::string_view::npos; at = html.find(target, at + 1)) {
-        const char before = at > 0 ? html[at - 1] : ' ';
-        const std::size_t end = at + target.size();
-        const char after = end < html.size() ? html[end] : ' ';
-        if ((before == '"' || before == '\'' || before == '=') && (after == '"' || after == '\'' || after == '>' || after == ' '))
-            return true;
+    std::unordered_set<std::string_view> values;
+    for (std::size_t at = html.find('='); at != std::string_view::npos; at = html.find('=', at + 1)) {
+        std::size_t start = at + 1;
+        std::size_t end;
+        if (start < html.size() && (html[start] == '"' || html[start] == '\'')) {
+            end = html.find(html[start], start + 1);
+            ++start;
+        } else {
+            end = html.find_first_of(" \t\r\n>", start);
+        }
+        if (end == std::string_view::npos)
+            end = html.size();
+        if (end > start)
+            values.insert(html.substr(start, end - start));
     }
-    return false;
+    return values;
 }
-
 // Room for the whole message at once: the files' base64 and the bodies.
 std::size_t SizeEstimate(const TOutlookItem& item)
 {
@@ -687,14 +697,15 @@ void AppendItem(const TOutlookItem& item, int depth, std::string& out)
     // Pictures the HTML shows go with it; everything else is a file.
     std::vector<TPartWriter> related{std::move(body)};
     std::vector<TPartWriter> mixed;
+    const auto values = item.attachments.empty() ? std::unordered_set<std::string_view>() : AttributeValues(item.html);
     for (const TOutlookAttachment& a : item.attachments) {
         bool inlined = false;
         std::string location = a.contentLocation;
         if (!item.html.empty() && !a.message && a.note.empty()) {
             // Outlook's HTML names its pictures by content id, or by the
             // file's own name, which the page finds as a location.
-            const bool byId = !a.contentId.empty() && HtmlRefersTo(item.html, "cid:" + a.contentId);
-            const bool byName = !a.fileName.empty() && location.empty() && HtmlRefersTo(item.html, a.fileName);
+            const bool byId = !a.contentId.empty() && values.contains("cid:" + a.contentId);
+            const bool byName = !a.fileName.empty() && location.empty() && values.contains(a.fileName);
             if (byName)
                 location = a.fileName;
             inlined = byId || byName || (a.hidden && !a.contentId.empty());

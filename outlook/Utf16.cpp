@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <unordered_map>
 
 void AppendUtf8(std::string& out, std::uint32_t c)
 {
@@ -143,6 +144,45 @@ std::string Cp1252ToUtf8(std::string_view bytes)
     return out;
 }
 
+// One converter for each code page, opened at its first use and kept: an
+// item in an 8-bit code page converts each of its strings, and opening a
+// converter costs far more than a short string.
+class TConverters {
+public:
+    TConverters() = default;
+    TConverters(const TConverters&) = delete;
+    TConverters& operator=(const TConverters&) = delete;
+    ~TConverters() { CloseAll(); }
+    iconv_t Get(int codePage)
+    {
+        const auto it = m_open.find(codePage);
+        if (it != m_open.end())
+            return it->second;
+        // A hostile file naming thousands of code pages keeps no more
+        // than a few open.
+        if (m_open.size() >= 64)
+            CloseAll();
+        return m_open.emplace(codePage, ::iconv_open("UTF-8", CodePageCharset(codePage).c_str())).first->second;
+    }
+
+private:
+    void CloseAll()
+    {
+        for (const auto& [page, cd] : m_open)
+            if (cd != reinterpret_cast<iconv_t>(-1))
+                ::iconv_close(cd);
+        m_open.clear();
+    }
+
+    std::unordered_map<int, iconv_t> m_open;
+};
+
+iconv_t Converter(int codePage)
+{
+    thread_local TConverters converters;
+    return converters.Get(codePage);
+}
+
 } // namespace
 
 std::string CodePageToUtf8(int codePage, std::string_view bytes)
@@ -160,7 +200,7 @@ std::string CodePageToUtf8(int codePage, std::string_view bytes)
         return Cp1252ToUtf8(bytes);
     if (codePage == 65001 && IsUtf8(bytes))
         return std::string(bytes);
-    const iconv_t cd = ::iconv_open("UTF-8", CodePageCharset(codePage).c_str());
+    const iconv_t cd = Converter(codePage);
     if (cd == reinterpret_cast<iconv_t>(-1))
         return Cp1252ToUtf8(bytes);
     std::string out(bytes.size() * 4 + 16, '\0');
@@ -191,7 +231,7 @@ std::string CodePageToUtf8(int codePage, std::string_view bytes)
         ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
     ::iconv(cd, nullptr, nullptr, &to, &toLeft);
-    ::iconv_close(cd);
+    ::iconv(cd, nullptr, nullptr, nullptr, nullptr); // ready for the next text
     if (failed)
         return Cp1252ToUtf8(bytes);
     out.resize(out.size() - toLeft);

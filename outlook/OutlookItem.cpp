@@ -26,9 +26,11 @@ std::string CrLf(std::string_view text)
 {
     // Most texts have CR LF throughout already.
     bool clean = true;
-    for (std::size_t i = text.find_first_of("\r\n"); i != std::string_view::npos && clean;
-         i = text.find_first_of("\r\n", i + 2))
-        clean = text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
+    for (std::size_t i = 0; i < text.size() && clean; ++i)
+        if (text[i] == '\n')
+            clean = i > 0 && text[i - 1] == '\r';
+        else if (text[i] == '\r')
+            clean = i + 1 < text.size() && text[i + 1] == '\n';
     if (clean)
         return std::string(text);
     std::string out;

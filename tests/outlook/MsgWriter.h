@@ -41,13 +41,6 @@ inline std::string Le32(std::uint32_t v)
     Put32(s, 0, v);
     return s;
 }
-inline std::uint32_t ReadLe32ForTests(std::string_view s, std::size_t at)
-{
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | static_cast<unsigned char>(s[at + i]);
-    return v;
-}
 inline std::string Le64(std::uint64_t v) { return Le32(static_cast<std::uint32_t>(v)) + Le32(static_cast<std::uint32_t>(v >> 32)); }
 
 // ASCII or Latin-1 UTF-8 text as UTF-16LE (enough for the tests' names and

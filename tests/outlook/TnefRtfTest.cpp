@@ -1,5 +1,6 @@
 // TNEF streams (bare, and as the winmail.dat of an .eml), and the RTF
 // bodies both forms carry: decompression, the HTML inside, the text.
+#include "MapiProps.h"
 #include "MessageFile.h"
 #include "MsgWriter.h"
 #include "OutlookError.h"
@@ -116,7 +117,7 @@ TEST(Tnef, DamagedStreamsGiveWhatCameBefore)
     // other cut is damage, and says so.
     std::vector<std::size_t> ends{6};
     while (ends.back() < whole.size())
-        ends.push_back(ends.back() + 11 + msgwriter::ReadLe32ForTests(whole, ends.back() + 5));
+        ends.push_back(ends.back() + 11 + ReadLe32(whole, ends.back() + 5));
     for (std::size_t cut = 7; cut < whole.size(); ++cut) {
         const TOutlookItem item = ReadTnefItem(whole.substr(0, cut));
         EXPECT_LE(item.attachments.size(), 2u);

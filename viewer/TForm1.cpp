@@ -397,7 +397,9 @@ void TForm1::PageFinished()
 }
 
 // Orange and live, with its blue and yellow hot look, with something to
-// list; flat grey without hot tracking otherwise.
+// list; flat grey without hot tracking otherwise: the mouse over it changes
+// nothing, and its caption stays in the caption's colour (silver on silver
+// it would vanish).
 void TForm1::SetAttachmentsButton(bool enabled)
 {
     kelColorButton1->setEnabled(enabled);
@@ -408,7 +410,7 @@ void TForm1::SetAttachmentsButton(bool enabled)
     } else {
         kelColorButton1->SetColor(kSilver);
         kelColorButton1->SetHotColor(kSilver);
-        kelColorButton1->SetHotFontColor(kSilver);
+        kelColorButton1->SetHotFontColor(kelColorButton1->palette().color(QPalette::Active, QPalette::WindowText));
     }
     kelColorButton1->update();
 }

@@ -127,7 +127,22 @@ private slots:
         QVERIFY(!form.kelColorButton1->isEnabled());
         QCOMPARE(form.kelColorButton1->Color(), QColor(192, 192, 192));
         QCOMPARE(form.kelColorButton1->HotColor(), QColor(192, 192, 192));
-        QCOMPARE(form.kelColorButton1->HotFontColor(), QColor(192, 192, 192));
+        // Flat grey with the mouse over it too: its caption stays.
+        TkelColorButton* b = form.kelColorButton1;
+        auto captionPixels = [b] {
+            const QImage img = b->grab().toImage();
+            int n = 0;
+            for (int y = 0; y < img.height(); ++y)
+                for (int x = 0; x < img.width(); ++x)
+                    n += qGray(img.pixel(x, y)) < 60;
+            return n;
+        };
+        const int normal = captionPixels();
+        QVERIFY(normal > 20);
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QCoreApplication::sendEvent(b, &enter);
+        QVERIFY(b->Hot());
+        QCOMPARE(captionPixels(), normal);
     }
 
     void oddMessagesGiveDefinedFields()

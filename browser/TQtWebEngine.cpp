@@ -273,6 +273,8 @@ TQtWebEngine::TQtWebEngine()
         m_hasDocument = m_hasDocument || ok;
         if (ok && DocumentComplete)
             DocumentComplete(m_page->url().toString());
+        if (ProgressChange)
+            ProgressChange(-1, 100); // finished, as the engine's progress events say it
         SetBusy(false);
     });
     QObject::connect(m_page, &QWebEnginePage::titleChanged, this, [this](const QString& t) {

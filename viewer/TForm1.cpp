@@ -392,6 +392,9 @@ void TForm1::FillFields()
 void TForm1::PageFinished()
 {
     m_pageLoading = false;
+    // Also when no page was loaded (an unreadable file) or the engine never
+    // said it had finished: the parse left the bar full.
+    ProgressBar1->setValue(ProgressBar1->minimum());
     EmbeddedWB1->UIActivateDocument();
     emit MessageShown();
 }
@@ -506,7 +509,12 @@ void TForm1::FormClose()
 void TForm1::EmbeddedWB1ProgressChange(TEmbeddedWB*, int progress, int progressMax)
 {
     // Called from the event loop already: no repaint or event processing of
-    // its own.
+    // its own. -1 is the engine's word that the page has finished: the bar
+    // is empty again, or the window would look busy for ever.
+    if (progress < 0) {
+        ProgressBar1->setValue(ProgressBar1->minimum());
+        return;
+    }
     ProgressBar1->setMaximum(std::max(0, progressMax));
     ProgressBar1->setValue(std::clamp(progress, 0, std::max(0, progressMax)));
 }

@@ -28,9 +28,14 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstring>
+#include <exception>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -70,6 +75,62 @@ QIcon EnvelopeIcon()
     p.drawRoundedRect(QRectF(3, 7, 26, 18), 2, 2);
     p.drawPolyline(QPolygonF({QPointF(3, 8), QPointF(16, 18), QPointF(29, 8)}));
     return QIcon(pm);
+}
+
+// A bar above the page that tells the user something about it, with a
+// button to act on it when buttonText is given; hidden at first.
+struct TNoticeBar {
+    QFrame* bar;
+    QLabel* label;
+    QPushButton* button;
+};
+TNoticeBar NoticeBar(QWidget* parent, const QString& name, const QString& text, const QString& buttonText)
+{
+    auto* bar = new QFrame(parent);
+    bar->setObjectName(name + QStringLiteral("Bar"));
+    FillBackground(bar, kNoticeYellow);
+    bar->setFrameShape(QFrame::StyledPanel);
+    auto* layout = new QHBoxLayout(bar);
+    layout->setContentsMargins(8, 3, 6, 3);
+    auto* label = new QLabel(text, bar);
+    label->setObjectName(name + QStringLiteral("Label"));
+    label->setWordWrap(true);
+    label->setFont(PixelFont(12));
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(label, 1);
+    QPushButton* button = nullptr;
+    if (!buttonText.isEmpty()) {
+        button = new QPushButton(buttonText, bar);
+        button->setObjectName(name + QStringLiteral("Button"));
+        layout->addWidget(button);
+    }
+    bar->hide();
+    return {bar, label, button};
+}
+
+// Why path cannot be read, in the system's words; empty when it can.
+QString ReadProblem(const QString& path)
+{
+    if (path.isEmpty())
+        return QStringLiteral("no file was named");
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    struct stat st {};
+    const bool directory = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    ::close(fd);
+    return directory ? QString::fromLocal8Bit(std::strerror(EISDIR)) : QString();
+}
+
+QString WhatFailed(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        return QStringLiteral("it is not a message this program can read");
+    }
 }
 
 // The caption with an accelerator: the string table's text keeps its
@@ -173,26 +234,20 @@ void TForm1::BuildComponents()
     PageArea->setSpacing(0);
     layout->addLayout(PageArea, 1);
 
-    RemoteContentBar = new QFrame(this);
-    RemoteContentBar->setObjectName(QStringLiteral("RemoteContentBar"));
-    FillBackground(RemoteContentBar, kNoticeYellow);
-    RemoteContentBar->setFrameShape(QFrame::StyledPanel);
-    auto* bar = new QHBoxLayout(RemoteContentBar);
-    bar->setContentsMargins(8, 3, 6, 3);
-    RemoteContentLabel = new QLabel(
-        QStringLiteral("Remote content was blocked: pictures, style sheets and fonts from the internet would tell "
-                       "the sender when and where this message was read."),
-        RemoteContentBar);
-    RemoteContentLabel->setObjectName(QStringLiteral("RemoteContentLabel"));
-    RemoteContentLabel->setWordWrap(true);
-    RemoteContentLabel->setFont(PixelFont(12));
-    bar->addWidget(RemoteContentLabel, 1);
-    RemoteContentButton = new QPushButton(QStringLiteral("&Load remote content"), RemoteContentBar);
-    RemoteContentButton->setObjectName(QStringLiteral("RemoteContentButton"));
-    bar->addWidget(RemoteContentButton);
+    const TNoticeBar remote = NoticeBar(this, QStringLiteral("RemoteContent"),
+                                        QStringLiteral("Remote content was blocked: pictures, style sheets and fonts from "
+                                                       "the internet would tell the sender when and where this message "
+                                                       "was read."),
+                                        QStringLiteral("&Load remote content"));
+    RemoteContentBar = remote.bar;
+    RemoteContentLabel = remote.label;
+    RemoteContentButton = remote.button;
     connect(RemoteContentButton, &QPushButton::clicked, this, &TForm1::RemoteContentButtonClick);
-    RemoteContentBar->hide();
     PageArea->addWidget(RemoteContentBar);
+    const TNoticeBar loadError = NoticeBar(this, QStringLiteral("LoadError"), QString(), QString());
+    LoadErrorBar = loadError.bar;
+    LoadErrorLabel = loadError.label;
+    PageArea->addWidget(LoadErrorBar);
 
     EmbeddedWB1 = new TEmbeddedWB(this);
     EmbeddedWB1->setObjectName(QStringLiteral("EmbeddedWB1"));
@@ -349,12 +404,21 @@ void TForm1::FormActivate()
             EmbeddedWB1->NavigateUrl(m_messagePath);
             navigated = true;
         }
+        m_loadError.clear();
     } catch (...) {
-        // A file that cannot be read shows whatever the message held before.
+        // A file that cannot be read shows whatever the message held before,
+        // and the bar says why.
         if (navigated)
             EmbeddedWB1->CancelMessage();
         navigated = false;
+        m_loadError = ReadProblem(m_messagePath);
+        if (m_loadError.isEmpty())
+            m_loadError = WhatFailed(std::current_exception());
     }
+    // Without a file named there is nothing to say: the window is empty.
+    LoadErrorBar->setVisible(!m_loadError.isEmpty() && !m_messagePath.isEmpty());
+    LoadErrorLabel->setText(QStringLiteral("The message %1 cannot be read: %2")
+                                .arg(QFileInfo(m_messagePath).absoluteFilePath(), m_loadError));
     FillFields();
     m_busy = TBusy::Idle;
     m_pageLoading = navigated && EmbeddedWB1->IsBusy();
@@ -363,12 +427,9 @@ void TForm1::FormActivate()
     RunPending();
 }
 
-// Only before any message was read does the field show the first day of
-// the calendar (the date of the empty message).
-QString TForm1::DateText() const
-{
-    return m_messageRead ? MessageDateText(MailMessage20001) : DateTimeToStr(MailMessage20001.GetDate());
-}
+// Before any message was read there is no date to show (the empty
+// message's would be the first day of the calendar).
+QString TForm1::DateText() const { return m_messageRead ? MessageDateText(MailMessage20001) : QString(); }
 
 void TForm1::FillFields()
 {
@@ -377,8 +438,9 @@ void TForm1::FillFields()
     TMailMessage2000 header;
     CopyHeaderAsUtf8(MailMessage20001, header);
     Edit1->setText(DateText());
-    Edit2->setText(FromEngineBytes(header.GetFromName()) + QStringLiteral(" (")
-                   + FromEngineBytes(header.GetFromAddress()) + QLatin1Char(')'));
+    Edit2->setText(m_messageRead ? FromEngineBytes(header.GetFromName()) + QStringLiteral(" (")
+                                       + FromEngineBytes(header.GetFromAddress()) + QLatin1Char(')')
+                                 : QString());
     Edit3->setText(FromEngineBytes(header.GetSubject()));
     Edit4->setText(FromEngineBytes(header.ToList.GetAddressesText()));
     for (QLineEdit* e : {Edit1, Edit2, Edit3, Edit4})

@@ -51,9 +51,14 @@ public:
     QFrame* RemoteContentBar = nullptr;
     QLabel* RemoteContentLabel = nullptr;
     QPushButton* RemoteContentButton = nullptr;
+    // Says that the message file could not be read, and why.
+    QFrame* LoadErrorBar = nullptr;
+    QLabel* LoadErrorLabel = nullptr;
     TViewCommands* ViewCommands1 = nullptr; // find, zoom, source, keys
 
     [[nodiscard]] const QString& MessagePath() const { return m_messagePath; }
+    // Why the last load could not read the file (empty when it could).
+    [[nodiscard]] const QString& LoadError() const { return m_loadError; }
     // Puts a bar above the page, below the bars already there.
     void AddPageBar(QWidget* bar);
     // Failures the user must know of (a print that failed) are shown; the
@@ -111,6 +116,7 @@ private:
     enum class TBusy { Idle, Loading, Printing, Attachments };
 
     QString m_messagePath;
+    QString m_loadError;
     TBusy m_busy = TBusy::Idle;
     bool m_pageLoading = false;
     bool m_loadedOnce = false;

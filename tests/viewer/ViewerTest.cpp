@@ -100,9 +100,11 @@ private slots:
     void emptyStateForUnusablePaths_data()
     {
         QTest::addColumn<QString>("path");
-        QTest::newRow("no argument") << QString();
-        QTest::newRow("missing file") << QStringLiteral("/nonexistent/dir/x.eml");
-        QTest::newRow("directory") << QDir::tempPath();
+        QTest::addColumn<QString>("reason"); // what the notice says; none without a file
+        QTest::newRow("no argument") << QString() << QString();
+        QTest::newRow("missing file") << QStringLiteral("/nonexistent/dir/x.eml")
+                                      << QStringLiteral("No such file or directory");
+        QTest::newRow("directory") << QDir::tempPath() << QStringLiteral("Is a directory");
         m_dir.reset(new QTemporaryDir);
         const QString unreadable = m_dir->filePath(QStringLiteral("locked.eml"));
         QFile f(unreadable);
@@ -111,18 +113,26 @@ private slots:
         f.close();
         chmod(unreadable.toLocal8Bit().constData(), 0);
         if (geteuid() != 0) // root reads it anyway
-            QTest::newRow("unreadable file") << unreadable;
+            QTest::newRow("unreadable file") << unreadable << QStringLiteral("Permission denied");
     }
 
+    // Empty fields (no first day of the calendar, no " ()"), and a notice
+    // that names the file and the reason.
     void emptyStateForUnusablePaths()
     {
         QFETCH(QString, path);
+        QFETCH(QString, reason);
         TForm1 form(path);
         form.show();
         form.FormActivate();
-        QCOMPARE(form.Edit1->text(), DateTimeToStr(0.0));
-        QVERIFY(form.Edit1->text().contains(QStringLiteral("1899")) || form.Edit1->text().contains(QStringLiteral("99")));
-        QCOMPARE(form.Edit2->text(), QStringLiteral(" ()"));
+        QCOMPARE(form.Edit1->text(), QString());
+        QCOMPARE(form.Edit2->text(), QString());
+        QCOMPARE(form.LoadErrorBar->isVisible(), !reason.isEmpty());
+        if (!reason.isEmpty()) {
+            QCOMPARE(form.LoadError(), reason);
+            QVERIFY2(form.LoadErrorLabel->text().contains(path), qPrintable(form.LoadErrorLabel->text()));
+            QVERIFY(form.LoadErrorLabel->text().endsWith(reason));
+        }
         QCOMPARE(form.Edit3->text(), QString());
         QCOMPARE(form.Edit4->text(), QString());
         QVERIFY(!form.kelColorButton1->isEnabled());

@@ -642,7 +642,7 @@ void TForm1::Print()
     const QString error = EmbeddedWB1->LastPrintError();
     if (!error.isEmpty() && !m_closePending && ShowNotices)
         ShowQuickMessage(MessageStrings::Text(1, 235), QStringLiteral("The message could not be printed: ") + error,
-                         10000, false, true, 10, 0);
+                         10000, false, true, 10, 0, this);
 }
 
 void TForm1::SetProgress(long long maximum, long long position)

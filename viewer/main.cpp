@@ -123,7 +123,7 @@ int main(int argc, char** argv)
 
     TPrintEngine::SetSavedInsteadNotice([](const QString& path) {
         ShowQuickMessage(QStringLiteral("Print"), QStringLiteral("No printer is set up. The message was saved as\n") + path,
-                         8000, false, true, 10, 0);
+                         8000, false, true, 10, 0, QApplication::activeWindow());
     });
     auto* form = new TForm1(args.value(1));
     form->setAttribute(Qt::WA_DeleteOnClose);

@@ -11,6 +11,9 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextEdit>
+#include <QTimer>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -71,7 +74,7 @@ QStringList Files(const QString& folder)
 
 struct Notice {
     QString title, text;
-    bool failed = false;
+    bool stays = false; // until the user closes it
 };
 
 } // namespace
@@ -106,8 +109,8 @@ private:
             m_viewed << path;
             return true;
         };
-        form->Notice = [this](const QString& title, const QString& text, bool failed) {
-            m_notices << Notice{title, text, failed};
+        form->Notice = [this](const QString& title, const QString& text, bool stays) {
+            m_notices << Notice{title, text, stays};
         };
         form->FormShow();
         return form;
@@ -193,7 +196,7 @@ private slots:
         QCOMPARE(Read(m_home.filePath(QStringLiteral("report (2).pdf"))), QByteArray("%PDF-1.4"));
         QCOMPARE(Read(m_home.filePath(QString::fromUtf8("Привет.txt"))), QByteArray("koi"));
         QCOMPARE(m_notices.size(), 1);
-        QVERIFY(!m_notices[0].failed);
+        QVERIFY(m_notices[0].stays); // it names files saved under new names
         QCOMPARE(m_notices[0].title, QStringLiteral("Save to Disk"));
         QVERIFY2(m_notices[0].text.startsWith(QStringLiteral("3 files saved in ") + home), qPrintable(m_notices[0].text));
         QVERIFY(m_notices[0].text.contains(QStringLiteral("report (2).pdf")));
@@ -213,6 +216,48 @@ private slots:
         form->Savethisfile1Click();
         QVERIFY(!QFileInfo::exists(elsewhere));
         QCOMPARE(Read(folder + QStringLiteral("/readme (2).txt")), QByteArray("read me"));
+    }
+
+    // The notice as the user gets it: above the attachments window (its
+    // own, not a hidden leader's), waiting for the user when it names new
+    // names, and readable from its first line to its last.
+    void theNoticeIsTheWindowsOwnAndAllOfItIsReachable()
+    {
+        std::string many = "Content-Type: multipart/mixed; boundary=m\r\n\r\n";
+        for (int i = 0; i < 40; ++i)
+            many += "--m\r\nContent-Type: application/octet-stream; name=\"same.txt\"\r\n\r\nx\r\n";
+        many += "--m--\r\n";
+        TMailMessage2000 m;
+        Load(m, many);
+        const QString folder = NewFolder(QStringLiteral("notice"));
+        auto form = std::make_unique<TAttachmentsform>(); // with its own notice
+        form->ViewOnly = true;
+        form->MailMessage = &m;
+        form->ChooseFolder = [&](const QString&, const QString&) { return folder; };
+        form->show();
+        bool checked = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            TQuickMessage* q = QuickMessage;
+            if (!q || !q->isVisible())
+                return;
+            poll.stop();
+            [&] {
+                QCOMPARE(q->parentWidget(), form.get());
+                QVERIFY(!q->AutoClose);
+                QScrollBar* bar = q->Memo1->verticalScrollBar();
+                QVERIFY(bar->isVisible());
+                QVERIFY(bar->maximum() > 0);
+                QCOMPARE(bar->value(), 0); // the count and the folder in sight
+                QVERIFY(q->Memo1->toPlainText().startsWith(QStringLiteral("40 files saved in ")));
+                checked = true;
+            }();
+            q->close();
+        });
+        poll.start(10);
+        form->Savethisfile1Click(); // returns when the notice is closed
+        QVERIFY(checked);
+        QCOMPARE(Files(folder).size(), 40);
     }
 
     void withNothingSelectedEveryAttachmentIsSavedUnderItsOwnName()
@@ -250,6 +295,8 @@ private slots:
             QCOMPARE(::stat(QFile::encodeName(folder + QStringLiteral("/report.pdf")).constData(), &st), 0);
             QCOMPARE(static_cast<int>(st.st_mode & 0777), mode);
         }
+        // Saved under its own name: nothing to act on, it closes by itself.
+        QVERIFY(!m_notices.isEmpty() && !m_notices.back().stays);
     }
 
     void longNamesKeepTheirExtensionAndFitInBytes()
@@ -269,7 +316,7 @@ private slots:
         m_chosenFolder = NewFolder(QStringLiteral("long/inside"));
         form->Savethisfile1Click();
         QCOMPARE(m_notices.size(), 1);
-        QVERIFY2(!m_notices[0].failed, qPrintable(m_notices[0].text));
+        QVERIFY2(!m_notices[0].text.contains(QStringLiteral("Not saved")), qPrintable(m_notices[0].text));
         const QStringList written = Files(m_chosenFolder);
         QCOMPARE(written.size(), 4);
         QStringList contents;
@@ -299,7 +346,7 @@ private slots:
         form->attachments->item(Readme)->setSelected(true);
         form->Savethisfile1Click();
         QCOMPARE(m_notices.size(), 1);
-        QVERIFY(m_notices[0].failed);
+        QVERIFY(m_notices[0].stays);
         QVERIFY2(m_notices[0].text.startsWith(QStringLiteral("0 of 2 files saved in ") + m_chosenFolder),
                  qPrintable(m_notices[0].text));
         QVERIFY(m_notices[0].text.contains(QStringLiteral("report.pdf: No such file or directory")));
@@ -335,7 +382,7 @@ private slots:
         ::signal(SIGXFSZ, oldHandler);
         QCOMPARE(Files(folder), QStringList{QStringLiteral("same.txt")}); // no partial files left
         QCOMPARE(m_notices.size(), 1);
-        QVERIFY(m_notices[0].failed);
+        QVERIFY(m_notices[0].stays);
         QVERIFY2(m_notices[0].text.startsWith(QStringLiteral("1 of 3 files saved in ")), qPrintable(m_notices[0].text));
         QVERIFY(m_notices[0].text.contains(QStringLiteral("report.pdf: File too large")));
     }
@@ -363,7 +410,7 @@ private slots:
         QCOMPARE(QFileInfo(m_opened[1].toLocalFile()).fileName(), QStringLiteral("report.pdf"));
         QCOMPARE(Read(path), QByteArray("read me"));
         QCOMPARE(m_notices.size(), 1);
-        QVERIFY(m_notices[0].failed);
+        QVERIFY(m_notices[0].stays);
         QVERIFY(m_notices[0].text.contains(QStringLiteral("report.pdf")));
         QVERIFY(m_notices[0].text.contains(form->LastOpenFolder()));
     }

@@ -1,8 +1,9 @@
 #include "TQtWebEngine.h"
 
+#include "DetachedProgram.h"
+
 #include <QBuffer>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -199,7 +200,10 @@ public:
 // Keeps navigation inside the viewer to what the program asked for.
 class TWebPage : public QWebEnginePage {
 public:
-    using QWebEnginePage::QWebEnginePage;
+    TWebPage(QWebEngineProfile* profile, QObject* parent, const std::function<bool(const QUrl&)>& openLink)
+        : QWebEnginePage(profile, parent), m_openLink(openLink)
+    {
+    }
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
@@ -210,7 +214,8 @@ protected:
             const QString scheme = url.scheme();
             if (scheme == QLatin1String("http") || scheme == QLatin1String("https")
                 || scheme == QLatin1String("mailto") || scheme == QLatin1String("ftp"))
-                QDesktopServices::openUrl(url);
+                if (m_openLink)
+                    m_openLink(url);
             return false;
         }
         if (type == NavigationTypeFormSubmitted)
@@ -221,6 +226,9 @@ protected:
     }
 
     QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
+
+private:
+    const std::function<bool(const QUrl&)>& m_openLink;
 };
 
 TQtWebEngine::TQtWebEngine()
@@ -234,8 +242,9 @@ TQtWebEngine::TQtWebEngine()
     m_filter = new TRequestFilter(this);
     m_profile->setUrlRequestInterceptor(m_filter);
 
+    OpenLink = OpenWithDesktop;
     m_view = new QWebEngineView();
-    m_page = new TWebPage(m_profile, m_view);
+    m_page = new TWebPage(m_profile, m_view, OpenLink);
     m_view->setPage(m_page);
     QWebEngineSettings* s = m_page->settings();
     s->setAttribute(QWebEngineSettings::PluginsEnabled, false);

@@ -58,6 +58,9 @@ public:
     [[nodiscard]] static bool NamesMessageFile(const QString& url);
 
     [[nodiscard]] TPrintEngine& Printing() { return m_printing; }
+    // Opens a link the user clicked (http, https, ftp, mailto) outside the
+    // viewer: the desktop's opener, started with nothing of this process.
+    std::function<bool(const QUrl&)> OpenLink;
     // Whether the engine's page setup uses inches (set by the host).
     bool LocaleUsesInches = false;
 

@@ -1,5 +1,6 @@
 #include "TAttachmentsform.h"
 
+#include "DetachedProgram.h"
 #include "EngineError.h"
 #include "EngineText.h"
 #include "HeaderText.h"
@@ -8,7 +9,6 @@
 #include "TQuickMessage.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -17,7 +17,6 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QMimeData>
-#include <QProcess>
 #include <QPushButton>
 #include <QSet>
 #include <QSettings>
@@ -329,9 +328,11 @@ TAttachmentsform::TAttachmentsform(QWidget* owner) : QDialog(owner), m_ownMessag
         return QFileDialog::getExistingDirectory(this, title, startFolder,
                                                  QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     };
-    Opener = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    // Started with nothing of the viewer's (its engine's sockets and files)
+    // but standard input, output and error, in a session of their own.
+    Opener = OpenWithDesktop;
     OpenMessage = [](const QString& path) {
-        return QProcess::startDetached(QCoreApplication::applicationFilePath(), {path});
+        return StartDetachedProgram(QCoreApplication::applicationFilePath(), {path}) >= 0;
     };
     // The notice is this window's, above it. A result the user can read and
     // forget closes by itself; one that lists failures or new names waits

@@ -1,5 +1,6 @@
 // The attachments window, headless, in a home folder of its own, with its
 // dialogs, openers and notices replaced by the test.
+#include "DetachedProgram.h"
 #include "EngineError.h"
 #include "MimeTypes.h"
 #include "TAttachmentsform.h"
@@ -19,6 +20,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -413,6 +415,43 @@ private slots:
         QVERIFY(m_notices[0].stays);
         QVERIFY(m_notices[0].text.contains(QStringLiteral("report.pdf")));
         QVERIFY(m_notices[0].text.contains(form->LastOpenFolder()));
+    }
+
+    // What Execute/Run and a second viewer start: the viewer's descriptors
+    // (the engine's sockets, shared memory, files, none of them
+    // close-on-exec) stay here; the program has 0, 1 and 2 only, in a
+    // session of its own, and is not the viewer's child.
+    void startedProgramsGetNothingOfTheViewer()
+    {
+        const int file = ::open("/dev/null", O_RDONLY); // inherited by a plain fork and exec
+        int pipe[2];
+        QCOMPARE(::pipe(pipe), 0);
+        QString error;
+        const qint64 pid = StartDetachedProgram(QStringLiteral("sleep"), {QStringLiteral("30")}, &error);
+        QVERIFY2(pid > 0, qPrintable(error));
+        const QString proc = QStringLiteral("/proc/%1").arg(pid);
+        QTRY_COMPARE(QFile::symLinkTarget(proc + QStringLiteral("/exe")), QStandardPaths::findExecutable("sleep"));
+        QStringList fds = QDir(proc + QStringLiteral("/fd")).entryList(QDir::NoDotAndDotDot | QDir::System);
+        fds.sort();
+        QCOMPARE(fds, (QStringList{"0", "1", "2"}));
+        QFile stat(proc + QStringLiteral("/stat"));
+        QVERIFY(stat.open(QIODevice::ReadOnly));
+        const QList<QByteArray> fields = stat.readAll().split(')').value(1).trimmed().split(' ');
+        QVERIFY(fields.value(1).toLongLong() != ::getpid()); // its parent
+        QVERIFY(fields.value(3).toLongLong() != ::getsid(0)); // its session
+        ::kill(static_cast<pid_t>(pid), SIGKILL);
+        for (int fd : {file, pipe[0], pipe[1]})
+            ::close(fd);
+
+        // What cannot be started says why, and starts nothing.
+        QCOMPARE(StartDetachedProgram(QStringLiteral("no-such-program-here"), {}, &error), -1);
+        QVERIFY(error.contains(QStringLiteral("not found")));
+        const QString notExecutable = m_home.filePath(QStringLiteral("plain.sh"));
+        Write(notExecutable, "#!/bin/sh\n");
+        QFile::setPermissions(notExecutable, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        Write(notExecutable, "not a program");
+        QCOMPARE(StartDetachedProgram(notExecutable, {}, &error), -1);
+        QVERIFY2(error.contains(QStringLiteral("format")), qPrintable(error));
     }
 
     void executeRunOnAnEmptyListOnlyFails()

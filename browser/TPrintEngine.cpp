@@ -32,6 +32,7 @@ struct TPrintEngine::TPendingPrint {
     QEventLoop* loop = nullptr;
     bool finished = false;
     bool cancelled = false;
+    QString why; // what ended it, when something did
     QByteArray pdf;
 };
 
@@ -120,11 +121,12 @@ TPrintEngine::TPrintEngine()
 {
 }
 
-void TPrintEngine::Cancel()
+void TPrintEngine::Cancel(const QString& why)
 {
     if (!m_pending)
         return;
     m_pending->cancelled = true;
+    m_pending->why = why;
     if (m_pending->loop)
         m_pending->loop->quit();
 }
@@ -353,7 +355,7 @@ bool TPrintEngine::Print(QWebEnginePage* page, const QString& header, const QStr
         return false;
     }
     if (!pending->finished) {
-        LastError = QStringLiteral("the print was cancelled");
+        LastError = pending->why.isEmpty() ? QStringLiteral("the print was cancelled") : pending->why;
         return false;
     }
     if (pdf.isEmpty()) {

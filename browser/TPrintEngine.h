@@ -56,8 +56,8 @@ public:
                const QString& documentPath);
     QString LastError;
     // Ends a print that is waiting for the engine; it fails with nothing
-    // printed.
-    void Cancel();
+    // printed, and with why as its error when one is given.
+    void Cancel(const QString& why = QString());
     // How long a print of a document of this many bytes may take.
     [[nodiscard]] static int TimeLimitMs(qint64 documentBytes);
 

@@ -286,6 +286,23 @@ TQtWebEngine::TQtWebEngine()
             ProgressChange(-1, 100); // finished, as the engine's progress events say it
         SetBusy(false);
     });
+    QObject::connect(m_page, &QWebEnginePage::loadStarted, this, [this] { m_rendererEnded.clear(); });
+    QObject::connect(m_page, &QWebEnginePage::renderProcessTerminated, this,
+                     [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
+                         if (status == QWebEnginePage::NormalTerminationStatus)
+                             return;
+                         m_rendererEnded =
+                             status == QWebEnginePage::CrashedTerminationStatus ? QStringLiteral("crashed")
+                             : status == QWebEnginePage::KilledTerminationStatus
+                                 ? QStringLiteral("was killed (as when memory runs out)")
+                                 : QStringLiteral("ended with status %1").arg(exitCode);
+                         m_rendererEnded = QStringLiteral("the page stopped: its renderer ") + m_rendererEnded;
+                         // A print waiting for the page would wait for ever.
+                         m_printing.Cancel(m_rendererEnded);
+                         if (RenderProcessEnded)
+                             RenderProcessEnded(m_rendererEnded);
+                         SetBusy(false);
+                     });
     QObject::connect(m_page, &QWebEnginePage::titleChanged, this, [this](const QString& t) {
         if (TitleChange)
             TitleChange(t);
@@ -443,6 +460,14 @@ void TQtWebEngine::Navigate2(const QString& url)
     m_page->load(target);
 }
 
+void TQtWebEngine::Reload()
+{
+    if (!m_hasDocument && m_rendererEnded.isEmpty())
+        return;
+    SetBusy(true);
+    m_page->triggerAction(QWebEnginePage::Reload);
+}
+
 void TQtWebEngine::AllowRemoteContent()
 {
     if (!m_hasDocument && !m_busy)
@@ -506,6 +531,10 @@ long TQtWebEngine::ExecCommand(bool browserGroup, int command, int option, const
         return 0;
     }
     if (command == 6) { // print, without a dialog
+        if (!m_rendererEnded.isEmpty()) {
+            m_printing.LastError = m_rendererEnded;
+            return kNotSupported;
+        }
         const QVariantList args = in.toList();
         return m_printing.Print(m_page, args.value(0).toString(), args.value(1).toString(), args.value(2).toByteArray(),
                                 m_handler->Document.Path())

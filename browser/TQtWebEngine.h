@@ -51,6 +51,7 @@ public:
     QString LastPrintError() const override { return m_printing.LastError; }
     void CancelPrint() override { m_printing.Cancel(); }
     void AllowRemoteContent() override;
+    void Reload() override;
 
     [[nodiscard]] QWebEngineView* View() const { return m_view; }
     // Requests the message's scheme served, by URL (tests count them).
@@ -77,5 +78,7 @@ private:
     QString m_baseUserAgent;
     bool m_busy = false;
     bool m_hasDocument = false;
+    // Why the page's renderer ended, until the page is loaded again.
+    QString m_rendererEnded;
     TPrintEngine m_printing;
 };

@@ -248,6 +248,12 @@ void TForm1::BuildComponents()
     LoadErrorBar = loadError.bar;
     LoadErrorLabel = loadError.label;
     PageArea->addWidget(LoadErrorBar);
+    const TNoticeBar ended = NoticeBar(this, QStringLiteral("PageEnded"), QString(), QStringLiteral("Load &again"));
+    PageEndedBar = ended.bar;
+    PageEndedLabel = ended.label;
+    PageEndedButton = ended.button;
+    connect(PageEndedButton, &QPushButton::clicked, this, &TForm1::PageEndedButtonClick);
+    PageArea->addWidget(PageEndedBar);
 
     EmbeddedWB1 = new TEmbeddedWB(this);
     EmbeddedWB1->setObjectName(QStringLiteral("EmbeddedWB1"));
@@ -269,6 +275,11 @@ void TForm1::BuildComponents()
         EmbeddedWB1ProgressChange(sender, progress, max);
     };
     EmbeddedWB1->OnRemoteContentBlocked = [this](TEmbeddedWB*) { RemoteContentBar->show(); };
+    // A page whose renderer ended is grey and empty: the bar says so.
+    EmbeddedWB1->OnRenderProcessEnded = [this](TEmbeddedWB*, const QString& why) {
+        PageEndedLabel->setText(why.left(1).toUpper() + why.mid(1) + QLatin1Char('.'));
+        PageEndedBar->show();
+    };
     connect(EmbeddedWB1, &TEmbeddedWB::BusyChanged, this, [this](bool busy) {
         if (!busy && m_pageLoading)
             PageFinished();
@@ -381,6 +392,7 @@ void TForm1::FormActivate()
     const QFileInfo file(m_messagePath);
     if (!m_messagePath.isEmpty() && file.isFile() && file.isReadable()) {
         RemoteContentBar->hide();
+        PageEndedBar->hide();
         EmbeddedWB1->NavigateMessage(m_messagePath);
         navigated = true;
     }
@@ -401,6 +413,7 @@ void TForm1::FormActivate()
         MailMessage20001.SerializeBody();
         if (!navigated && !m_closePending) {
             RemoteContentBar->hide();
+            PageEndedBar->hide();
             EmbeddedWB1->NavigateUrl(m_messagePath);
             navigated = true;
         }
@@ -678,6 +691,17 @@ void TForm1::RemoteContentButtonClick()
 {
     RemoteContentBar->hide();
     EmbeddedWB1->LoadRemoteContent();
+}
+
+void TForm1::PageEndedButtonClick()
+{
+    if (m_busy != TBusy::Idle)
+        return; // a load or print runs: the bar stays for afterwards
+    PageEndedBar->hide();
+    m_pageLoading = true;
+    EmbeddedWB1->ReloadPage();
+    if (!EmbeddedWB1->IsBusy())
+        PageFinished();
 }
 
 void TForm1::Errorhandler() { QApplication::beep(); }

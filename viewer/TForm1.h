@@ -54,6 +54,10 @@ public:
     // Says that the message file could not be read, and why.
     QFrame* LoadErrorBar = nullptr;
     QLabel* LoadErrorLabel = nullptr;
+    // Says that the page's renderer ended; its button loads the page again.
+    QFrame* PageEndedBar = nullptr;
+    QLabel* PageEndedLabel = nullptr;
+    QPushButton* PageEndedButton = nullptr;
     TViewCommands* ViewCommands1 = nullptr; // find, zoom, source, keys
 
     [[nodiscard]] const QString& MessagePath() const { return m_messagePath; }
@@ -77,6 +81,7 @@ public:
     void FormClose();
     static void Errorhandler();
     void RemoteContentButtonClick();
+    void PageEndedButtonClick();
 
 signals:
     // The message is shown: fields filled and its page finished loading.

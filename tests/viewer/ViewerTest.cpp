@@ -5,6 +5,8 @@
 #include "MessageStrings.h"
 #include "MimeTypes.h"
 #include "TForm1.h"
+#include "TPrintEngine.h"
+#include "TQtWebEngine.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -13,6 +15,10 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+#include <csignal>
 
 #include "TQuickMessage.h"
 
@@ -345,6 +351,52 @@ private slots:
         QCOMPARE(form.Edit2->text(), QString::fromUtf8("Привет (ivan@example.ru)"));
         QCOMPARE(form.Edit3->text(), QString::fromUtf8("“Quoted” €"));
         QCOMPARE(form.Edit4->text(), QStringLiteral("p@example.pl"));
+    }
+
+    // The renderer killed (as the system does when memory runs out): a bar
+    // says so, a print says why it failed (also one already waiting for the
+    // page), and the bar's button shows the page again.
+    void aPageWhoseRendererEndsSaysSoAndLoadsAgain()
+    {
+        TForm1 form(QStringLiteral(CORVANTA_SAMPLES "/welcome.eml"));
+        form.ShowNotices = false;
+        form.show();
+        form.FormActivate();
+        QTRY_VERIFY_WITH_TIMEOUT(!form.IsLoading(), 30000);
+        auto* engine = static_cast<TQtWebEngine*>(form.EmbeddedWB1->Engine());
+        QWebEnginePage* page = engine->View()->page();
+        auto killRenderer = [page] {
+            const qint64 pid = page->renderProcessPid();
+            QVERIFY(pid > 0);
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+        };
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("p.pdf"));
+        TPrintEngine::SetOutputFile(out);
+        // Killed while the print waits for the page's answer.
+        QTimer::singleShot(0, this, killRenderer);
+        QElapsedTimer clock;
+        clock.start();
+        form.BitBtn2Click();
+        QVERIFY(clock.elapsed() < 20000); // not the print's time limit
+        QVERIFY2(form.EmbeddedWB1->LastPrintError().startsWith(QStringLiteral("the page stopped: its renderer ")),
+                 qPrintable(form.EmbeddedWB1->LastPrintError()));
+        QTRY_VERIFY_WITH_TIMEOUT(form.PageEndedBar->isVisible(), 10000);
+        QCOMPARE(form.PageEndedLabel->text(), QStringLiteral("The page stopped: its renderer was killed (as when memory runs out)."));
+        // Pressed again while the page is gone: at once the same answer.
+        form.BitBtn2Click();
+        QVERIFY(form.EmbeddedWB1->LastPrintError().startsWith(QStringLiteral("the page stopped")));
+        QVERIFY(!QFileInfo::exists(out));
+
+        QSignalSpy shown(&form, &TForm1::MessageShown);
+        form.PageEndedButton->click();
+        QVERIFY(!form.PageEndedBar->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 30000);
+        QVERIFY(page->renderProcessPid() > 0);
+        form.BitBtn2Click();
+        TPrintEngine::SetOutputFile(QString());
+        QVERIFY2(form.EmbeddedWB1->LastPrintError().isEmpty(), qPrintable(form.EmbeddedWB1->LastPrintError()));
+        QVERIFY(QFileInfo(out).size() > 0);
     }
 
     void attachmentsButtonLookAndKeyboard()

@@ -372,6 +372,22 @@ bool TPrintEngine::Print(QWebEnginePage* page, const QString& header, const QStr
     if (context.windowTitle.isEmpty() || context.windowTitle == page->url().toString()
         || context.windowTitle == page->url().toString(QUrl::RemoveScheme))
         context.windowTitle = QFileInfo(documentPath).fileName();
+    return Deliver(pdf, header, footer, context, documentPath);
+}
+
+bool TPrintEngine::PrintPdf(const QByteArray& pdf, const QString& header, const QString& footer,
+                            const QString& documentPath)
+{
+    LastError.clear();
+    TPageContext context;
+    context.windowTitle = QFileInfo(documentPath).fileName();
+    context.url = QUrl::fromLocalFile(documentPath).toString();
+    return Deliver(pdf, header, footer, context, documentPath);
+}
+
+bool TPrintEngine::Deliver(QByteArray pdf, const QString& header, const QString& footer, TPageContext context,
+                           const QString& documentPath)
+{
     context.now = QDateTime::currentDateTime();
     try {
         pdf = AddHeaderAndFooter(pdf, header, footer, context);

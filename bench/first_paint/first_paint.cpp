@@ -232,12 +232,12 @@ int main(int argc, char** argv)
         const char* name;
         QByteArray data;
     };
-    int textMb = 20;
+    double textMb = 20;
     if (const int i = args.indexOf(QStringLiteral("--text-mb")); i > 0)
-        textMb = std::max(1, args.value(i + 1).toInt());
+        textMb = std::max(0.01, args.value(i + 1).toDouble());
     const Message messages[] = {{"small-html", SmallMessage()},
                                 {"html-20mb-attachment", LargeMessage(20 << 20)},
-                                {"text-20mb", TextMessage(static_cast<qsizetype>(textMb) << 20)}};
+                                {"text-20mb", TextMessage(static_cast<qsizetype>(textMb * (1 << 20)))}};
 
     if (memory) {
         std::printf("%-22s %12s %16s %18s\n", "message", "bytes", "viewer_peak_mb", "renderer_peak_mb");

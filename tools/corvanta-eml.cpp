@@ -8,6 +8,7 @@
 #include "HeaderLine.h"
 #include "HeaderText.h"
 #include "MessageFile.h"
+#include "MessageSecurity.h"
 #include "MimeTypes.h"
 #include "TMailMessage2000.h"
 
@@ -41,6 +42,9 @@ constexpr const char* kUsage =
     "  json FILE                  the same as one JSON object, with sizes and SHA-256 of the\n"
     "                             decoded text and HTML bodies and of every attachment\n"
     "                             (sha256_lf: the same with line ends made LF)\n"
+    "  verify FILE                whether the message's signature holds, in one line; exit status\n"
+    "                             0 good, 1 bad (changed, or the key expired or was revoked),\n"
+    "                             2 could not be checked (not signed, key not here, no GnuPG)\n"
     "  body FILE [--html]         the decoded text (or HTML) body's bytes on standard output\n"
     "  extract FILE DIR [INDEX...] [--force]\n"
     "                             write attachments (all, or the given indexes) into DIR under\n"
@@ -52,7 +56,7 @@ constexpr const char* kUsage =
     "  --version                  show the version\n"
     "\n"
     "Indexes are those of the attachment list that info prints. Exit status: 0 ok,\n"
-    "1 unreadable input or failed write, 2 usage.\n";
+    "1 unreadable input or failed write, 2 usage (verify: see above).\n";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -66,9 +70,10 @@ QString Hex(const std::string& bytes)
             .toHex());
 }
 
-void Load(TMailMessage2000& m, const std::string& file)
+void Load(TMailMessage2000& m, const std::string& file, TMessageSecurity* security = nullptr)
 {
-    LoadMessageFile(m, file);
+    TMessageSecurity unused;
+    LoadMessageFile(m, file, security ? *security : unused);
     m.RebuildStructure(0);
     m.ScanParts();
     m.SerializeBody();
@@ -122,11 +127,16 @@ std::string Printable(std::string_view bytes)
 int Info(const std::string& file)
 {
     TMailMessage2000 m;
-    Load(m, file);
+    TMessageSecurity security;
+    Load(m, file, &security);
     std::cout << "Date: " << Printable(MessageDateText(m).toStdString()) << "\n"
               << "From: " << Printable(m.GetFromName() + " (" + m.GetFromAddress() + ")") << "\n"
               << "To: " << Printable(m.ToList.GetAddressesText()) << "\n"
               << "Subject: " << Printable(m.GetSubject()) << "\n";
+    if (security.Encrypted())
+        std::cout << "Encryption: " << Printable(EncryptionSentence(security)) << "\n";
+    for (const TSignature& s : security.signatures)
+        std::cout << "Signature: " << Printable(SignatureSentence(s)) << "\n";
     for (std::size_t i = 0; i < m.AttachList.Count(); ++i) {
         TMailPart* a = m.AttachList.Items(i);
         a->Decode();
@@ -163,11 +173,46 @@ QJsonValue BodyJson(TMailPart* part)
         {"size", static_cast<qint64>(bytes->size())}, {"sha256", Hex(*bytes)}, {"sha256_lf", HexLf(*bytes)}};
 }
 
+QJsonValue SecurityJson(const TMessageSecurity& security)
+{
+    QJsonArray signatures;
+    for (const TSignature& s : security.signatures) {
+        QJsonArray addresses;
+        for (const std::string& a : s.keyAddresses)
+            addresses.append(FromEngineBytes(a));
+        signatures.append(QJsonObject{
+            {"protocol", ProtocolName(s.protocol)},
+            {"verdict", VerdictName(s.verdict)},
+            {"signer_name", FromEngineBytes(s.signerName)},
+            {"signer_address", FromEngineBytes(s.signerAddress)},
+            {"key_addresses", addresses},
+            {"fingerprint", QString::fromStdString(s.fingerprint)},
+            {"time", s.time > 0 ? QJsonValue(static_cast<qint64>(s.time)) : QJsonValue(QJsonValue::Null)},
+            {"address_differs", s.addressDiffers},
+            {"partial", s.partial},
+            {"text", FromEngineBytes(SignatureSentence(s))}});
+    }
+    QJsonValue encryption = QJsonValue::Null;
+    if (security.Encrypted()) {
+        QJsonArray recipients;
+        for (const std::string& r : security.recipients)
+            recipients.append(QString::fromStdString(r));
+        static const char* const kStates[] = {"none", "decrypted", "no-key", "failed"};
+        encryption = QJsonObject{{"protocol", ProtocolName(security.encryptionProtocol)},
+                                 {"state", kStates[static_cast<int>(security.encryption)]},
+                                 {"recipients", recipients},
+                                 {"text", FromEngineBytes(EncryptionSentence(security))}};
+    }
+    return QJsonObject{{"signatures", signatures}, {"encryption", encryption}};
+}
+
 int Json(const std::string& file)
 {
     TMailMessage2000 m;
-    Load(m, file);
+    TMessageSecurity security;
+    Load(m, file, &security);
     QJsonObject o;
+    o["security"] = SecurityJson(security);
     const TMailDateParts date = ParseMailDateUtc(TrimBlanks(m.GetLabelValue("Date")));
     o["date"] = date.kind == TMailDateKind::Valid ? QJsonValue(static_cast<qint64>(DateTimeToUnixSeconds(date.utc)))
                                                    : QJsonValue(QJsonValue::Null);
@@ -209,6 +254,29 @@ int Json(const std::string& file)
     const QByteArray rest = QJsonDocument(o).toJson(QJsonDocument::Indented);
     std::cout.write(rest.constData() + 2, rest.size() - 2); // without its opening "{\n"
     return 0;
+}
+
+int Verify(const std::string& file)
+{
+    TMailMessage2000 m;
+    TMessageSecurity security;
+    try {
+        Load(m, file, &security);
+    } catch (const std::exception& e) {
+        // Not 1: that says the signature is bad.
+        std::cout << "The message could not be read: " << Printable(e.what()) << "\n";
+        return 2;
+    }
+    const TSignature* deciding = DecidingSignature(security);
+    std::string line;
+    if (deciding)
+        line = SignatureSentence(*deciding);
+    else if (security.Encrypted() && security.encryption != TEncryptionState::Decrypted)
+        line = EncryptionSentence(security) + " No signature could be checked.";
+    else
+        line = "The message is not signed.";
+    std::cout << Printable(line) << "\n";
+    return VerifyExitStatus(security);
 }
 
 int Body(const std::string& file, bool html)
@@ -459,6 +527,12 @@ int Run(int argc, char** argv)
         if (args.size() > 1)
             throw UsageError("unexpected argument: " + args[1]);
         return command == "info" ? Info(args[0]) : Json(args[0]);
+    }
+    if (command == "verify") {
+        needFile(1);
+        if (args.size() > 1)
+            throw UsageError("unexpected argument: " + args[1]);
+        return Verify(args[0]);
     }
     if (command == "body") {
         needFile(1);

@@ -32,15 +32,18 @@ const QColor kActiveMatchColor(0xff, 0x96, 0x32);
 constexpr qsizetype kFirstPiece = 32 * 1024;
 constexpr qsizetype kPiece = 1024 * 1024;
 
-// Characters the editor gives a meaning of its own (an object, the end of a
-// paragraph) or cannot keep (NUL) are shown as the replacement character.
-QChar Shown(QChar c)
+// Characters the editor gives a meaning of its own: an object (shown as the
+// replacement character, as NUL, which it cannot keep), and the end of a
+// paragraph (a line break, as the view's own).
+void MakeShowable(QString& text, qsizetype from)
 {
-    const char16_t u = c.unicode();
-    if (u == 0 || u == QChar::ObjectReplacementCharacter || u == QChar::ParagraphSeparator
-        || u == QChar::LineSeparator)
-        return QChar(QChar::ReplacementCharacter);
-    return c;
+    for (qsizetype i = from; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        if (u == 0 || u == QChar::ObjectReplacementCharacter)
+            text[i] = QChar(QChar::ReplacementCharacter);
+        else if (u == QChar::ParagraphSeparator)
+            text[i] = QChar(QChar::LineSeparator);
+    }
 }
 
 // Calls visit(start, length) for each line of a paragraph of the view.
@@ -97,8 +100,9 @@ QString TextForView(QStringView text, TTextFormat format)
                 out += next ? QChar(QLatin1Char('\n')) : QChar(QChar::LineSeparator);
             }
             first = false;
-            for (QChar c : line.left(cut))
-                out += Shown(c);
+            const qsizetype at = out.size();
+            out += line.left(cut);
+            MakeShowable(out, at);
             line = line.sliced(cut);
         } while (!line.isEmpty());
     });
@@ -156,10 +160,11 @@ qsizetype PieceEnd(const QString& source, qsizetype from, qsizetype size, bool f
         const qsizetype nl = source.indexOf(QLatin1Char('\n'), at);
         if (nl < 0)
             break;
-        qsizetype last = nl;
-        if (last > from && source[last - 1] == QLatin1Char('\r'))
+        qsizetype last = nl; // where the line's text ends
+        if (last > 0 && source[last - 1] == QLatin1Char('\r'))
             --last;
-        if (!flowed || last == from || source[last - 1] != QLatin1Char(' '))
+        const bool soft = last > 0 && source[last - 1] == QLatin1Char(' ');
+        if (!flowed || !soft)
             return nl + 1;
         at = nl + 1;
     }

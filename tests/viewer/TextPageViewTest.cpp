@@ -91,8 +91,10 @@ private slots:
         QCOMPARE(view.count(QLatin1Char('\n')), 2);
         QCOMPARE(view.count(kLine), 67);
         QVERIFY(view.startsWith(QStringLiteral("l0") + kLine + QStringLiteral("l1")));
-        // An empty first line stays; NUL cannot be kept.
-        QCOMPARE(TextForView(QStringView(u"\nx\0y", 4), {}), QString(kLine) + QStringLiteral("x\uFFFDy"));
+        // An empty first line stays; NUL cannot be kept; a paragraph end of
+        // the text's own is a line break.
+        QCOMPARE(TextForView(QStringView(u"\nx\0y\u2029z", 6), {}),
+                 QString(kLine) + QStringLiteral("x\uFFFDy") + kLine + QStringLiteral("z"));
         // A line longer than the editor lays out in time: cut at a blank
         // near the end, else hard.
         const QString words = QString(1000, QLatin1Char('a')) + QStringLiteral(" ") + QString(200, QLatin1Char('b'));

@@ -239,14 +239,17 @@ int main(int argc, char** argv)
                                 {"html-20mb-attachment", LargeMessage(20 << 20)},
                                 {"text-20mb", TextMessage(static_cast<qsizetype>(textMb * (1 << 20)))}};
 
+    auto write = [&dir](const Message& m) {
+        const QString path = QDir(dir.path()).filePath(QString::fromLatin1(m.name) + QStringLiteral(".eml"));
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly) && f.write(m.data) == m.data.size() ? path : QString();
+    };
     if (memory) {
         std::printf("%-22s %12s %16s %18s\n", "message", "bytes", "viewer_peak_mb", "renderer_peak_mb");
         for (const Message& m : messages) {
-            const QString path = QDir(dir.path()).filePath(QString::fromLatin1(m.name) + QStringLiteral(".eml"));
-            QFile f(path);
-            if (!f.open(QIODevice::WriteOnly) || f.write(m.data) != m.data.size())
+            const QString path = write(m);
+            if (path.isEmpty())
                 return 1;
-            f.close();
             QProcess child;
             child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--measure-memory"), path});
             child.waitForFinished(300000);
@@ -265,11 +268,9 @@ int main(int argc, char** argv)
         std::printf("%-22s %12s %12s %12s %7s %16s\n", "message", "bytes", "baseline_ms", "viewer_ms", "ratio",
                     "first_screen_ms");
     for (const Message& m : messages) {
-        const QString path = QDir(dir.path()).filePath(QString::fromLatin1(m.name) + QStringLiteral(".eml"));
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly) || f.write(m.data) != m.data.size())
+        const QString path = write(m);
+        if (path.isEmpty())
             return 1;
-        f.close();
         ViewerMs(path); // warm the file cache
         std::vector<double> baseline, viewer, firstScreen;
         for (int i = 0; i < runs; ++i) {

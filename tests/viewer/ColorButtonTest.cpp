@@ -1,5 +1,6 @@
 // The colour button: click, toggle and group rules, the painted looks,
 // auto-size and bitmap tiling, read back from grabbed images.
+#include "TestImages.h"
 #include "TkelColorButton.h"
 
 #include <QPainter>
@@ -9,15 +10,6 @@
 namespace {
 
 QImage Grab(TkelColorButton& b) { return b.grab().toImage().convertToFormat(QImage::Format_RGB32); }
-
-int DarkPixels(const QImage& img)
-{
-    int n = 0;
-    for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x)
-            n += qGray(img.pixel(x, y)) < 60;
-    return n;
-}
 
 // The caption of a wrapped button drawn in black where the button draws it,
 // on a canvas large enough that nothing of it is cut.
@@ -85,14 +77,7 @@ private slots:
         QCOMPARE(clicks.count(), 2);
         b.clearFocus();
         // The caption of a disabled button stays black on silver.
-        auto darkPixels = [&] {
-            const QImage img = Grab(b);
-            int n = 0;
-            for (int y = 0; y < img.height(); ++y)
-                for (int x = 0; x < img.width(); ++x)
-                    n += qGray(img.pixel(x, y)) < 60;
-            return n;
-        };
+        auto darkPixels = [&] { return DarkPixels(Grab(b)); };
         const int enabled = darkPixels();
         QVERIFY(enabled > 20);
         b.setEnabled(false);

@@ -5,6 +5,7 @@
 #include "MessageStrings.h"
 #include "MimeTypes.h"
 #include "TForm1.h"
+#include "TestImages.h"
 #include "TPrintEngine.h"
 #include "TQtWebEngine.h"
 
@@ -146,14 +147,7 @@ private slots:
         QCOMPARE(form.kelColorButton1->HotColor(), QColor(192, 192, 192));
         // Flat grey with the mouse over it too: its caption stays.
         TkelColorButton* b = form.kelColorButton1;
-        auto captionPixels = [b] {
-            const QImage img = b->grab().toImage();
-            int n = 0;
-            for (int y = 0; y < img.height(); ++y)
-                for (int x = 0; x < img.width(); ++x)
-                    n += qGray(img.pixel(x, y)) < 60;
-            return n;
-        };
+        auto captionPixels = [b] { return DarkPixels(b->grab().toImage()); };
         const int normal = captionPixels();
         QVERIFY(normal > 20);
         QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));

@@ -245,16 +245,6 @@ void TForm1::BuildComponents()
     RemoteContentButton = remote.button;
     connect(RemoteContentButton, &QPushButton::clicked, this, &TForm1::RemoteContentButtonClick);
     PageArea->addWidget(RemoteContentBar);
-    const TNoticeBar loadError = NoticeBar(this, QStringLiteral("LoadError"), QString(), QString());
-    LoadErrorBar = loadError.bar;
-    LoadErrorLabel = loadError.label;
-    PageArea->addWidget(LoadErrorBar);
-    const TNoticeBar ended = NoticeBar(this, QStringLiteral("PageEnded"), QString(), QStringLiteral("Load &again"));
-    PageEndedBar = ended.bar;
-    PageEndedLabel = ended.label;
-    PageEndedButton = ended.button;
-    connect(PageEndedButton, &QPushButton::clicked, this, &TForm1::PageEndedButtonClick);
-    PageArea->addWidget(PageEndedBar);
 
     EmbeddedWB1 = new TEmbeddedWB(this);
     EmbeddedWB1->setObjectName(QStringLiteral("EmbeddedWB1"));
@@ -286,6 +276,16 @@ void TForm1::BuildComponents()
             PageFinished();
     });
     PageArea->addWidget(EmbeddedWB1, 1);
+    const TNoticeBar loadError = NoticeBar(this, QStringLiteral("LoadError"), QString(), QString());
+    LoadErrorBar = loadError.bar;
+    LoadErrorLabel = loadError.label;
+    AddPageBar(LoadErrorBar);
+    const TNoticeBar ended = NoticeBar(this, QStringLiteral("PageEnded"), QString(), QStringLiteral("Load &again"));
+    PageEndedBar = ended.bar;
+    PageEndedLabel = ended.label;
+    PageEndedButton = ended.button;
+    connect(PageEndedButton, &QPushButton::clicked, this, &TForm1::PageEndedButtonClick);
+    AddPageBar(PageEndedBar);
 
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));

@@ -7,6 +7,7 @@
 #include "TextUtils.h"
 
 #include <QFile>
+#include <QStringDecoder>
 #include <QUrl>
 
 namespace {
@@ -41,15 +42,22 @@ QByteArray DeclaredCharset(const TMailPart& part) { return Sanitised(part.GetLab
 QString TextBodyOf(const TMailPart& part)
 {
     const std::string& bytes = part.Decoded;
-    const QByteArray charset = DeclaredCharset(part);
+    const QByteArrayView view(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    const QByteArray charset = DeclaredCharset(part).toLower();
+    // UTF-8 is read in one pass, without a converted copy in between (a
+    // body may be tens of megabytes).
+    if (charset == "utf-8" || charset == "utf8")
+        return QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless)(view);
     std::string utf8;
     // Converted here rather than by the page's charset, so that the page's
     // markup is never read in a charset whose bytes could look like "<"
     // (ISO-2022-JP).
     if (!charset.isEmpty() && CharsetToUtf8(charset.toStdString(), bytes, utf8))
         return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-    if (IsValidUtf8(bytes))
-        return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder(view);
+    if (!decoder.hasError())
+        return text;
     CharsetToUtf8("windows-1252", bytes, utf8);
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
@@ -129,6 +137,17 @@ TMessageDocument::Reply TMessageDocument::Document() const
     r.data = "<!DOCTYPE html><html><body></body></html>";
     r.contentType = "text/html;charset=utf-8";
     return r;
+}
+
+std::optional<TPlainText> TMessageDocument::LargePlainText() const
+{
+    if (!m_message || m_message->HtmlPart || !m_message->TextPart)
+        return std::nullopt;
+    TMailPart* text = m_message->TextPart;
+    text->Decode();
+    if (text->Decoded.size() <= kLargePlainTextBytes)
+        return std::nullopt;
+    return TPlainText{TextBodyOf(*text), TextFormatOf(*text)};
 }
 
 TMessageDocument::Reply TMessageDocument::PartReply(TMailPart* part)

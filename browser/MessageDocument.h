@@ -4,6 +4,7 @@
 // pre-wrapped block, or an empty page; and the message's parts that the
 // body refers to by Content-ID or Content-Location.
 #include "TMailMessage2000.h"
+#include "TextToHtml.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -12,6 +13,15 @@
 
 #include <memory>
 #include <optional>
+
+// A plain-text body as text, with how it is laid out.
+struct TPlainText {
+    QString text;
+    TTextFormat format;
+};
+
+// Decoded text bodies above this many bytes are shown by the text view.
+constexpr std::size_t kLargePlainTextBytes = 256 * 1024;
 
 class TMessageDocument {
 public:
@@ -32,6 +42,11 @@ public:
     [[nodiscard]] const QString& Path() const { return m_path; }
 
     [[nodiscard]] Reply Document() const;
+    // The document's text when it is one plain-text body longer than the
+    // page can show (the engine lays out text of a few hundred kilobytes
+    // in seconds, and runs out of memory on tens of megabytes): a view made
+    // for text shows it instead. Nothing for other documents.
+    [[nodiscard]] std::optional<TPlainText> LargePlainText() const;
     [[nodiscard]] Reply PartByContentId(const QString& contentId) const;
     // location: the URL as the page asked for it.
     [[nodiscard]] Reply PartByLocation(const QString& location) const;
@@ -65,8 +80,6 @@ private:
 // The character set of a Content-Type, reduced to characters a charset name
 // may hold; empty when none is declared.
 [[nodiscard]] QByteArray DeclaredCharset(const TMailPart& part);
-
-struct TTextFormat;
 
 // A text part's decoded body as text: converted from its declared charset;
 // without one (or with one unknown here), UTF-8 when it is valid UTF-8 and

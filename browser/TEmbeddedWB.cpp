@@ -85,6 +85,10 @@ TEmbeddedWB::TEmbeddedWB(QWidget* owner, std::unique_ptr<TWebEngine> engine)
         if (OnRemoteContentBlocked)
             OnRemoteContentBlocked(this);
     };
+    m_engine->RenderProcessEnded = [this](const QString& why) {
+        if (OnRenderProcessEnded)
+            OnRenderProcessEnded(this, why);
+    };
     m_engine->ContextMenuRequest = [this] { return ShowContextMenu(0, nullptr, nullptr, nullptr); };
     Loaded();
 }

@@ -131,6 +131,8 @@ public:
     // Remote content (pictures, style sheets, fonts from the network) is
     // blocked for every document; this loads it for the current one.
     void LoadRemoteContent();
+    // Loads the current document again, as after its renderer ended.
+    void ReloadPage() { m_engine->Reload(); }
 
     // ---- printing (print options and page setup) ------------------------------
     void PrintDocument();
@@ -152,6 +154,7 @@ public:
     std::function<void(TEmbeddedWB* sender, const QString& text)> OnTitleChange;
     std::function<void(TEmbeddedWB* sender, const QString& url)> OnDocumentComplete;
     std::function<void(TEmbeddedWB* sender)> OnRemoteContentBlocked;
+    std::function<void(TEmbeddedWB* sender, const QString& why)> OnRenderProcessEnded;
 
     // ---- the component's own events ----------------------------------------
     std::function<void(TEmbeddedWB* sender, int cmdId, bool& cancel)> OnRefresh;

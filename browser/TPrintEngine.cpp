@@ -32,6 +32,7 @@ struct TPrintEngine::TPendingPrint {
     QEventLoop* loop = nullptr;
     bool finished = false;
     bool cancelled = false;
+    QString why; // what ended it, when something did
     QByteArray pdf;
 };
 
@@ -120,11 +121,12 @@ TPrintEngine::TPrintEngine()
 {
 }
 
-void TPrintEngine::Cancel()
+void TPrintEngine::Cancel(const QString& why)
 {
     if (!m_pending)
         return;
     m_pending->cancelled = true;
+    m_pending->why = why;
     if (m_pending->loop)
         m_pending->loop->quit();
 }
@@ -353,7 +355,7 @@ bool TPrintEngine::Print(QWebEnginePage* page, const QString& header, const QStr
         return false;
     }
     if (!pending->finished) {
-        LastError = QStringLiteral("the print was cancelled");
+        LastError = pending->why.isEmpty() ? QStringLiteral("the print was cancelled") : pending->why;
         return false;
     }
     if (pdf.isEmpty()) {
@@ -370,6 +372,22 @@ bool TPrintEngine::Print(QWebEnginePage* page, const QString& header, const QStr
     if (context.windowTitle.isEmpty() || context.windowTitle == page->url().toString()
         || context.windowTitle == page->url().toString(QUrl::RemoveScheme))
         context.windowTitle = QFileInfo(documentPath).fileName();
+    return Deliver(pdf, header, footer, context, documentPath);
+}
+
+bool TPrintEngine::PrintPdf(const QByteArray& pdf, const QString& header, const QString& footer,
+                            const QString& documentPath)
+{
+    LastError.clear();
+    TPageContext context;
+    context.windowTitle = QFileInfo(documentPath).fileName();
+    context.url = QUrl::fromLocalFile(documentPath).toString();
+    return Deliver(pdf, header, footer, context, documentPath);
+}
+
+bool TPrintEngine::Deliver(QByteArray pdf, const QString& header, const QString& footer, TPageContext context,
+                           const QString& documentPath)
+{
     context.now = QDateTime::currentDateTime();
     try {
         pdf = AddHeaderAndFooter(pdf, header, footer, context);

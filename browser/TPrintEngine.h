@@ -54,10 +54,13 @@ public:
     // LastError) when nothing could be printed.
     bool Print(QWebEnginePage* page, const QString& header, const QString& footer, const QByteArray& htmlHeader,
                const QString& documentPath);
+    // Prints pages made elsewhere (the HTML block already on them) the same
+    // way: header and footer lines, then where prints go.
+    bool PrintPdf(const QByteArray& pdf, const QString& header, const QString& footer, const QString& documentPath);
     QString LastError;
     // Ends a print that is waiting for the engine; it fails with nothing
-    // printed.
-    void Cancel();
+    // printed, and with why as its error when one is given.
+    void Cancel(const QString& why = QString());
     // How long a print of a document of this many bytes may take.
     [[nodiscard]] static int TimeLimitMs(qint64 documentBytes);
 
@@ -73,6 +76,8 @@ public:
                                                 const TPageContext& context) const;
 
 private:
+    bool Deliver(QByteArray pdf, const QString& header, const QString& footer, TPageContext context,
+                 const QString& documentPath);
     struct TPendingPrint;
     std::shared_ptr<TPendingPrint> m_pending;
 };

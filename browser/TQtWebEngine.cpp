@@ -1,8 +1,11 @@
 #include "TQtWebEngine.h"
 
+#include "DetachedProgram.h"
+#include "TextPageView.h"
+
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -11,6 +14,7 @@
 #include <QPageSetupDialog>
 #include <QPointer>
 #include <QPrinter>
+#include <QStackedWidget>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
@@ -73,6 +77,9 @@ public:
     TMessageDocument Document;
     QHash<QString, int> Served;
     bool Waiting = false;
+    // The document is shown elsewhere (the text view): the page gets an
+    // empty one.
+    bool Blank = false;
     QList<QPointer<QWebEngineUrlRequestJob>> Held;
 
     void requestStarted(QWebEngineUrlRequestJob* job) override
@@ -101,6 +108,8 @@ private:
         TMessageDocument::Reply reply;
         if (url.scheme() == QLatin1String(kCidScheme))
             reply = Document.PartByContentId(url.path());
+        else if (url.path() == Document.Path() && Blank)
+            reply = {true, "text/html;charset=utf-8", "<!DOCTYPE html><html><body></body></html>"};
         else if (url.path() == Document.Path())
             reply = Document.Document();
         else if (url.path() == QLatin1String(kWebPartPath))
@@ -199,7 +208,10 @@ public:
 // Keeps navigation inside the viewer to what the program asked for.
 class TWebPage : public QWebEnginePage {
 public:
-    using QWebEnginePage::QWebEnginePage;
+    TWebPage(QWebEngineProfile* profile, QObject* parent, const std::function<bool(const QUrl&)>& openLink)
+        : QWebEnginePage(profile, parent), m_openLink(openLink)
+    {
+    }
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
@@ -210,7 +222,8 @@ protected:
             const QString scheme = url.scheme();
             if (scheme == QLatin1String("http") || scheme == QLatin1String("https")
                 || scheme == QLatin1String("mailto") || scheme == QLatin1String("ftp"))
-                QDesktopServices::openUrl(url);
+                if (m_openLink)
+                    m_openLink(url);
             return false;
         }
         if (type == NavigationTypeFormSubmitted)
@@ -221,6 +234,9 @@ protected:
     }
 
     QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
+
+private:
+    const std::function<bool(const QUrl&)>& m_openLink;
 };
 
 TQtWebEngine::TQtWebEngine()
@@ -234,9 +250,29 @@ TQtWebEngine::TQtWebEngine()
     m_filter = new TRequestFilter(this);
     m_profile->setUrlRequestInterceptor(m_filter);
 
+    OpenLink = OpenWithDesktop;
+    m_stack = new QStackedWidget();
     m_view = new QWebEngineView();
-    m_page = new TWebPage(m_profile, m_view);
+    m_page = new TWebPage(m_profile, m_view, OpenLink);
     m_view->setPage(m_page);
+    m_textView = new TTextPageView();
+    m_textView->OpenLink = [this](const QUrl& url) { return OpenLink && OpenLink(url); };
+    m_stack->addWidget(m_view);
+    m_stack->addWidget(m_textView);
+    QObject::connect(m_textView, &TTextPageView::Progress, this, [this](qint64 fed, qint64 total) {
+        if (ProgressChange && total > 0)
+            ProgressChange(static_cast<int>(fed * 100 / total), 100);
+    });
+    QObject::connect(m_textView, &TTextPageView::Finished, this, [this] {
+        if (!m_textShown)
+            return;
+        m_hasDocument = true;
+        if (DocumentComplete)
+            DocumentComplete(QUrl::fromLocalFile(m_handler->Document.Path()).toString());
+        if (ProgressChange)
+            ProgressChange(-1, 100);
+        SetBusy(false);
+    });
     QWebEngineSettings* s = m_page->settings();
     s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
@@ -264,17 +300,38 @@ TQtWebEngine::TQtWebEngine()
     };
 
     QObject::connect(m_page, &QWebEnginePage::loadProgress, this, [this](int p) {
-        if (ProgressChange)
+        if (ProgressChange && !m_textShown) // the text view reports its own
             ProgressChange(p, 100);
     });
     QObject::connect(m_page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
+        if (m_textShown)
+            return; // the empty page behind the text view: the view says when it is done
         if (ok && m_page->url().scheme() == QLatin1String(kMessageScheme))
             ShowPartsAtWebLocations();
         m_hasDocument = m_hasDocument || ok;
         if (ok && DocumentComplete)
             DocumentComplete(m_page->url().toString());
+        if (ProgressChange)
+            ProgressChange(-1, 100); // finished, as the engine's progress events say it
         SetBusy(false);
     });
+    QObject::connect(m_page, &QWebEnginePage::loadStarted, this, [this] { m_rendererEnded.clear(); });
+    QObject::connect(m_page, &QWebEnginePage::renderProcessTerminated, this,
+                     [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
+                         if (status == QWebEnginePage::NormalTerminationStatus || m_textShown)
+                             return; // nothing of the text view's went with it
+                         m_rendererEnded =
+                             status == QWebEnginePage::CrashedTerminationStatus ? QStringLiteral("crashed")
+                             : status == QWebEnginePage::KilledTerminationStatus
+                                 ? QStringLiteral("was killed (as when memory runs out)")
+                                 : QStringLiteral("ended with status %1").arg(exitCode);
+                         m_rendererEnded = QStringLiteral("the page stopped: its renderer ") + m_rendererEnded;
+                         // A print waiting for the page would wait for ever.
+                         m_printing.Cancel(m_rendererEnded);
+                         if (RenderProcessEnded)
+                             RenderProcessEnded(m_rendererEnded);
+                         SetBusy(false);
+                     });
     QObject::connect(m_page, &QWebEnginePage::titleChanged, this, [this](const QString& t) {
         if (TitleChange)
             TitleChange(t);
@@ -346,9 +403,35 @@ TQtWebEngine::~TQtWebEngine()
         delete m_page;
         delete m_view;
     }
+    if (m_stack && !m_stack->parent())
+        delete m_stack;
 }
 
-QWidget* TQtWebEngine::Widget() { return m_view; }
+QWidget* TQtWebEngine::Widget() { return m_stack; }
+
+void TQtWebEngine::ShowDocument()
+{
+    std::optional<TPlainText> text = m_handler->Document.LargePlainText();
+    if (!text) {
+        ShowPage();
+        return;
+    }
+    m_textShown = true;
+    m_handler->Blank = true;
+    // The page asks nothing of the message while the view shows it: the
+    // copy of the body goes at once.
+    m_handler->Document.Take(m_handler->Document.Path(), TMailMessage2000());
+    m_stack->setCurrentWidget(m_textView);
+    m_textView->SetText(std::move(text->text), text->format);
+}
+
+void TQtWebEngine::ShowPage()
+{
+    m_textShown = false;
+    m_handler->Blank = false;
+    m_textView->Clear();
+    m_stack->setCurrentWidget(m_view);
+}
 
 bool TQtWebEngine::NamesMessageFile(const QString& url)
 {
@@ -379,6 +462,7 @@ void TQtWebEngine::Navigate2Message(const QString& path)
         return;
     }
     m_handler->Release(false);
+    ShowPage();
     m_handler->Waiting = true;
     m_handler->Served.clear();
     const QString absolute = QFileInfo(path).absoluteFilePath();
@@ -398,6 +482,7 @@ void TQtWebEngine::ProvideMessage(const TMailMessage2000& scanned)
     if (!m_handler->Waiting)
         return;
     m_handler->Document.Take(m_handler->Document.Path(), scanned);
+    ShowDocument();
     m_handler->Release(true);
 }
 
@@ -422,7 +507,10 @@ void TQtWebEngine::Navigate2(const QString& url)
         target.setScheme(QString::fromLatin1(kMessageScheme));
         target.setPath(path);
         m_filter->DocumentIsLocalFile = false;
+        SetBusy(true);
+        ShowDocument();
     } else {
+        ShowPage();
         target = QUrl::fromUserInput(url, QDir::currentPath(), QUrl::AssumeLocalFile);
         m_filter->DocumentIsLocalFile = target.isLocalFile();
     }
@@ -432,10 +520,18 @@ void TQtWebEngine::Navigate2(const QString& url)
     m_page->load(target);
 }
 
+void TQtWebEngine::Reload()
+{
+    if (m_textShown || (!m_hasDocument && m_rendererEnded.isEmpty()))
+        return;
+    SetBusy(true);
+    m_page->triggerAction(QWebEnginePage::Reload);
+}
+
 void TQtWebEngine::AllowRemoteContent()
 {
-    if (!m_hasDocument && !m_busy)
-        return;
+    if (m_textShown || (!m_hasDocument && !m_busy))
+        return; // plain text holds nothing remote
     m_filter->AllowRemote = true;
     SetBusy(true);
     m_page->triggerAction(QWebEnginePage::ReloadAndBypassCache);
@@ -459,6 +555,7 @@ void TQtWebEngine::ShowContextMenu(const QPoint& position)
 
 void TQtWebEngine::Stop()
 {
+    m_textView->StopFeeding();
     m_handler->Release(false);
     m_page->triggerAction(QWebEnginePage::Stop);
     SetBusy(false);
@@ -495,7 +592,16 @@ long TQtWebEngine::ExecCommand(bool browserGroup, int command, int option, const
         return 0;
     }
     if (command == 6) { // print, without a dialog
+        if (!m_rendererEnded.isEmpty()) {
+            m_printing.LastError = m_rendererEnded;
+            return kNotSupported;
+        }
         const QVariantList args = in.toList();
+        if (m_textShown)
+            return PrintText(args.value(0).toString(), args.value(1).toString(),
+                             QString::fromUtf8(args.value(2).toByteArray()))
+                       ? 0
+                       : kNotSupported;
         return m_printing.Print(m_page, args.value(0).toString(), args.value(1).toString(), args.value(2).toByteArray(),
                                 m_handler->Document.Path())
                    ? 0
@@ -504,7 +610,33 @@ long TQtWebEngine::ExecCommand(bool browserGroup, int command, int option, const
     return kNotSupported;
 }
 
-void TQtWebEngine::UIActivate() { m_view->setFocus(Qt::OtherFocusReason); }
+// Thousands of pages take a while: the window keeps painting, the bar shows
+// how far the print got, and closing the window ends it.
+bool TQtWebEngine::PrintText(const QString& header, const QString& footer, const QString& htmlHeader)
+{
+    m_textView->FinishFeeding();
+    m_textPrintCancelled = false;
+    QElapsedTimer clock;
+    clock.start();
+    const QByteArray pdf = m_textView->ToPdf(m_printing.Layout, htmlHeader, [&](int percent) {
+        if (clock.elapsed() >= 50) {
+            if (ProgressChange)
+                ProgressChange(percent, 100);
+            QCoreApplication::processEvents();
+            clock.restart();
+        }
+        return !m_textPrintCancelled;
+    });
+    if (ProgressChange)
+        ProgressChange(-1, 100);
+    if (m_textPrintCancelled || pdf.isEmpty()) {
+        m_printing.LastError = QStringLiteral("the print was cancelled");
+        return false;
+    }
+    return m_printing.PrintPdf(pdf, header, footer, m_handler->Document.Path());
+}
+
+void TQtWebEngine::UIActivate() { m_stack->currentWidget()->setFocus(Qt::OtherFocusReason); }
 
 long TQtWebEngine::TranslateAccelerator(const TKeyMessage& message)
 {

@@ -75,6 +75,8 @@ public:
     // Loads the remote content of the current document, which is blocked
     // until then (for the current document only).
     virtual void AllowRemoteContent() {}
+    // Loads the current document again (after its renderer ended).
+    virtual void Reload() {}
     // The current script error event object, if any.
     [[nodiscard]] virtual std::optional<TScriptErrorInfo> ScriptErrorEvent() const { return std::nullopt; }
 
@@ -87,6 +89,11 @@ public:
     std::function<void(TEngineDialog& dialog)> DialogActivated;
     // The page asked for content from the network and did not get it.
     std::function<void()> RemoteContentBlocked;
+    // The process that drew the page ended before its time (it crashed, or
+    // was killed, as when memory runs out): the page shows nothing until it
+    // is loaded again. why says so for people ("the page stopped: its
+    // renderer crashed").
+    std::function<void(const QString& why)> RenderProcessEnded;
     // The user asked for a context menu; the host's answer (S_FALSE: the
     // engine shows its own).
     std::function<long()> ContextMenuRequest;

@@ -1,5 +1,7 @@
 #include "TextToHtml.h"
 
+#include <QList>
+
 namespace {
 
 void AppendEscaped(QStringView text, QString& out)
@@ -136,42 +138,32 @@ QStringView NextLine(QStringView text, qsizetype& pos)
     return text.sliced(start, end - start);
 }
 
-void FixedToHtml(QStringView text, QString& out)
+void AppendShownLine(QStringView line, QString& out)
 {
-    qsizetype pos = 0;
-    while (pos < text.size()) {
-        const QStringView line = NextLine(text, pos);
-        const bool quoted = line.startsWith(QLatin1Char('>'));
-        if (quoted)
-            AppendQuoteStart(out);
-        AppendLinkified(line, out);
-        if (quoted)
-            AppendQuoteEnd(out);
-        out += QLatin1Char('\n');
-    }
+    const bool quoted = IsQuotedLine(line);
+    if (quoted)
+        AppendQuoteStart(out);
+    AppendLinkified(line, out);
+    if (quoted)
+        AppendQuoteEnd(out);
+    out += QLatin1Char('\n');
 }
 
 // RFC 3676: a line that ends in a space continues in the next line of the
 // same quote depth; quote marks and the space stuffed after them are not
 // text; the signature separator "-- " never flows. The paragraph is
 // gathered first so that an address broken across a soft break is one link.
-void FlowedToHtml(QStringView text, bool delSp, QString& out)
+// Each paragraph is shown as one line, its quote marks written anew.
+void ForEachFlowedLine(QStringView text, bool delSp, const std::function<void(QStringView line)>& shown)
 {
     QString paragraph;
     int depth = -1; // quote depth of the open paragraph; -1: none open
     auto close = [&] {
         if (depth < 0)
             return;
-        if (depth > 0) {
-            AppendQuoteStart(out);
-            for (int i = 0; i < depth; ++i)
-                out += QLatin1String("&gt;");
-            out += QLatin1Char(' ');
-        }
-        AppendLinkified(paragraph, out);
         if (depth > 0)
-            AppendQuoteEnd(out);
-        out += QLatin1Char('\n');
+            paragraph.prepend(QString(depth, QLatin1Char('>')) + QLatin1Char(' '));
+        shown(paragraph);
         paragraph.clear();
         depth = -1;
     };
@@ -200,9 +192,9 @@ void FlowedToHtml(QStringView text, bool delSp, QString& out)
 
 } // namespace
 
-void AppendLinkified(QStringView text, QString& out)
+QList<TLinkSpan> FindLinks(QStringView text)
 {
-    qsizetype run = 0;
+    QList<TLinkSpan> links;
     for (qsizetype pos = 0; pos < text.size();) {
         qsizetype resume = pos + 1;
         const qsizetype length = MayStartLink(text, pos) ? LinkLength(text, pos, resume) : 0;
@@ -210,15 +202,37 @@ void AppendLinkified(QStringView text, QString& out)
             pos = resume;
             continue;
         }
-        AppendEscaped(text.sliced(run, pos - run), out);
-        const QStringView address = text.sliced(pos, length);
+        links.append({pos, length});
+        pos += length;
+    }
+    return links;
+}
+
+bool IsQuotedLine(QStringView line) { return line.startsWith(QLatin1Char('>')); }
+
+void ForEachShownLine(QStringView text, TTextFormat format, const std::function<void(QStringView line)>& shown)
+{
+    if (format.flowed) {
+        ForEachFlowedLine(text, format.delSp, shown);
+        return;
+    }
+    qsizetype pos = 0;
+    while (pos < text.size())
+        shown(NextLine(text, pos));
+}
+
+void AppendLinkified(QStringView text, QString& out)
+{
+    qsizetype run = 0;
+    for (const TLinkSpan& link : FindLinks(text)) {
+        AppendEscaped(text.sliced(run, link.start - run), out);
+        const QStringView address = text.sliced(link.start, link.length);
         out += QLatin1String("<a href=\"");
         AppendEscaped(address, out);
         out += QLatin1String("\">");
         AppendEscaped(address, out);
         out += QLatin1String("</a>");
-        pos += length;
-        run = pos;
+        run = link.start + link.length;
     }
     AppendEscaped(text.sliced(run), out);
 }
@@ -227,10 +241,7 @@ QString TextToHtml(QStringView text, TTextFormat format)
 {
     QString out;
     out.reserve(text.size() + text.size() / 8 + 64);
-    if (format.flowed)
-        FlowedToHtml(text, format.delSp, out);
-    else
-        FixedToHtml(text, out);
+    ForEachShownLine(text, format, [&out](QStringView line) { AppendShownLine(line, out); });
     return out;
 }
 

@@ -227,10 +227,18 @@ void TkelColorButton::paintEvent(QPaintEvent*)
         if (needW > width() || needH > height())
             resize(std::max(width(), needW), std::max(height(), needH));
     } else {
+        constexpr int kWrapped = Qt::TextWordWrap | Qt::TextShowMnemonic;
+        // A word that cannot be broken widens the button, as a single line
+        // does; laid out centred in less, it would be cut on both sides.
+        const int widest = fm.boundingRect(QRect(0, 0, 1, 1 << 20), kWrapped, m_caption).width();
+        if (widest + 2 * m_marginHorizontal > width())
+            resize(widest + 2 * m_marginHorizontal, height());
         const QRect layout(m_marginHorizontal, m_marginVertical, width() - 2 * m_marginHorizontal,
                            height() - m_marginVertical);
-        const QRect used = fm.boundingRect(layout, Qt::TextWordWrap | Qt::TextShowMnemonic, m_caption);
-        const int needH = used.height() + m_marginVertical + 1;
+        const QRect used = fm.boundingRect(layout, kWrapped, m_caption);
+        // The text rectangle keeps both margins, and the caption is drawn
+        // clipped to it: with less room the last line loses its descenders.
+        const int needH = used.height() + 2 * m_marginVertical + 1;
         if (needH > height())
             resize(width(), needH);
     }

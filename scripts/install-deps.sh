@@ -7,7 +7,7 @@ PACKAGES="
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   qt6-webengine-dev qt6-webengine-dev-tools qt6-pdf-dev
-  libgl-dev libxkbcommon-dev zlib1g-dev
+  libgl-dev libxkbcommon-dev zlib1g-dev libfontconfig-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   media-types tzdata
   libgpgme-dev gnupg gpgsm gpg-agent

@@ -1,5 +1,7 @@
 #include "HeaderText.h"
 
+#include <algorithm>
+
 #include "Codecs.h"
 #include "EngineText.h"
 #include "HeaderLine.h"
@@ -126,7 +128,10 @@ bool CharsetToUtf8(std::string_view charset, std::string_view text, std::string&
     if (cd == reinterpret_cast<iconv_t>(-1))
         return false;
     out.clear();
-    std::string chunk(4 * text.size() + 16, '\0');
+    out.reserve(text.size());
+    // A bounded piece at a time: for a body of megabytes a buffer of four
+    // times its size would be written (and so taken) in full.
+    std::string chunk(std::min<std::size_t>(4 * text.size() + 16, 64 * 1024), '\0');
     char* in = const_cast<char*>(text.data());
     std::size_t inLeft = text.size();
     char* outPtr = chunk.data();
@@ -149,6 +154,7 @@ bool CharsetToUtf8(std::string_view charset, std::string_view text, std::string&
         ++in;
         --inLeft;
     }
+    flush();
     iconv(cd, nullptr, nullptr, &outPtr, &outLeft); // the shift state of stateful charsets
     flush();
     iconv_close(cd);

@@ -1,6 +1,7 @@
 #include "FindBar.h"
 
 #include "Look.h"
+#include "TextPageView.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -69,7 +70,10 @@ TFindBar::TFindBar(QWebEnginePage* page, QWidget* parent) : QFrame(parent), m_pa
     connect(PreviousButton, &QToolButton::clicked, this, &TFindBar::FindPrevious);
     connect(CloseButton, &QToolButton::clicked, this, &TFindBar::Close);
     if (m_page)
-        connect(m_page, &QWebEnginePage::findTextFinished, this, &TFindBar::ShowResult);
+        connect(m_page, &QWebEnginePage::findTextFinished, this, [this](const QWebEngineFindTextResult& result) {
+            if (!InTextView())
+                ShowResult(result.numberOfMatches(), result.activeMatch());
+        });
     hide();
 }
 
@@ -87,6 +91,8 @@ void TFindBar::Close()
     hide();
     if (m_page)
         m_page->findText(QString()); // takes the highlights off
+    if (m_textView)
+        m_textView->ClearFind();
     m_matches = m_active = 0;
     emit Closed();
 }
@@ -108,18 +114,29 @@ void TFindBar::Find(bool backward)
         m_matches = m_active = 0;
         if (m_page)
             m_page->findText(QString());
+        if (m_textView)
+            m_textView->ClearFind();
+        return;
+    }
+    if (InTextView()) {
+        const TTextPageView::TFindResult result = m_textView->Find(text, backward);
+        ShowResult(result.matches, result.active);
         return;
     }
     if (m_page)
         m_page->findText(text, backward ? QWebEnginePage::FindBackward : QWebEnginePage::FindFlags());
 }
 
-void TFindBar::ShowResult(const QWebEngineFindTextResult& result)
+void TFindBar::SetTextView(TTextPageView* view) { m_textView = view; }
+
+bool TFindBar::InTextView() const { return m_textView && m_textView->isVisibleTo(m_textView->window()); }
+
+void TFindBar::ShowResult(int matches, int active)
 {
     if (Edit->text().isEmpty())
         return; // the answer to clearing the highlights
-    m_matches = result.numberOfMatches();
-    m_active = result.activeMatch();
+    m_matches = matches;
+    m_active = active;
     if (m_matches == 0) {
         Count->setText(QStringLiteral("No matches"));
         Edit->setStyleSheet(QStringLiteral("QLineEdit{background:#ffd9d9}"));

@@ -10,6 +10,7 @@ class QLineEdit;
 class QToolButton;
 class QWebEnginePage;
 class QWebEngineFindTextResult;
+class TTextPageView;
 
 class TFindBar : public QFrame {
     Q_OBJECT
@@ -17,6 +18,9 @@ public:
     // page: where to find; none (an engine without pages) leaves the bar
     // inert.
     explicit TFindBar(QWebEnginePage* page, QWidget* parent = nullptr);
+    // The view that shows large text bodies instead of the page: while it
+    // is shown, the bar finds in it.
+    void SetTextView(TTextPageView* view);
 
     // Shows the bar with its text selected, ready to type over.
     void Open();
@@ -47,9 +51,11 @@ protected:
 
 private:
     void Find(bool backward);
-    void ShowResult(const QWebEngineFindTextResult& result);
+    void ShowResult(int matches, int active);
+    [[nodiscard]] bool InTextView() const;
 
     QPointer<QWebEnginePage> m_page;
+    QPointer<TTextPageView> m_textView;
     int m_matches = 0;
     int m_active = 0;
 };

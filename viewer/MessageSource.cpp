@@ -1,6 +1,7 @@
 #include "MessageSource.h"
 
 #include "EngineText.h"
+#include "HeaderLine.h"
 #include "HeaderText.h"
 #include "EngineError.h"
 #include "OutlookMessage.h"
@@ -9,6 +10,7 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -74,33 +76,135 @@ TMessageSource ReadMessageSource(const QString& path, qint64 limit)
     return source;
 }
 
+namespace {
+
+bool IsAscii(std::string_view bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// What a part's header says of its body's text.
+struct TBodyCharset {
+    bool text = true;    // a text type, or none (text by default)
+    std::string charset; // declared, lower case; empty when none is
+};
+
+// A text body as the page reads it: in the charset its part declares;
+// without one (or with one unknown here, or plain ASCII declared for 8-bit
+// text), UTF-8 when it is valid UTF-8 and windows-1252 otherwise. Read one
+// byte to a character instead, a windows-1252 body's quotes and dashes
+// (0x80 to 0x9F) would be control characters, shown as boxes. Other bodies
+// are one byte to a character, as written.
+QString BodyText(std::string_view bytes, const TBodyCharset& declared)
+{
+    if (IsAscii(bytes) || !declared.text)
+        return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    const std::string& charset = declared.charset;
+    std::string utf8;
+    const bool ascii = charset == "us-ascii" || charset == "ascii";
+    if (!charset.empty() && !ascii && CharsetToUtf8(charset, bytes, utf8))
+        return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    if (IsValidUtf8(bytes))
+        return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    if (CharsetToUtf8("windows-1252", bytes, utf8))
+        return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+TBodyCharset DeclaredCharsetOf(const std::string& contentType)
+{
+    TBodyCharset declared;
+    if (contentType.empty())
+        return declared;
+    const std::string type = AsciiLowerCase(GetHeaderMainValue(contentType));
+    declared.text = type.empty() || type.rfind("text/", 0) == 0;
+    declared.charset = AsciiLowerCase(TrimBlanks(GetHeaderParam(contentType, "charset")));
+    return declared;
+}
+
+bool IsDelimiterLine(std::string_view line, const std::vector<std::string>& boundaries)
+{
+    if (line.size() < 3 || line[0] != '-' || line[1] != '-')
+        return false;
+    for (const std::string& b : boundaries)
+        if (line.substr(2).substr(0, b.size()) == b)
+            return true;
+    return false;
+}
+
+} // namespace
+
+// The header lines one by one, each in UTF-8 when it is valid UTF-8 and
+// else one byte to a character, as written; each part's body as a whole in
+// its declared charset (BodyText). The parts are found by the boundaries the
+// source declares, as the source view marks their headers.
 QString SourceText(std::string_view bytes)
 {
     QString text;
-    auto showNul = [&text](qsizetype from) {
-        for (qsizetype i = from; i < text.size(); ++i)
-            if (text[i].isNull())
-                text[i] = QChar(0x2400);
-    };
-    const bool hasNul = std::memchr(bytes.data(), '\0', bytes.size()) != nullptr;
-    if (IsValidUtf8(bytes)) { // the usual case: all of it at once
-        text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-        if (hasNul)
-            showNul(0);
-        return text;
-    }
     text.reserve(static_cast<qsizetype>(bytes.size()));
+    std::vector<std::string> boundaries;
+    for (const QString& b : DeclaredBoundaries(bytes))
+        boundaries.push_back(b.toStdString());
+
+    bool inHeader = true;
+    std::string contentType; // the part's Content-Type, unfolded
+    bool inContentType = false;
+    TBodyCharset charset;    // what the body is read in
+    std::size_t bodyStart = 0;
+    auto flushBody = [&](std::size_t end) {
+        if (end > bodyStart)
+            text += BodyText(bytes.substr(bodyStart, end - bodyStart), charset);
+    };
     for (std::size_t pos = 0; pos < bytes.size();) {
         const void* nl = std::memchr(bytes.data() + pos, '\n', bytes.size() - pos);
         const std::size_t end = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - bytes.data()) + 1
                                    : bytes.size();
-        const std::string_view line = bytes.substr(pos, end - pos);
-        const qsizetype start = text.size();
-        text += FromEngineBytes(line);
-        if (hasNul)
-            showNul(start);
+        std::string_view line = bytes.substr(pos, end - pos);
+        std::string_view bare = line;
+        while (!bare.empty() && (bare.back() == '\n' || bare.back() == '\r'))
+            bare.remove_suffix(1);
+        if (inHeader) {
+            text += FromEngineBytes(line);
+            if (bare.empty()) {
+                // A forwarded message's body starts with its own header.
+                const std::string type = AsciiLowerCase(GetHeaderMainValue(contentType));
+                inHeader = type == "message/rfc822";
+                charset = DeclaredCharsetOf(contentType);
+                contentType.clear();
+                inContentType = false;
+                bodyStart = end;
+            } else if (bare[0] == ' ' || bare[0] == '\t') {
+                if (inContentType)
+                    contentType += bare;
+            } else {
+                inContentType = bare.size() > 13 && AsciiLowerCase(bare.substr(0, 13)) == "content-type:";
+                if (inContentType)
+                    contentType.assign(bare);
+            }
+        } else if (IsDelimiterLine(bare, boundaries)) {
+            flushBody(pos);
+            text += QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
+            // After a closing delimiter comes the enclosing part's text, in
+            // no declared charset; after any other, a part's header.
+            std::string_view delimiter = bare;
+            while (delimiter.back() == ' ' || delimiter.back() == '\t')
+                delimiter.remove_suffix(1);
+            const bool closing = delimiter.size() >= 4 && delimiter.substr(delimiter.size() - 2) == "--"
+                                 && std::none_of(boundaries.begin(), boundaries.end(), [&](const std::string& b) {
+                                        return delimiter.substr(2) == b;
+                                    });
+            inHeader = !closing;
+            charset = {};
+            bodyStart = end;
+        }
         pos = end;
     }
+    if (!inHeader)
+        flushBody(bytes.size());
+    if (std::memchr(bytes.data(), '\0', bytes.size()))
+        for (QChar& c : text)
+            if (c.isNull())
+                c = QChar(0x2400);
     return text;
 }
 

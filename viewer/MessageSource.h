@@ -24,8 +24,10 @@ struct TMessageSource {
 // Reads at most limit bytes of the file at path (see kSourceCutSlack).
 [[nodiscard]] TMessageSource ReadMessageSource(const QString& path, qint64 limit = kSourceLimit);
 
-// Bytes as text line by line: a line in UTF-8 when it is valid UTF-8, else
-// in Latin-1 (one character per byte, as written); NUL shows as U+2400.
+// Bytes as text: header lines in UTF-8 when they are valid UTF-8, else in
+// Latin-1 (one character per byte, as written); each part's body in the
+// charset its part declares, as the message page shows it; NUL shows as
+// U+2400.
 [[nodiscard]] QString SourceText(std::string_view bytes);
 
 // The multipart boundaries declared anywhere in the source (the parameter

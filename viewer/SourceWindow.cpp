@@ -2,11 +2,11 @@
 
 #include "FileIO.h"
 #include "Look.h"
+#include "MonospaceFont.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -126,7 +126,7 @@ TSourceWindow::TSourceWindow(const QString& messagePath, QWidget* parent)
     setWindowFlags(windowFlags() | Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint);
     resize(780, 560);
 
-    const QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    const QFont mono = MonospaceFont();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
 

@@ -1,5 +1,6 @@
 #include "TAttachmentsform.h"
 
+#include "DetachedProgram.h"
 #include "EngineError.h"
 #include "EngineText.h"
 #include "HeaderText.h"
@@ -10,7 +11,6 @@
 #include "TQuickMessage.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -19,7 +19,6 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QMimeData>
-#include <QProcess>
 #include <QPushButton>
 #include <QSet>
 #include <QSettings>
@@ -339,14 +338,17 @@ TAttachmentsform::TAttachmentsform(QWidget* owner) : QDialog(owner), m_ownMessag
         return QFileDialog::getExistingDirectory(this, title, startFolder,
                                                  QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     };
-    Opener = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    // Started with nothing of the viewer's (its engine's sockets and files)
+    // but standard input, output and error, in a session of their own.
+    Opener = OpenWithDesktop;
     OpenMessage = [](const QString& path) {
-        return QProcess::startDetached(QCoreApplication::applicationFilePath(), {path});
+        return StartDetachedProgram(QCoreApplication::applicationFilePath(), {path}) >= 0;
     };
-    // A result the user can read on and forget closes by itself; a failure
-    // waits until the user has seen it.
-    Notice = [](const QString& title, const QString& text, bool failed) {
-        ShowQuickMessage(title, text, 6000, failed && text.count(QLatin1Char('\n')) > 6, !failed, 10, 0);
+    // The notice is this window's, above it. A result the user can read and
+    // forget closes by itself; one that lists failures or new names waits
+    // until the user has seen it, in the large form when it is long.
+    Notice = [this](const QString& title, const QString& text, bool stays) {
+        ShowQuickMessage(title, text, 6000, text.count(QLatin1Char('\n')) > 6, !stays, 10, 0, this);
     };
 
     connect(Selectbut, &QPushButton::clicked, this, &TAttachmentsform::SelectbutClick);
@@ -588,7 +590,7 @@ void TAttachmentsform::Savethisfile1Click()
         text += QStringLiteral("\n\nUnder a new name, as the name was taken:\n") + renamed.join(QLatin1Char('\n'));
     if (!failed.isEmpty())
         text += QStringLiteral("\n\nNot saved:\n") + failed.join(QLatin1Char('\n'));
-    Notice(MessageStrings::Text(1, 228), text, !failed.isEmpty());
+    Notice(MessageStrings::Text(1, 228), text, !failed.isEmpty() || !renamed.isEmpty());
 }
 
 QMimeData* TAttachmentsform::MimeDataOfRows(const QList<int>& rows)
@@ -629,7 +631,7 @@ void TAttachmentsform::SelectbutClick()
     const QStringList chosen = ExecDialog(OpenDialog1);
     if (chosen.isEmpty())
         return;
-    ShowQuickMessage(MessageStrings::Text(2, 31), MessageStrings::Text(4, 15), 8000, false, true, 12, 1);
+    ShowQuickMessage(MessageStrings::Text(2, 31), MessageStrings::Text(4, 15), 8000, false, true, 12, 1, this);
     QCoreApplication::processEvents();
     for (const QString& path : chosen) {
         const QFileInfo info(path);

@@ -56,7 +56,9 @@ public:
     std::function<QString(const QString& title, const QString& startFolder)> ChooseFolder;
     std::function<bool(const QUrl&)> Opener;
     std::function<bool(const QString& path)> OpenMessage;
-    std::function<void(const QString& title, const QString& text, bool failed)> Notice;
+    // stays: the notice waits until the user closes it (a failure, files
+    // saved under other names), else it closes by itself.
+    std::function<void(const QString& title, const QString& text, bool stays)> Notice;
 
     // The settings file: corvanta.ini beside the executable, or in the
     // user's configuration folder when that folder is not writable.

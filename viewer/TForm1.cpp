@@ -29,9 +29,14 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstring>
+#include <exception>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -71,6 +76,62 @@ QIcon EnvelopeIcon()
     p.drawRoundedRect(QRectF(3, 7, 26, 18), 2, 2);
     p.drawPolyline(QPolygonF({QPointF(3, 8), QPointF(16, 18), QPointF(29, 8)}));
     return QIcon(pm);
+}
+
+// A bar above the page that tells the user something about it, with a
+// button to act on it when buttonText is given; hidden at first.
+struct TNoticeBar {
+    QFrame* bar;
+    QLabel* label;
+    QPushButton* button;
+};
+TNoticeBar NoticeBar(QWidget* parent, const QString& name, const QString& text, const QString& buttonText)
+{
+    auto* bar = new QFrame(parent);
+    bar->setObjectName(name + QStringLiteral("Bar"));
+    FillBackground(bar, kNoticeYellow);
+    bar->setFrameShape(QFrame::StyledPanel);
+    auto* layout = new QHBoxLayout(bar);
+    layout->setContentsMargins(8, 3, 6, 3);
+    auto* label = new QLabel(text, bar);
+    label->setObjectName(name + QStringLiteral("Label"));
+    label->setWordWrap(true);
+    label->setFont(PixelFont(12));
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(label, 1);
+    QPushButton* button = nullptr;
+    if (!buttonText.isEmpty()) {
+        button = new QPushButton(buttonText, bar);
+        button->setObjectName(name + QStringLiteral("Button"));
+        layout->addWidget(button);
+    }
+    bar->hide();
+    return {bar, label, button};
+}
+
+// Why path cannot be read, in the system's words; empty when it can.
+QString ReadProblem(const QString& path)
+{
+    if (path.isEmpty())
+        return QStringLiteral("no file was named");
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    struct stat st {};
+    const bool directory = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    ::close(fd);
+    return directory ? QString::fromLocal8Bit(std::strerror(EISDIR)) : QString();
+}
+
+QString WhatFailed(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        return QStringLiteral("it is not a message this program can read");
+    }
 }
 
 // The caption with an accelerator: the string table's text keeps its
@@ -174,25 +235,15 @@ void TForm1::BuildComponents()
     PageArea->setSpacing(0);
     layout->addLayout(PageArea, 1);
 
-    RemoteContentBar = new QFrame(this);
-    RemoteContentBar->setObjectName(QStringLiteral("RemoteContentBar"));
-    FillBackground(RemoteContentBar, kNoticeYellow);
-    RemoteContentBar->setFrameShape(QFrame::StyledPanel);
-    auto* bar = new QHBoxLayout(RemoteContentBar);
-    bar->setContentsMargins(8, 3, 6, 3);
-    RemoteContentLabel = new QLabel(
-        QStringLiteral("Remote content was blocked: pictures, style sheets and fonts from the internet would tell "
-                       "the sender when and where this message was read."),
-        RemoteContentBar);
-    RemoteContentLabel->setObjectName(QStringLiteral("RemoteContentLabel"));
-    RemoteContentLabel->setWordWrap(true);
-    RemoteContentLabel->setFont(PixelFont(12));
-    bar->addWidget(RemoteContentLabel, 1);
-    RemoteContentButton = new QPushButton(QStringLiteral("&Load remote content"), RemoteContentBar);
-    RemoteContentButton->setObjectName(QStringLiteral("RemoteContentButton"));
-    bar->addWidget(RemoteContentButton);
+    const TNoticeBar remote = NoticeBar(this, QStringLiteral("RemoteContent"),
+                                        QStringLiteral("Remote content was blocked: pictures, style sheets and fonts from "
+                                                       "the internet would tell the sender when and where this message "
+                                                       "was read."),
+                                        QStringLiteral("&Load remote content"));
+    RemoteContentBar = remote.bar;
+    RemoteContentLabel = remote.label;
+    RemoteContentButton = remote.button;
     connect(RemoteContentButton, &QPushButton::clicked, this, &TForm1::RemoteContentButtonClick);
-    RemoteContentBar->hide();
     PageArea->addWidget(RemoteContentBar);
 
     EmbeddedWB1 = new TEmbeddedWB(this);
@@ -215,11 +266,26 @@ void TForm1::BuildComponents()
         EmbeddedWB1ProgressChange(sender, progress, max);
     };
     EmbeddedWB1->OnRemoteContentBlocked = [this](TEmbeddedWB*) { RemoteContentBar->show(); };
+    // A page whose renderer ended is grey and empty: the bar says so.
+    EmbeddedWB1->OnRenderProcessEnded = [this](TEmbeddedWB*, const QString& why) {
+        PageEndedLabel->setText(why.left(1).toUpper() + why.mid(1) + QLatin1Char('.'));
+        PageEndedBar->show();
+    };
     connect(EmbeddedWB1, &TEmbeddedWB::BusyChanged, this, [this](bool busy) {
         if (!busy && m_pageLoading)
             PageFinished();
     });
     PageArea->addWidget(EmbeddedWB1, 1);
+    const TNoticeBar loadError = NoticeBar(this, QStringLiteral("LoadError"), QString(), QString());
+    LoadErrorBar = loadError.bar;
+    LoadErrorLabel = loadError.label;
+    AddPageBar(LoadErrorBar);
+    const TNoticeBar ended = NoticeBar(this, QStringLiteral("PageEnded"), QString(), QStringLiteral("Load &again"));
+    PageEndedBar = ended.bar;
+    PageEndedLabel = ended.label;
+    PageEndedButton = ended.button;
+    connect(PageEndedButton, &QPushButton::clicked, this, &TForm1::PageEndedButtonClick);
+    AddPageBar(PageEndedBar);
 
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
@@ -330,6 +396,7 @@ void TForm1::FormActivate()
     const QFileInfo file(m_messagePath);
     if (!m_messagePath.isEmpty() && file.isFile() && file.isReadable()) {
         RemoteContentBar->hide();
+        PageEndedBar->hide();
         EmbeddedWB1->NavigateMessage(m_messagePath);
         navigated = true;
     }
@@ -351,15 +418,25 @@ void TForm1::FormActivate()
         MailMessage20001.SerializeBody();
         if (!navigated && !m_closePending) {
             RemoteContentBar->hide();
+            PageEndedBar->hide();
             EmbeddedWB1->NavigateUrl(m_messagePath);
             navigated = true;
         }
+        m_loadError.clear();
     } catch (...) {
-        // A file that cannot be read shows whatever the message held before.
+        // A file that cannot be read shows whatever the message held before,
+        // and the bar says why.
         if (navigated)
             EmbeddedWB1->CancelMessage();
         navigated = false;
+        m_loadError = ReadProblem(m_messagePath);
+        if (m_loadError.isEmpty())
+            m_loadError = WhatFailed(std::current_exception());
     }
+    // Without a file named there is nothing to say: the window is empty.
+    LoadErrorBar->setVisible(!m_loadError.isEmpty() && !m_messagePath.isEmpty());
+    LoadErrorLabel->setText(QStringLiteral("The message %1 cannot be read: %2")
+                                .arg(QFileInfo(m_messagePath).absoluteFilePath(), m_loadError));
     FillFields();
     m_busy = TBusy::Idle;
     m_pageLoading = navigated && EmbeddedWB1->IsBusy();
@@ -368,12 +445,9 @@ void TForm1::FormActivate()
     RunPending();
 }
 
-// Only before any message was read does the field show the first day of
-// the calendar (the date of the empty message).
-QString TForm1::DateText() const
-{
-    return m_messageRead ? MessageDateText(MailMessage20001) : DateTimeToStr(MailMessage20001.GetDate());
-}
+// Before any message was read there is no date to show (the empty
+// message's would be the first day of the calendar).
+QString TForm1::DateText() const { return m_messageRead ? MessageDateText(MailMessage20001) : QString(); }
 
 void TForm1::FillFields()
 {
@@ -382,8 +456,9 @@ void TForm1::FillFields()
     TMailMessage2000 header;
     CopyHeaderAsUtf8(MailMessage20001, header);
     Edit1->setText(DateText());
-    Edit2->setText(FromEngineBytes(header.GetFromName()) + QStringLiteral(" (")
-                   + FromEngineBytes(header.GetFromAddress()) + QLatin1Char(')'));
+    Edit2->setText(m_messageRead ? FromEngineBytes(header.GetFromName()) + QStringLiteral(" (")
+                                       + FromEngineBytes(header.GetFromAddress()) + QLatin1Char(')')
+                                 : QString());
     Edit3->setText(FromEngineBytes(header.GetSubject()));
     Edit4->setText(FromEngineBytes(header.ToList.GetAddressesText()));
     for (QLineEdit* e : {Edit1, Edit2, Edit3, Edit4})
@@ -397,12 +472,17 @@ void TForm1::FillFields()
 void TForm1::PageFinished()
 {
     m_pageLoading = false;
+    // Also when no page was loaded (an unreadable file) or the engine never
+    // said it had finished: the parse left the bar full.
+    ProgressBar1->setValue(ProgressBar1->minimum());
     EmbeddedWB1->UIActivateDocument();
     emit MessageShown();
 }
 
 // Orange and live, with its blue and yellow hot look, with something to
-// list; flat grey without hot tracking otherwise.
+// list; flat grey without hot tracking otherwise: the mouse over it changes
+// nothing, and its caption stays in the caption's colour (silver on silver
+// it would vanish).
 void TForm1::SetAttachmentsButton(bool enabled)
 {
     kelColorButton1->setEnabled(enabled);
@@ -413,7 +493,7 @@ void TForm1::SetAttachmentsButton(bool enabled)
     } else {
         kelColorButton1->SetColor(kSilver);
         kelColorButton1->SetHotColor(kSilver);
-        kelColorButton1->SetHotFontColor(kSilver);
+        kelColorButton1->SetHotFontColor(kelColorButton1->palette().color(QPalette::Active, QPalette::WindowText));
     }
     kelColorButton1->update();
 }
@@ -509,7 +589,12 @@ void TForm1::FormClose()
 void TForm1::EmbeddedWB1ProgressChange(TEmbeddedWB*, int progress, int progressMax)
 {
     // Called from the event loop already: no repaint or event processing of
-    // its own.
+    // its own. -1 is the engine's word that the page has finished: the bar
+    // is empty again, or the window would look busy for ever.
+    if (progress < 0) {
+        ProgressBar1->setValue(ProgressBar1->minimum());
+        return;
+    }
     ProgressBar1->setMaximum(std::max(0, progressMax));
     ProgressBar1->setValue(std::clamp(progress, 0, std::max(0, progressMax)));
 }
@@ -577,7 +662,7 @@ void TForm1::Print()
     const QString error = EmbeddedWB1->LastPrintError();
     if (!error.isEmpty() && !m_closePending && ShowNotices)
         ShowQuickMessage(MessageStrings::Text(1, 235), QStringLiteral("The message could not be printed: ") + error,
-                         10000, false, true, 10, 0);
+                         10000, false, true, 10, 0, this);
 }
 
 void TForm1::SetProgress(long long maximum, long long position)
@@ -613,6 +698,17 @@ void TForm1::RemoteContentButtonClick()
 {
     RemoteContentBar->hide();
     EmbeddedWB1->LoadRemoteContent();
+}
+
+void TForm1::PageEndedButtonClick()
+{
+    if (m_busy != TBusy::Idle)
+        return; // a load or print runs: the bar stays for afterwards
+    PageEndedBar->hide();
+    m_pageLoading = true;
+    EmbeddedWB1->ReloadPage();
+    if (!EmbeddedWB1->IsBusy())
+        PageFinished();
 }
 
 void TForm1::Errorhandler() { QApplication::beep(); }

@@ -53,6 +53,13 @@ public:
     QFrame* RemoteContentBar = nullptr;
     QLabel* RemoteContentLabel = nullptr;
     QPushButton* RemoteContentButton = nullptr;
+    // Says that the message file could not be read, and why.
+    QFrame* LoadErrorBar = nullptr;
+    QLabel* LoadErrorLabel = nullptr;
+    // Says that the page's renderer ended; its button loads the page again.
+    QFrame* PageEndedBar = nullptr;
+    QLabel* PageEndedLabel = nullptr;
+    QPushButton* PageEndedButton = nullptr;
     TViewCommands* ViewCommands1 = nullptr; // find, zoom, source, keys
     // Whether the message's signature holds and whether it was encrypted,
     // as the last load found it; the bar above the page shows it.
@@ -60,6 +67,8 @@ public:
     TSecurityBar* SecurityBar = nullptr;
 
     [[nodiscard]] const QString& MessagePath() const { return m_messagePath; }
+    // Why the last load could not read the file (empty when it could).
+    [[nodiscard]] const QString& LoadError() const { return m_loadError; }
     // Puts a bar above the page, below the bars already there.
     void AddPageBar(QWidget* bar);
     // Failures the user must know of (a print that failed) are shown; the
@@ -78,6 +87,7 @@ public:
     void FormClose();
     static void Errorhandler();
     void RemoteContentButtonClick();
+    void PageEndedButtonClick();
 
 signals:
     // The message is shown: fields filled and its page finished loading.
@@ -117,6 +127,7 @@ private:
     enum class TBusy { Idle, Loading, Printing, Attachments };
 
     QString m_messagePath;
+    QString m_loadError;
     TBusy m_busy = TBusy::Idle;
     bool m_pageLoading = false;
     bool m_loadedOnce = false;

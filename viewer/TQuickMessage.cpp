@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTextEdit>
 #include <QTimer>
@@ -217,10 +218,13 @@ void TQuickMessage::FormShow()
     if (CompactLayout) {
         Memo1->selectAll();
         Memo1->setAlignment(Qt::AlignCenter);
-        QTextCursor c = Memo1->textCursor();
-        c.clearSelection();
-        Memo1->setTextCursor(c);
     }
+    // The text is read from its first line (left at the end of the
+    // selection, the view would show only the last lines).
+    QTextCursor c = Memo1->textCursor();
+    c.movePosition(QTextCursor::Start);
+    Memo1->setTextCursor(c);
+    Memo1->verticalScrollBar()->setValue(0);
     Memo2->setFocus();
     Timer1->start();
 }
@@ -306,9 +310,9 @@ void TQuickMessage::hideEvent(QHideEvent* e)
 }
 
 void ShowQuickMessage(const QString& title, const QString& text, int interval, bool large, bool autoClose,
-                      int textSize, int animation)
+                      int textSize, int animation, QWidget* owner)
 {
-    auto* q = new TQuickMessage(nullptr);
+    auto* q = new TQuickMessage(owner);
     QuickMessage = q;
     try {
         q->Timer1->setInterval(std::max(0, interval));
@@ -316,7 +320,9 @@ void ShowQuickMessage(const QString& title, const QString& text, int interval, b
         titleFont.setPointSize(11);
         q->Label1->setFont(titleFont);
         q->setWindowTitle(QStringLiteral("Corvanta v.3.0.5: ") + title);
-        q->Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        // A text longer than the window scrolls: without a scroll bar its
+        // end could not be reached.
+        q->Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         if (large) {
             q->resize(q->width() + 320, q->height() + 250);
             q->CompactLayout = false;
@@ -341,7 +347,7 @@ void ShowQuickMessage(const QString& title, const QString& text, int interval, b
     } catch (...) {
         // shown all the same
     }
-    if (QWidget* main = QApplication::activeWindow(); main && main != q) {
+    if (QWidget* main = owner ? owner->window() : QApplication::activeWindow(); main && main != q) {
         const QPoint c = main->geometry().center();
         q->move(c - QPoint(q->width() / 2, q->height() / 2));
     }

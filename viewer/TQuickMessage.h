@@ -79,5 +79,8 @@ protected:
 // The quick message created last (cleared when it is destroyed).
 extern TQuickMessage* QuickMessage;
 
+// owner: the window the notice belongs to; it stays above that window and
+// is centred on it. Without one it stands alone, centred on the active
+// window.
 void ShowQuickMessage(const QString& title, const QString& text, int interval, bool large, bool autoClose,
-                      int textSize, int animation);
+                      int textSize, int animation, QWidget* owner = nullptr);

@@ -5,6 +5,7 @@
 #include "TAttachmentsform.h"
 #include "TForm1.h"
 #include "TQtWebEngine.h"
+#include "TextPageView.h"
 
 #include <QEvent>
 #include <QLabel>
@@ -30,10 +31,15 @@ const QString kZoomKey = QStringLiteral("Defaults/Zoom");
 
 TViewCommands::TViewCommands(TForm1* form) : QObject(form), m_form(form)
 {
-    if (auto* engine = dynamic_cast<TQtWebEngine*>(form->EmbeddedWB1->Engine()); engine && engine->View())
+    TTextPageView* textView = nullptr;
+    if (auto* engine = dynamic_cast<TQtWebEngine*>(form->EmbeddedWB1->Engine()); engine && engine->View()) {
         m_page = engine->View()->page();
+        textView = engine->TextView();
+    }
+    m_textView = textView;
 
     FindBar = new TFindBar(m_page, form);
+    FindBar->SetTextView(textView);
     form->AddPageBar(FindBar);
     connect(FindBar, &TFindBar::Closed, form, [form] { form->EmbeddedWB1->UIActivateDocument(); });
     // The page moves when the bar comes or goes; the link that was under the
@@ -56,6 +62,15 @@ TViewCommands::TViewCommands(TForm1* form) : QObject(form), m_form(form)
             if (ok && FindBar->isVisible() && !FindBar->Text().isEmpty())
                 FindBar->FindNext();
         });
+    }
+    if (textView) {
+        connect(textView, &TTextPageView::LinkHovered, this, &TViewCommands::ShowLink);
+        connect(textView, &TTextPageView::Finished, this, [this] {
+            if (FindBar->isVisible() && !FindBar->Text().isEmpty())
+                FindBar->FindNext();
+        });
+        connect(textView, &TTextPageView::ZoomStepRequested, this,
+                [this](int direction) { direction > 0 ? ZoomIn() : ZoomOut(); });
     }
     SetZoom(SavedZoom());
 
@@ -145,13 +160,21 @@ double TViewCommands::SavedZoom()
     return std::clamp(factor, kMinZoom, kMaxZoom);
 }
 
-double TViewCommands::Zoom() const { return m_page ? m_page->zoomFactor() : m_zoom; }
+// The page's factor: Ctrl+wheel zooms in the engine itself.
+double TViewCommands::Zoom() const
+{
+    if (m_textView && m_textView->isVisibleTo(m_form))
+        return m_textView->Zoom();
+    return m_page ? m_page->zoomFactor() : m_zoom;
+}
 
 void TViewCommands::SetZoom(double factor)
 {
     m_zoom = std::clamp(factor, kMinZoom, kMaxZoom);
     if (m_page)
         m_page->setZoomFactor(m_zoom);
+    if (m_textView)
+        m_textView->SetZoom(m_zoom);
 }
 
 void TViewCommands::ZoomIn()

@@ -14,6 +14,7 @@ class QWebEnginePage;
 class TFindBar;
 class TForm1;
 class TSourceWindow;
+class TTextPageView;
 
 class TViewCommands : public QObject {
     Q_OBJECT
@@ -58,5 +59,6 @@ private:
 
     TForm1* m_form;
     QPointer<QWebEnginePage> m_page;
+    QPointer<TTextPageView> m_textView; // large text bodies, instead of the page
     double m_zoom = 1.0;
 };

@@ -14,6 +14,7 @@
 #include <QStandardPaths>
 
 #include <cstdio>
+#include <cstring>
 #include <malloc.h>
 #include <unistd.h>
 
@@ -52,14 +53,15 @@ int PrintTo(const QStringList& args)
         std::fprintf(stderr, "corvanta-viewer: %s exists\n", qPrintable(out));
         return 1;
     }
-    if (!QFileInfo(args.at(3)).isFile()) {
-        std::fprintf(stderr, "corvanta-viewer: cannot read %s\n", qPrintable(args.at(3)));
-        return 1;
-    }
     TPrintEngine::SetOutputFile(out);
     TForm1 form(args.at(3));
     form.ShowNotices = false;
     form.FormActivate();
+    if (!form.LoadError().isEmpty()) {
+        std::fprintf(stderr, "corvanta-viewer: cannot read %s: %s\n", qPrintable(args.at(3)),
+                     qPrintable(form.LoadError()));
+        return 1;
+    }
     form.BitBtn2Click();
     auto* engine = static_cast<TQtWebEngine*>(form.EmbeddedWB1->Engine());
     if (!QFileInfo::exists(out)) {
@@ -82,6 +84,14 @@ int main(int argc, char** argv)
     mallopt(M_TOP_PAD, 64 << 20);
     if (const int status = AnswerHelpOrVersion(argc, argv); status >= 0)
         return status;
+    // The modes without a window work without a display too (a script, a
+    // print server): without one Qt would abort.
+    const bool windowless = argc > 1
+                            && (std::strcmp(argv[1], "--print-to") == 0
+                                || std::strcmp(argv[1], "--write-language-file") == 0);
+    if (windowless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
+        && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     TApplication app(argc, argv);
     // No display name: Qt would append it to every window title.
     TApplication::setApplicationName(QStringLiteral("corvanta"));
@@ -113,7 +123,7 @@ int main(int argc, char** argv)
 
     TPrintEngine::SetSavedInsteadNotice([](const QString& path) {
         ShowQuickMessage(QStringLiteral("Print"), QStringLiteral("No printer is set up. The message was saved as\n") + path,
-                         8000, false, true, 10, 0);
+                         8000, false, true, 10, 0, QApplication::activeWindow());
     });
     auto* form = new TForm1(args.value(1));
     form->setAttribute(Qt::WA_DeleteOnClose);

@@ -33,7 +33,14 @@ class PrintTo(unittest.TestCase):
                 self.assertEqual(f.read(), before)  # never overwritten
             p = run("--print-to", os.path.join(d, "x.pdf"), os.path.join(d, "missing.eml"))
             self.assertEqual(p.returncode, 1)
+            self.assertIn(b"missing.eml: No such file or directory", p.stderr)
             self.assertFalse(os.path.exists(os.path.join(d, "x.pdf")))
+            # Without a display too: a reason, not an abort.
+            env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+            p = subprocess.run([VIEWER, "--print-to", os.path.join(d, "x.pdf"), d], capture_output=True,
+                               timeout=120, env=env)
+            self.assertEqual(p.returncode, 1, p.stderr)
+            self.assertIn(b": Is a directory", p.stderr)
             self.assertEqual(run("--print-to", out).returncode, 2)
 
 

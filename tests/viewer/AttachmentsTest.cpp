@@ -1,5 +1,6 @@
 // The attachments window, headless, in a home folder of its own, with its
 // dialogs, openers and notices replaced by the test.
+#include "DetachedProgram.h"
 #include "EngineError.h"
 #include "MimeTypes.h"
 #include "TAttachmentsform.h"
@@ -11,11 +12,15 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextEdit>
+#include <QTimer>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,7 +76,7 @@ QStringList Files(const QString& folder)
 
 struct Notice {
     QString title, text;
-    bool failed = false;
+    bool stays = false; // until the user closes it
 };
 
 } // namespace
@@ -106,8 +111,8 @@ private:
             m_viewed << path;
             return true;
         };
-        form->Notice = [this](const QString& title, const QString& text, bool failed) {
-            m_notices << Notice{title, text, failed};
+        form->Notice = [this](const QString& title, const QString& text, bool stays) {
+            m_notices << Notice{title, text, stays};
         };
         form->FormShow();
         return form;
@@ -193,7 +198,7 @@ private slots:
         QCOMPARE(Read(m_home.filePath(QStringLiteral("report (2).pdf"))), QByteArray("%PDF-1.4"));
         QCOMPARE(Read(m_home.filePath(QString::fromUtf8("Привет.txt"))), QByteArray("koi"));
         QCOMPARE(m_notices.size(), 1);
-        QVERIFY(!m_notices[0].failed);
+        QVERIFY(m_notices[0].stays); // it names files saved under new names
         QCOMPARE(m_notices[0].title, QStringLiteral("Save to Disk"));
         QVERIFY2(m_notices[0].text.startsWith(QStringLiteral("3 files saved in ") + home), qPrintable(m_notices[0].text));
         QVERIFY(m_notices[0].text.contains(QStringLiteral("report (2).pdf")));
@@ -213,6 +218,48 @@ private slots:
         form->Savethisfile1Click();
         QVERIFY(!QFileInfo::exists(elsewhere));
         QCOMPARE(Read(folder + QStringLiteral("/readme (2).txt")), QByteArray("read me"));
+    }
+
+    // The notice as the user gets it: above the attachments window (its
+    // own, not a hidden leader's), waiting for the user when it names new
+    // names, and readable from its first line to its last.
+    void theNoticeIsTheWindowsOwnAndAllOfItIsReachable()
+    {
+        std::string many = "Content-Type: multipart/mixed; boundary=m\r\n\r\n";
+        for (int i = 0; i < 40; ++i)
+            many += "--m\r\nContent-Type: application/octet-stream; name=\"same.txt\"\r\n\r\nx\r\n";
+        many += "--m--\r\n";
+        TMailMessage2000 m;
+        Load(m, many);
+        const QString folder = NewFolder(QStringLiteral("notice"));
+        auto form = std::make_unique<TAttachmentsform>(); // with its own notice
+        form->ViewOnly = true;
+        form->MailMessage = &m;
+        form->ChooseFolder = [&](const QString&, const QString&) { return folder; };
+        form->show();
+        bool checked = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            TQuickMessage* q = QuickMessage;
+            if (!q || !q->isVisible())
+                return;
+            poll.stop();
+            [&] {
+                QCOMPARE(q->parentWidget(), form.get());
+                QVERIFY(!q->AutoClose);
+                QScrollBar* bar = q->Memo1->verticalScrollBar();
+                QVERIFY(bar->isVisible());
+                QVERIFY(bar->maximum() > 0);
+                QCOMPARE(bar->value(), 0); // the count and the folder in sight
+                QVERIFY(q->Memo1->toPlainText().startsWith(QStringLiteral("40 files saved in ")));
+                checked = true;
+            }();
+            q->close();
+        });
+        poll.start(10);
+        form->Savethisfile1Click(); // returns when the notice is closed
+        QVERIFY(checked);
+        QCOMPARE(Files(folder).size(), 40);
     }
 
     void withNothingSelectedEveryAttachmentIsSavedUnderItsOwnName()
@@ -250,6 +297,8 @@ private slots:
             QCOMPARE(::stat(QFile::encodeName(folder + QStringLiteral("/report.pdf")).constData(), &st), 0);
             QCOMPARE(static_cast<int>(st.st_mode & 0777), mode);
         }
+        // Saved under its own name: nothing to act on, it closes by itself.
+        QVERIFY(!m_notices.isEmpty() && !m_notices.back().stays);
     }
 
     void longNamesKeepTheirExtensionAndFitInBytes()
@@ -269,7 +318,7 @@ private slots:
         m_chosenFolder = NewFolder(QStringLiteral("long/inside"));
         form->Savethisfile1Click();
         QCOMPARE(m_notices.size(), 1);
-        QVERIFY2(!m_notices[0].failed, qPrintable(m_notices[0].text));
+        QVERIFY2(!m_notices[0].text.contains(QStringLiteral("Not saved")), qPrintable(m_notices[0].text));
         const QStringList written = Files(m_chosenFolder);
         QCOMPARE(written.size(), 4);
         QStringList contents;
@@ -299,7 +348,7 @@ private slots:
         form->attachments->item(Readme)->setSelected(true);
         form->Savethisfile1Click();
         QCOMPARE(m_notices.size(), 1);
-        QVERIFY(m_notices[0].failed);
+        QVERIFY(m_notices[0].stays);
         QVERIFY2(m_notices[0].text.startsWith(QStringLiteral("0 of 2 files saved in ") + m_chosenFolder),
                  qPrintable(m_notices[0].text));
         QVERIFY(m_notices[0].text.contains(QStringLiteral("report.pdf: No such file or directory")));
@@ -335,7 +384,7 @@ private slots:
         ::signal(SIGXFSZ, oldHandler);
         QCOMPARE(Files(folder), QStringList{QStringLiteral("same.txt")}); // no partial files left
         QCOMPARE(m_notices.size(), 1);
-        QVERIFY(m_notices[0].failed);
+        QVERIFY(m_notices[0].stays);
         QVERIFY2(m_notices[0].text.startsWith(QStringLiteral("1 of 3 files saved in ")), qPrintable(m_notices[0].text));
         QVERIFY(m_notices[0].text.contains(QStringLiteral("report.pdf: File too large")));
     }
@@ -363,9 +412,46 @@ private slots:
         QCOMPARE(QFileInfo(m_opened[1].toLocalFile()).fileName(), QStringLiteral("report.pdf"));
         QCOMPARE(Read(path), QByteArray("read me"));
         QCOMPARE(m_notices.size(), 1);
-        QVERIFY(m_notices[0].failed);
+        QVERIFY(m_notices[0].stays);
         QVERIFY(m_notices[0].text.contains(QStringLiteral("report.pdf")));
         QVERIFY(m_notices[0].text.contains(form->LastOpenFolder()));
+    }
+
+    // What Execute/Run and a second viewer start: the viewer's descriptors
+    // (the engine's sockets, shared memory, files, none of them
+    // close-on-exec) stay here; the program has 0, 1 and 2 only, in a
+    // session of its own, and is not the viewer's child.
+    void startedProgramsGetNothingOfTheViewer()
+    {
+        const int file = ::open("/dev/null", O_RDONLY); // inherited by a plain fork and exec
+        int pipe[2];
+        QCOMPARE(::pipe(pipe), 0);
+        QString error;
+        const qint64 pid = StartDetachedProgram(QStringLiteral("sleep"), {QStringLiteral("30")}, &error);
+        QVERIFY2(pid > 0, qPrintable(error));
+        const QString proc = QStringLiteral("/proc/%1").arg(pid);
+        QTRY_COMPARE(QFile::symLinkTarget(proc + QStringLiteral("/exe")), QStandardPaths::findExecutable("sleep"));
+        QStringList fds = QDir(proc + QStringLiteral("/fd")).entryList(QDir::NoDotAndDotDot | QDir::System);
+        fds.sort();
+        QCOMPARE(fds, (QStringList{"0", "1", "2"}));
+        QFile stat(proc + QStringLiteral("/stat"));
+        QVERIFY(stat.open(QIODevice::ReadOnly));
+        const QList<QByteArray> fields = stat.readAll().split(')').value(1).trimmed().split(' ');
+        QVERIFY(fields.value(1).toLongLong() != ::getpid()); // its parent
+        QVERIFY(fields.value(3).toLongLong() != ::getsid(0)); // its session
+        ::kill(static_cast<pid_t>(pid), SIGKILL);
+        for (int fd : {file, pipe[0], pipe[1]})
+            ::close(fd);
+
+        // What cannot be started says why, and starts nothing.
+        QCOMPARE(StartDetachedProgram(QStringLiteral("no-such-program-here"), {}, &error), -1);
+        QVERIFY(error.contains(QStringLiteral("not found")));
+        const QString notExecutable = m_home.filePath(QStringLiteral("plain.sh"));
+        Write(notExecutable, "#!/bin/sh\n");
+        QFile::setPermissions(notExecutable, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        Write(notExecutable, "not a program");
+        QCOMPARE(StartDetachedProgram(notExecutable, {}, &error), -1);
+        QVERIFY2(error.contains(QStringLiteral("format")), qPrintable(error));
     }
 
     void executeRunOnAnEmptyListOnlyFails()

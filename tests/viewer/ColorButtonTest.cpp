@@ -1,13 +1,33 @@
 // The colour button: click, toggle and group rules, the painted looks,
 // auto-size and bitmap tiling, read back from grabbed images.
+#include "TestImages.h"
 #include "TkelColorButton.h"
 
+#include <QPainter>
 #include <QSignalSpy>
 #include <QtTest>
 
 namespace {
 
 QImage Grab(TkelColorButton& b) { return b.grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
+// The caption of a wrapped button drawn in black where the button draws it,
+// on a canvas large enough that nothing of it is cut.
+int UncutCaptionPixels(const TkelColorButton& b, bool moved)
+{
+    QImage canvas(b.width() + 200, b.height() + 200, QImage::Format_RGB32);
+    canvas.fill(Qt::white);
+    QPainter p(&canvas);
+    p.setFont(b.font());
+    p.setPen(Qt::black);
+    QRect text(QPoint(b.MarginHorizontal(), b.MarginVertical()),
+               QPoint(b.width() - b.MarginHorizontal() - 1, b.height() - b.MarginVertical() - 1));
+    text.translate(100 + moved, 100 + moved);
+    p.drawText(text, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap | Qt::TextShowMnemonic | Qt::TextDontClip,
+               b.Caption());
+    p.end();
+    return DarkPixels(canvas);
+}
 
 } // namespace
 
@@ -57,14 +77,7 @@ private slots:
         QCOMPARE(clicks.count(), 2);
         b.clearFocus();
         // The caption of a disabled button stays black on silver.
-        auto darkPixels = [&] {
-            const QImage img = Grab(b);
-            int n = 0;
-            for (int y = 0; y < img.height(); ++y)
-                for (int x = 0; x < img.width(); ++x)
-                    n += qGray(img.pixel(x, y)) < 60;
-            return n;
-        };
+        auto darkPixels = [&] { return DarkPixels(Grab(b)); };
         const int enabled = darkPixels();
         QVERIFY(enabled > 20);
         b.setEnabled(false);
@@ -154,6 +167,48 @@ private slots:
         b.SetCaption(QStringLiteral("x"));
         Grab(b);
         QCOMPARE(b.width(), textWidth + 2 * b.MarginHorizontal());
+    }
+
+    // Black captions on white in every look, so that whatever is cut off
+    // shows as missing dark pixels.
+    void wrappedCaptionIsNeverCut_data()
+    {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<int>("width");
+        QTest::newRow("descenders of the last line") << QStringLiteral("Jumping gypsy quickly") << 70;
+        QTest::newRow("one word wider than the button") << QStringLiteral("Supercalifragilistic") << 40;
+    }
+
+    void wrappedCaptionIsNeverCut()
+    {
+        QFETCH(QString, caption);
+        QFETCH(int, width);
+        QWidget parent;
+        TkelColorButton b(&parent);
+        b.resize(width, 10);
+        b.SetWordWrap(true);
+        b.SetCaption(caption);
+        QPalette pal = b.palette();
+        pal.setColor(QPalette::Active, QPalette::WindowText, Qt::black);
+        b.setPalette(pal);
+        for (const QColor& c : {QColor(Qt::white)}) {
+            b.SetColor(c);
+            b.SetHotColor(c);
+            b.SetDownColor(c);
+        }
+        b.SetHotFontColor(Qt::black);
+        b.SetDownFontColor(Qt::black);
+        parent.show();
+        Grab(b); // grows
+        QVERIFY(b.width() >= width);
+        const int normal = DarkPixels(Grab(b));
+        QVERIFY(normal > 30);
+        QCOMPARE(normal, UncutCaptionPixels(b, false));
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QCoreApplication::sendEvent(&b, &enter);
+        QCOMPARE(DarkPixels(Grab(b)), normal);
+        b.SetDown(true);
+        QCOMPARE(DarkPixels(Grab(b)), UncutCaptionPixels(b, true));
     }
 
     void bitmapTilesInEveryLook()

@@ -231,6 +231,32 @@ private slots:
         QVERIFY(!bad.error.isEmpty());
     }
 
+    void bodiesInTheirDeclaredCharsets()
+    {
+        const QByteArray data = "Subject: caf\xe9\r\n"
+                                "Content-Type: multipart/mixed;\r\n boundary=\"b\"\r\n\r\n"
+                                "--b\r\nContent-Type: text/plain;\r\n charset=windows-1252\r\n"
+                                "Content-Transfer-Encoding: 8bit\r\n\r\n"
+                                "\x93Quoted\x94 \x80 5 \x96 \xe9t\xe9\r\n"
+                                "--b\r\nContent-Type: text/plain; charset=koi8-r\r\n\r\n\xf0\xd2\xc9\xd7\xc5\xd4\r\n"
+                                "--b\r\nContent-Type: text/plain\r\n\r\nno charset \x93x\x94\r\n"
+                                "--b\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\nmislabelled \xc3\xa9\r\n"
+                                "--b\r\nContent-Type: application/octet-stream\r\n\r\n\x93\x01\r\n"
+                                "--b--\r\nepilogue \x93\r\n";
+        const QString text = SourceText(std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
+        QVERIFY(text.startsWith(QStringLiteral("Subject: caf\u00e9\r\n"))); // a header line, as written
+        QVERIFY2(text.contains(QStringLiteral("\u201cQuoted\u201d \u20ac 5 \u2013 \u00e9t\u00e9\r\n")), qPrintable(text));
+        QVERIFY(text.contains(QStringLiteral("\r\n\u041f\u0440\u0438\u0432\u0435\u0442\r\n")));
+        QVERIFY(text.contains(QStringLiteral("no charset \u201cx\u201d")));
+        QVERIFY(text.contains(QStringLiteral("mislabelled \u00e9")));
+        QVERIFY(text.contains(QStringLiteral("\r\n\u0093\u0001\r\n"))); // not text: one byte, one character
+        QVERIFY(text.contains(QStringLiteral("--b\r\nContent-Type: text/plain; charset=koi8-r\r\n")));
+        QVERIFY(text.endsWith(QStringLiteral("--b--\r\nepilogue \u201c\r\n")));
+        // The window shows what the page shows.
+        TSourceWindow window(Write("cp1252.eml", data));
+        QVERIFY(window.SourceView->toPlainText().contains(QStringLiteral("\u201cQuoted\u201d")));
+    }
+
     void longLinesAreShownInPieces()
     {
         const QByteArray data = "Subject: x\r\n\r\n" + QByteArray(300000, 'a') + "\r\nend\r\n";

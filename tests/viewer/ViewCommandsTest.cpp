@@ -7,10 +7,10 @@
 #include "TAttachmentsform.h"
 #include "TForm1.h"
 #include "TPrintEngine.h"
+#include "TQtWebEngine.h"
 #include "ViewCommands.h"
 #include "TestFiles.h"
 
-#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSettings>
@@ -21,15 +21,6 @@
 #include <QtTest>
 
 namespace {
-
-// Stands in for the system browser.
-class UrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> Opened;
-public slots:
-    void Open(const QUrl& url) { Opened << url; }
-};
 
 // Types as a person does: into whatever has the keyboard focus.
 void Key(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
@@ -251,8 +242,11 @@ private slots:
                                              "> quoted javascript:alert(1) file:///etc/passwd\r\n"));
         QVERIFY(Open(form));
         form.ViewCommands1->ZoomReset();
-        UrlCatcher catcher;
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "Open");
+        QList<QUrl> opened;
+        static_cast<TQtWebEngine*>(form.EmbeddedWB1->Engine())->OpenLink = [&](const QUrl& url) {
+            opened << url;
+            return true;
+        };
         QWidget* target = PageWidget(form);
         QVERIFY(target);
         // The first line: below the block's margin of 13 px (the page's 8 px
@@ -263,9 +257,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(form.ViewCommands1->LinkStatus->isVisible(), 10000);
         QCOMPARE(form.ViewCommands1->LinkStatus->text(), QStringLiteral("https://example.org/a-long-path-to-click"));
         QTest::mouseClick(target, Qt::LeftButton, Qt::NoModifier, onLink);
-        QTRY_COMPARE_WITH_TIMEOUT(catcher.Opened.size(), 1, 10000);
-        QCOMPARE(catcher.Opened[0], QUrl(QStringLiteral("https://example.org/a-long-path-to-click")));
-        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 1, 10000);
+        QCOMPARE(opened[0], QUrl(QStringLiteral("https://example.org/a-long-path-to-click")));
         // Moving off the link takes the address away.
         QTest::mouseMove(target, QPoint(400, 300));
         QTRY_VERIFY_WITH_TIMEOUT(!form.ViewCommands1->LinkStatus->isVisible(), 10000);

@@ -5,6 +5,9 @@
 #include "MessageStrings.h"
 #include "MimeTypes.h"
 #include "TForm1.h"
+#include "TestImages.h"
+#include "TPrintEngine.h"
+#include "TQtWebEngine.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -13,6 +16,10 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+#include <csignal>
 
 #include "TQuickMessage.h"
 
@@ -88,8 +95,9 @@ private slots:
         QCOMPARE(form.Edit4->text(), QStringLiteral("you@example.org,reader@example.org"));
         QVERIFY(form.kelColorButton1->isEnabled());
         QCOMPARE(form.kelColorButton1->Color(), QColor(253, 172, 83));
+        // The parse fills the bar; the finished page empties it again.
         QTRY_VERIFY_WITH_TIMEOUT(!form.IsLoading(), 30000);
-        QCOMPARE(form.ProgressBar1->value(), form.ProgressBar1->maximum());
+        QCOMPARE(form.ProgressBar1->value(), form.ProgressBar1->minimum());
         QCOMPARE(form.windowTitle(), QStringLiteral("Corvanta - Quick E-Mail Viewer"));
         QCOMPARE(form.Label4->text(), QStringLiteral("Subject"));
         QCOMPARE(form.kelColorButton1->Caption(), QStringLiteral("&Attachments"));
@@ -99,9 +107,11 @@ private slots:
     void emptyStateForUnusablePaths_data()
     {
         QTest::addColumn<QString>("path");
-        QTest::newRow("no argument") << QString();
-        QTest::newRow("missing file") << QStringLiteral("/nonexistent/dir/x.eml");
-        QTest::newRow("directory") << QDir::tempPath();
+        QTest::addColumn<QString>("reason"); // what the notice says; none without a file
+        QTest::newRow("no argument") << QString() << QString();
+        QTest::newRow("missing file") << QStringLiteral("/nonexistent/dir/x.eml")
+                                      << QStringLiteral("No such file or directory");
+        QTest::newRow("directory") << QDir::tempPath() << QStringLiteral("Is a directory");
         m_dir.reset(new QTemporaryDir);
         const QString unreadable = m_dir->filePath(QStringLiteral("locked.eml"));
         QFile f(unreadable);
@@ -110,24 +120,40 @@ private slots:
         f.close();
         chmod(unreadable.toLocal8Bit().constData(), 0);
         if (geteuid() != 0) // root reads it anyway
-            QTest::newRow("unreadable file") << unreadable;
+            QTest::newRow("unreadable file") << unreadable << QStringLiteral("Permission denied");
     }
 
+    // Empty fields (no first day of the calendar, no " ()"), and a notice
+    // that names the file and the reason.
     void emptyStateForUnusablePaths()
     {
         QFETCH(QString, path);
+        QFETCH(QString, reason);
         TForm1 form(path);
         form.show();
         form.FormActivate();
-        QCOMPARE(form.Edit1->text(), DateTimeToStr(0.0));
-        QVERIFY(form.Edit1->text().contains(QStringLiteral("1899")) || form.Edit1->text().contains(QStringLiteral("99")));
-        QCOMPARE(form.Edit2->text(), QStringLiteral(" ()"));
+        QCOMPARE(form.Edit1->text(), QString());
+        QCOMPARE(form.Edit2->text(), QString());
+        QCOMPARE(form.LoadErrorBar->isVisible(), !reason.isEmpty());
+        if (!reason.isEmpty()) {
+            QCOMPARE(form.LoadError(), reason);
+            QVERIFY2(form.LoadErrorLabel->text().contains(path), qPrintable(form.LoadErrorLabel->text()));
+            QVERIFY(form.LoadErrorLabel->text().endsWith(reason));
+        }
         QCOMPARE(form.Edit3->text(), QString());
         QCOMPARE(form.Edit4->text(), QString());
         QVERIFY(!form.kelColorButton1->isEnabled());
         QCOMPARE(form.kelColorButton1->Color(), QColor(192, 192, 192));
         QCOMPARE(form.kelColorButton1->HotColor(), QColor(192, 192, 192));
-        QCOMPARE(form.kelColorButton1->HotFontColor(), QColor(192, 192, 192));
+        // Flat grey with the mouse over it too: its caption stays.
+        TkelColorButton* b = form.kelColorButton1;
+        auto captionPixels = [b] { return DarkPixels(b->grab().toImage()); };
+        const int normal = captionPixels();
+        QVERIFY(normal > 20);
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QCoreApplication::sendEvent(b, &enter);
+        QVERIFY(b->Hot());
+        QCOMPARE(captionPixels(), normal);
     }
 
     void oddMessagesGiveDefinedFields()
@@ -319,6 +345,52 @@ private slots:
         QCOMPARE(form.Edit2->text(), QString::fromUtf8("Привет (ivan@example.ru)"));
         QCOMPARE(form.Edit3->text(), QString::fromUtf8("“Quoted” €"));
         QCOMPARE(form.Edit4->text(), QStringLiteral("p@example.pl"));
+    }
+
+    // The renderer killed (as the system does when memory runs out): a bar
+    // says so, a print says why it failed (also one already waiting for the
+    // page), and the bar's button shows the page again.
+    void aPageWhoseRendererEndsSaysSoAndLoadsAgain()
+    {
+        TForm1 form(QStringLiteral(CORVANTA_SAMPLES "/welcome.eml"));
+        form.ShowNotices = false;
+        form.show();
+        form.FormActivate();
+        QTRY_VERIFY_WITH_TIMEOUT(!form.IsLoading(), 30000);
+        auto* engine = static_cast<TQtWebEngine*>(form.EmbeddedWB1->Engine());
+        QWebEnginePage* page = engine->View()->page();
+        auto killRenderer = [page] {
+            const qint64 pid = page->renderProcessPid();
+            QVERIFY(pid > 0);
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+        };
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("p.pdf"));
+        TPrintEngine::SetOutputFile(out);
+        // Killed while the print waits for the page's answer.
+        QTimer::singleShot(0, this, killRenderer);
+        QElapsedTimer clock;
+        clock.start();
+        form.BitBtn2Click();
+        QVERIFY(clock.elapsed() < 20000); // not the print's time limit
+        QVERIFY2(form.EmbeddedWB1->LastPrintError().startsWith(QStringLiteral("the page stopped: its renderer ")),
+                 qPrintable(form.EmbeddedWB1->LastPrintError()));
+        QTRY_VERIFY_WITH_TIMEOUT(form.PageEndedBar->isVisible(), 10000);
+        QCOMPARE(form.PageEndedLabel->text(), QStringLiteral("The page stopped: its renderer was killed (as when memory runs out)."));
+        // Pressed again while the page is gone: at once the same answer.
+        form.BitBtn2Click();
+        QVERIFY(form.EmbeddedWB1->LastPrintError().startsWith(QStringLiteral("the page stopped")));
+        QVERIFY(!QFileInfo::exists(out));
+
+        QSignalSpy shown(&form, &TForm1::MessageShown);
+        form.PageEndedButton->click();
+        QVERIFY(!form.PageEndedBar->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 30000);
+        QVERIFY(page->renderProcessPid() > 0);
+        form.BitBtn2Click();
+        TPrintEngine::SetOutputFile(QString());
+        QVERIFY2(form.EmbeddedWB1->LastPrintError().isEmpty(), qPrintable(form.EmbeddedWB1->LastPrintError()));
+        QVERIFY(QFileInfo(out).size() > 0);
     }
 
     void attachmentsButtonLookAndKeyboard()

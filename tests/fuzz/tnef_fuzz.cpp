@@ -13,8 +13,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    // The signature is given, so every input reaches the attributes.
     std::string bytes("\x78\x9F\x3E\x22\x01\x00", 6);
-    if (size >= 4 && std::string_view(reinterpret_cast<const char*>(data), 4) == bytes.substr(0, 4))
+    if (IsTnef(std::string_view(reinterpret_cast<const char*>(data), size)))
         bytes.clear();
     bytes.append(reinterpret_cast<const char*>(data), size);
     const TOutlookItem item = ReadTnefItem(bytes);

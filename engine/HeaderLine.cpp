@@ -653,3 +653,75 @@ int FindHeaderLine(const TStringList* list, std::string_view prefix, int occurre
     }
     return -1;
 }
+
+namespace {
+
+// RFC 2045 token characters, and "*" for RFC 2231 names.
+bool IsTokenChar(char c)
+{
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 32 || u >= 127)
+        return false;
+    return std::string_view("()<>@,;:\\\"/[]?=").find(c) == std::string_view::npos;
+}
+
+} // namespace
+
+bool IsMediaType(std::string_view type)
+{
+    const std::size_t slash = type.find('/');
+    if (slash == std::string_view::npos || slash == 0 || slash + 1 == type.size())
+        return false;
+    for (std::size_t i = 0; i < type.size(); ++i)
+        if (i != slash && !IsTokenChar(type[i]))
+            return false;
+    return true;
+}
+
+std::string WithParamSeparators(std::string_view line)
+{
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos)
+        return std::string(line);
+    std::string out;
+    bool inQuotes = false;
+    char lastSolid = ':'; // the last character outside quotes that is no blank
+    std::size_t from = 0;
+    for (std::size_t i = colon + 1; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '"') {
+            inQuotes = !inQuotes;
+            lastSolid = c;
+            continue;
+        }
+        if (inQuotes)
+            continue;
+        if (!IsBlank(c)) {
+            lastSolid = c;
+            continue;
+        }
+        // A run of blanks after a value, then a name and "=": a parameter
+        // whose ";" is missing.
+        std::size_t j = i;
+        while (j < line.size() && IsBlank(line[j]))
+            ++j;
+        std::size_t k = j;
+        while (k < line.size() && IsTokenChar(line[k]))
+            ++k;
+        std::size_t eq = k;
+        while (eq < line.size() && IsBlank(line[eq]))
+            ++eq;
+        const bool afterValue = lastSolid != ':' && lastSolid != ';' && lastSolid != '=';
+        if (afterValue && k > j && eq < line.size() && line[eq] == '=') {
+            out.append(line.substr(from, i - from));
+            out += ';';
+            from = i;
+            lastSolid = ';';
+        }
+        i = j - 1;
+    }
+    if (from == 0)
+        return std::string(line);
+    out.append(line.substr(from));
+    return out;
+}

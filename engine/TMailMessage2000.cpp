@@ -290,13 +290,19 @@ namespace {
 
 // RFC 2045 5.2: a part without a Content-Type, or with one that names no
 // type/subtype, is plain text; inside a digest a part without one is a
-// message (RFC 2046 5.1.5).
+// message (RFC 2046 5.1.5). So is a multipart without a boundary, whose
+// text the parser kept whole.
 std::string EffectiveType(const TMailPart& p, bool inDigest)
 {
     const std::string type = p.GetContentType();
     if (type.empty() && inDigest && !p.LabelExists("Content-Type"))
         return "message/rfc822";
-    if (type.empty() || type.find('/') == std::string::npos)
+    if (!IsMediaType(type)) {
+        // "text/html charset": the type is still there to be read.
+        const std::string first = type.substr(0, type.find_first_of(" \t("));
+        return IsMediaType(first) ? first : "text/plain";
+    }
+    if (type.starts_with("multipart/") && p.SubPartList.Empty() && p.GetBoundary().empty())
         return "text/plain";
     return type;
 }

@@ -757,13 +757,20 @@ void TMailPart::Parser::ParsePart(TMailPart& part, bool hasHeader, int depth)
             // message the same before and after a save.
             std::replace(h.begin(), h.end(), '\0', ' ');
             CanonicaliseHeaderLine(h);
+            // "multipart/mixed boundary=..." (no ";") is read as its
+            // parameters: otherwise the message shows no body at all.
+            if (StartsWith(h, "Content-Type:") || StartsWith(h, "Content-Disposition:"))
+                h = WithParamSeparators(h);
             h.shrink_to_fit(); // built piece by piece, often with twice the room
         }
     }
     if (hit >= 0)
         return; // the part ends inside its header
 
-    if (depth < kMaxNesting && part.GetContentType().compare(0, 10, "multipart/") == 0) {
+    // Without a usable boundary every "--" line (a signature's "-- ") would
+    // be a delimiter: the body is then text, shown whole.
+    if (depth < kMaxNesting && part.GetContentType().compare(0, 10, "multipart/") == 0
+        && !part.GetBoundary().empty()) {
         ParseMultipart(part, depth);
         return;
     }

@@ -270,3 +270,53 @@ TEST(MessageBody, NoPhantomAttachments)
             "--m\nContent-Type: text/plain\n\n \n--m\nContent-Type: text/plain\n\nreal text\n--m--\n");
     EXPECT_EQ(Shown(m), "text: real text\n");
 }
+
+TEST(MessageBody, BrokenContentTypesStillShowTheMessage)
+{
+    TMailMessage2000 m;
+    // Parameters without the ";" before them: no body, and a multipart that
+    // was one attachment of raw MIME.
+    Load(m, "Content-Type: multipart/mixed boundary=\"b\"\n\n--b\nContent-Type: text/plain charset=utf-8\n\n"
+            "caf\xC3\xA9\n--b\nContent-Type: application/pdf name=r.pdf\n\n%PDF\n--b--\n");
+    ASSERT_NE(m.TextPart, nullptr);
+    EXPECT_EQ(m.TextPart->Decoded, "caf\xC3\xA9");
+    EXPECT_EQ(m.TextPart->GetLabelParamValue("Content-Type", "charset"), "utf-8");
+    ASSERT_EQ(m.AttachList.Count(), 1u);
+    EXPECT_EQ(m.AttachList.Items(0)->GetFileName(), "r.pdf");
+    Load(m, "Content-Type: text/plain; charset=\"utf-8\" format=flowed delsp=yes\n"
+            "Content-Disposition: inline filename=a.txt\n\nx\n");
+    EXPECT_EQ(m.GetLabelParamValue("Content-Type", "charset"), "utf-8");
+    EXPECT_EQ(m.GetLabelParamValue("Content-Type", "format"), "flowed");
+    EXPECT_EQ(m.GetLabelParamValue("Content-Type", "delsp"), "yes");
+    // An unquoted value with blanks keeps them; "name = value" stays one.
+    Parse(m, "Content-Type: text/plain; name=my file.txt; charset = utf-8\n\n");
+    EXPECT_EQ(m.GetLabelParamValue("Content-Type", "name"), "my file.txt");
+    EXPECT_EQ(m.GetLabelParamValue("Content-Type", "charset"), "utf-8");
+
+    // Nothing to read as a type: plain text (RFC 2045 5.2), never nothing;
+    // a type followed by junk is still that type.
+    for (const char* type : {"garbage", "text", "/", "text/", "(comment)", "text/plain/x"}) {
+        Load(m, std::string("Content-Type: ") + type + "\n\nshown\n");
+        ASSERT_NE(m.TextPart, nullptr) << type;
+        EXPECT_TRUE(m.AttachList.Empty()) << type;
+    }
+    Load(m, "Content-Type: text/html charset\n\n<p>x</p>\n");
+    EXPECT_NE(m.HtmlPart, nullptr);
+
+    // No boundary, or an empty one: the signature separator was taken for
+    // a delimiter and the text before it was lost.
+    for (const char* field : {"multipart/mixed", "multipart/mixed; boundary=\"\"", "multipart/alternative; boundary= "}) {
+        Load(m, std::string("Content-Type: ") + field + "\n\nHello,\nsee you.\n-- \nBob\n--\n");
+        ASSERT_NE(m.TextPart, nullptr) << field;
+        m.TextPart->Decode();
+        EXPECT_EQ(m.TextPart->Decoded, Crlf("Hello,\nsee you.\n-- \nBob\n--\n")) << field;
+        EXPECT_TRUE(m.AttachList.Empty()) << field;
+    }
+    // Inside a multipart too, and a boundary that never comes still lists
+    // what the sender wrote.
+    Load(m, "Content-Type: multipart/mixed; boundary=o\n\n--o\nContent-Type: multipart/mixed\n\ninner\n-- \nsig\n"
+            "--o\nContent-Type: application/pdf\n\n%PDF\n--o--\n");
+    ASSERT_NE(m.TextPart, nullptr);
+    EXPECT_EQ(m.TextPart->Decoded, Crlf("inner\n-- \nsig"));
+    EXPECT_EQ(m.AttachList.Count(), 1u);
+}

@@ -364,6 +364,22 @@ std::string FieldOfText(std::string_view text, std::string_view field)
     return value;
 }
 
+// Which child of a multipart/signed is the signed content: the first one
+// that is not its signature (of the type its "protocol" names, or a
+// signature type), so the signature may come first (RFC 1847 says second).
+std::size_t SignedContentIndex(const TMailPart& p)
+{
+    const std::string protocol = AsciiLowerCase(TrimBlanks(p.GetLabelParamValue("Content-Type", "protocol")));
+    for (std::size_t i = 0; i < p.SubPartList.Count(); ++i) {
+        const std::string t = p.SubPartList.Items(i)->GetContentType();
+        const bool signature = (!protocol.empty() && t == protocol) || t == "application/pgp-signature"
+                               || t == "application/pkcs7-signature" || t == "application/x-pkcs7-signature";
+        if (!signature)
+            return i;
+    }
+    return 0;
+}
+
 } // namespace
 
 bool TMailMessage2000::TakeBody(TMailPart* part, const std::string& type)
@@ -503,8 +519,11 @@ void TMailMessage2000::ScanParts()
                     MixedPart = p; // every other kind is read as mixed
                 }
             }
+            // The signed content is whichever part is not the signature:
+            // some mailers put the signature first.
+            const std::size_t content = type == "multipart/signed" ? SignedContentIndex(*p) : 0;
             for (std::size_t i = p->SubPartList.Count(); i-- > 0;)
-                stack.push_back({p->SubPartList.Items(i), v.bodyPlace && (!firstOnly || i == 0),
+                stack.push_back({p->SubPartList.Items(i), v.bodyPlace && (!firstOnly || i == content),
                                  type == "multipart/digest"});
             continue;
         }

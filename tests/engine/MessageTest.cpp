@@ -171,6 +171,18 @@ TEST(MessageBody, SignedReportAndOtherKinds)
             "--s\nContent-Type: application/pkcs7-signature; name=smime.p7s\n\nSIG\n--s--\n");
     EXPECT_EQ(Shown(m), "text: plain\nhtml: <p>html</p>\nattachment smime.p7s\n");
 
+    // The signature first: the signed text was listed as an attachment and
+    // the message showed no body. An S/MIME signature named by its protocol.
+    Load(m, "Content-Type: multipart/signed; boundary=s; protocol=\"application/pgp-signature\"\n\n"
+            "--s\nContent-Type: application/pgp-signature; name=signature.asc\n\nSIG\n"
+            "--s\nContent-Type: text/plain\n\nsigned text\n--s--\n");
+    EXPECT_EQ(Shown(m), "text: signed text\nattachment signature.asc\n");
+    Load(m, "Content-Type: multipart/signed; boundary=s; protocol=\"application/x-pkcs7-signature\"\n\n"
+            "--s\nContent-Type: application/x-pkcs7-signature; name=smime.p7s\n\nSIG\n"
+            "--s\nContent-Type: multipart/alternative; boundary=a\n\n"
+            "--a\nContent-Type: text/plain\n\nplain\n--a\nContent-Type: text/html\n\n<p>html</p>\n--a--\n--s--\n");
+    EXPECT_EQ(Shown(m), "text: plain\nhtml: <p>html</p>\nattachment smime.p7s\n");
+
     // A bounce: the first part is the body; a text among the machine's parts
     // is not.
     Load(m, "Content-Type: multipart/report; report-type=delivery-status; boundary=r\n\n"

@@ -389,7 +389,9 @@ std::size_t CleanLineEndsUpTo(std::string_view text, std::size_t from = 0)
 }
 
 // clean: how much of the text is known to hold only CR LF pairs already.
-void NormaliseLineEnds(std::string& text, std::size_t clean = 0)
+// inserted, when given, receives where in the result each byte the change
+// added stands (the CR before a lone LF, the LF after a lone CR), in order.
+void NormaliseLineEnds(std::string& text, std::size_t clean = 0, std::vector<std::size_t>* inserted = nullptr)
 {
     // Most files already end every line in CR LF: find the first line break
     // that is not a CR LF pair before copying anything.
@@ -418,10 +420,13 @@ void NormaliseLineEnds(std::string& text, std::size_t clean = 0)
         out.append(text, i, j - i);
         if (j < text.size())
             out += "\r\n"; // a last line without a break stays without one
-        if (j < text.size() && text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n')
+        if (j < text.size() && text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n') {
             j += 2;
-        else if (j < text.size())
+        } else if (j < text.size()) {
+            if (inserted)
+                inserted->push_back(out.size() - (text[j] == '\n' ? 2 : 1));
             ++j;
+        }
         i = j;
     }
     text.swap(out);
@@ -460,6 +465,19 @@ bool LooksLikeField(std::string_view line)
     if (name.empty())
         return false;
     return std::all_of(name.begin(), name.end(), [](char c) { return c > ' ' && c < 127; });
+}
+
+// Whether "binary" stands anywhere in the text, in any case: only then can a
+// part be of that transfer encoding.
+bool MentionsBinary(std::string_view text)
+{
+    for (std::size_t i = 0; (i = text.find("inary", i)) != std::string_view::npos; i += 5)
+        if (i > 0 && AsciiLower(text[i - 1]) == 'b')
+            return true;
+    for (std::size_t i = 0; (i = text.find("INARY", i)) != std::string_view::npos; i += 5)
+        if (i > 0 && AsciiLower(text[i - 1]) == 'b')
+            return true;
+    return false;
 }
 
 bool IsBlankText(std::string_view text)
@@ -518,6 +536,7 @@ struct TMailPart::Parser {
         TMailPart* part;
         std::size_t from;
         std::size_t to;
+        bool binary = false; // its bytes are taken as they were in the file
     };
     std::vector<Placed> bodies{};
     // Parts whose uuencoded files come out before the placing, with their
@@ -632,7 +651,34 @@ struct TMailPart::Parser {
     // apart from the bulk of the bodies, and every later pass over the tree
     // touches less of it; and the text of a stretch is still in the cache
     // when its bodies are copied out of it.
-    void SetBody(TMailPart& part, std::size_t from, std::size_t to) { bodies.push_back({&part, from, to}); }
+    void SetBody(TMailPart& part, std::size_t from, std::size_t to)
+    {
+        const bool binary = inserted && !inserted->empty()
+                            && IEquals(part.GetLabelValue("Content-Transfer-Encoding"), "binary");
+        bodies.push_back({&part, from, to, binary});
+    }
+    // Where the line ends of a loaded file were made CR LF: the bytes the
+    // change added, by their place in text.
+    const std::vector<std::size_t>* inserted = nullptr;
+    // A body's bytes; binary content (RFC 2045 2.9) as it was in the file,
+    // without the CRs (or LFs) its lone line ends were given.
+    void Assign(const Placed& b) const
+    {
+        std::string& to = b.part->m_body;
+        if (!b.binary) {
+            to.assign(text.data() + b.from, b.to - b.from);
+            return;
+        }
+        to.clear();
+        to.reserve(b.to - b.from);
+        std::size_t at = b.from;
+        for (auto it = std::lower_bound(inserted->begin(), inserted->end(), b.from);
+             it != inserted->end() && *it < b.to; ++it) {
+            to.append(text.data() + at, *it - at);
+            at = *it + 1;
+        }
+        to.append(text.data() + at, b.to - at);
+    }
     // The body the walk gave a part that has no children yet.
     [[nodiscard]] std::string_view BodyOf(const TMailPart& part) const
     {
@@ -650,7 +696,10 @@ struct TMailPart::Parser {
     }
     // A body that could take the storage over (most of the text) waits for
     // the end, when the largest is known.
-    [[nodiscard]] bool MayTakeOver(const Placed& b) const { return owner && (b.to - b.from) * 2 >= owner->size(); }
+    [[nodiscard]] bool MayTakeOver(const Placed& b) const
+    {
+        return owner && !b.binary && (b.to - b.from) * 2 >= owner->size();
+    }
     void PlaceBodies(bool all = true);
     // Only between parts: the last body stays where the walk can see it
     // while its part is read.
@@ -689,7 +738,7 @@ void TMailPart::Parser::PlaceBodies(bool all)
     if (!all) {
         for (const Placed& b : bodies)
             if (!MayTakeOver(b))
-                b.part->m_body.assign(text.data() + b.from, b.to - b.from);
+                Assign(b);
         std::erase_if(bodies, [this](const Placed& b) { return !MayTakeOver(b); });
         return;
     }
@@ -702,7 +751,7 @@ void TMailPart::Parser::PlaceBodies(bool all)
         const bool takeOver = MayTakeOver(big);
         for (std::size_t i = 0; i < bodies.size(); ++i)
             if (i != largest || !takeOver)
-                bodies[i].part->m_body.assign(text.data() + bodies[i].from, bodies[i].to - bodies[i].from);
+                Assign(bodies[i]);
         if (takeOver) {
             owner->resize(big.to);
             owner->erase(0, big.from);
@@ -983,8 +1032,11 @@ void TMailPart::LoadFromFile(const std::string& fileName)
     std::string text = ReadWholeFile(fileName, [&clean](std::string_view read) {
         clean = CleanLineEndsUpTo(read, clean);
     });
-    NormaliseLineEnds(text, clean);
-    ParseRange(text, true, &text);
+    // Binary content has no lines: where it is declared, the line ends that
+    // the change adds are remembered, to be taken out of its bytes again.
+    std::vector<std::size_t> inserted;
+    NormaliseLineEnds(text, clean, MentionsBinary(text) ? &inserted : nullptr);
+    ParseRange(text, true, &text, &inserted);
 }
 
 void TMailPart::ParseText(std::string& data, bool hasHeader) { ParseRange(data, hasHeader, nullptr); }
@@ -1002,7 +1054,8 @@ void TMailPart::ReportProgress(std::size_t total, std::size_t current)
 
 // owner, when given, is the string that holds text and that the caller
 // gives up: the largest body may then take it over instead of a copy.
-void TMailPart::ParseRange(std::string_view text, bool hasHeader, std::string* owner)
+void TMailPart::ParseRange(std::string_view text, bool hasHeader, std::string* owner,
+                           const std::vector<std::size_t>* inserted)
 {
     if (!OwnerMessage)
         throw EMailError(Name + ": TMailPart must be owned by a TMailMessage2000");
@@ -1028,6 +1081,7 @@ void TMailPart::ParseRange(std::string_view text, bool hasHeader, std::string* o
     ReportProgress(length, 0);
     Parser parser{text, msg, this == msg && msg->OnProgress ? this : nullptr};
     parser.owner = owner;
+    parser.inserted = inserted;
     parser.Next();
     parser.ParsePart(*this, hasHeader, 0);
     parser.PlaceBodies();

@@ -129,7 +129,8 @@ private:
     void EncodeBody(TEncodingType encoding) const;
     void ClearBody();
     void LengthLater();
-    void ParseRange(std::string_view text, bool hasHeader, std::string* owner);
+    void ParseRange(std::string_view text, bool hasHeader, std::string* owner,
+                    const std::vector<std::size_t>* inserted = nullptr);
     void ReportProgress(std::size_t total, std::size_t current);
 
     std::size_t m_slot = 0; // index in the owner's part store

@@ -214,3 +214,48 @@ TEST(PartTree, LoadFromFileNormalisesLineEndsAndKeepsZeroBytes)
     EXPECT_THROW(m.LoadFromFile(dir.Path().string()), EFOpenError);
     EXPECT_EQ(m.GetSubject(), "keep"); // unchanged after a failed load
 }
+
+// RFC 2045 2.9: binary content is octets without lines. A file with LF line
+// ends had a CR put before every LF of it: a UTF-16 body turned into
+// garbage and an attachment "AB\nCD" was saved as "AB\r\nCD".
+TEST(PartTree, BinaryContentKeepsItsBytesInAnyLineEnds)
+{
+    testutil::TempDir dir;
+    const std::string utf16("H\0i\0\n\0\r\0\n\0", 10);
+    const std::string file("AB\nCD\r\nEF\rGH\n", 13);
+    const std::string text = "Subject: b\nContent-Type: multipart/mixed; boundary=x\n\n--x\n"
+                             "Content-Type: text/plain; charset=utf-16le\nContent-Transfer-Encoding: binary\n\n"
+                             + utf16 + "\n--x\nContent-Type: application/octet-stream; name=f.bin\n"
+                             "Content-Transfer-Encoding: BINARY\n\n" + file + "\n--x\nContent-Type: text/html\n\n<p>a\nb</p>\n--x--\n";
+    TMailMessage2000 m;
+    m.LoadFromFile(dir.Write("lf.eml", text));
+    m.RebuildStructure(0);
+    ASSERT_NE(m.TextPart, nullptr);
+    EXPECT_EQ(m.TextPart->Decoded, utf16);
+    ASSERT_EQ(m.AttachList.Count(), 1u);
+    m.AttachList.Items(0)->Decode();
+    EXPECT_EQ(m.AttachList.Items(0)->Decoded, file);
+    ASSERT_NE(m.HtmlPart, nullptr);
+    EXPECT_EQ(m.HtmlPart->Decoded, "<p>a\r\nb</p>"); // text still gets CR LF
+
+    // Saved and read again, twice: the same bytes each time.
+    for (int round = 0; round < 2; ++round) {
+        m.SerializeBody();
+        const std::string saved = dir.File("saved" + std::to_string(round) + ".eml");
+        m.SaveToFile(saved, true);
+        m.LoadFromFile(saved);
+        m.RebuildStructure(0);
+        ASSERT_NE(m.TextPart, nullptr);
+        m.TextPart->Decode();
+        EXPECT_EQ(m.TextPart->Decoded, utf16) << round;
+        ASSERT_EQ(m.AttachList.Count(), 1u);
+        m.AttachList.Items(0)->Decode();
+        EXPECT_EQ(m.AttachList.Items(0)->Decoded, file) << round;
+    }
+
+    // A single binary part, the whole of a large file: taken as it is.
+    const std::string big = std::string(100000, 'x') + "\n" + std::string(100000, 'y') + "\n";
+    m.LoadFromFile(dir.Write("one.eml", "Content-Type: application/zip\nContent-Transfer-Encoding: binary\n\n" + big));
+    m.Decode();
+    EXPECT_EQ(m.Decoded, big);
+}

@@ -301,47 +301,134 @@ std::string TMailPart::GetBoundary() const
     return GetLabelParamValue("Content-Type", "boundary");
 }
 
+namespace {
+
+// A name as the sender wrote it, encoded words decoded, trimmed.
+std::string DecodedName(std::string name)
+{
+    if (name.find("=?") != std::string::npos)
+        return DecodeHeaderWords(name);
+    // Without an encoded word, decoding would only trim.
+    const std::string_view t = TrimBlanksView(name);
+    const auto from = static_cast<std::size_t>(t.data() - name.data());
+    name.erase(from + t.size());
+    name.erase(0, from);
+    return name;
+}
+
+// The last component of a name that carries a path ("C:\TEMP\a.png",
+// "/home/u/report.pdf"): RFC 2183 2.3 lets a receiver take only that.
+// Empty when nothing but folders is named.
+std::string LeafName(std::string name)
+{
+    while (!name.empty() && IsBlank(name.back()))
+        name.pop_back();
+    const std::size_t sep = name.find_last_of("/\\");
+    if (sep != std::string::npos)
+        name.erase(0, sep + 1);
+    const std::string_view t = TrimBlanksView(name);
+    if (t == "." || t == "..")
+        return {};
+    return std::string(t);
+}
+
+// The last step of a location ("http://x/img/logo.png?v=2" gives
+// "logo.png"), its %XX escapes made bytes.
+std::string LocationLeaf(std::string_view location)
+{
+    location = location.substr(0, location.find_first_of("?#"));
+    std::string leaf = LeafName(std::string(location));
+    if (leaf.find(':') != std::string::npos && leaf.find('.') == std::string::npos)
+        return {}; // a scheme or host alone ("cid:", "http:") names no file
+    std::string out;
+    for (std::size_t i = 0; i < leaf.size(); ++i) {
+        const auto hex = [](char c) {
+            return c >= '0' && c <= '9' ? c - '0' : (c | 32) >= 'a' && (c | 32) <= 'f' ? (c | 32) - 'a' + 10 : -1;
+        };
+        if (leaf[i] == '%' && i + 2 < leaf.size() && hex(leaf[i + 1]) >= 0 && hex(leaf[i + 2]) >= 0) {
+            out += static_cast<char>(hex(leaf[i + 1]) * 16 + hex(leaf[i + 2]));
+            i += 2;
+        } else {
+            out += leaf[i];
+        }
+    }
+    return out;
+}
+
+// The extension a name the engine makes up gets: the registered one, else
+// one that says what kind of file it is.
+std::string MadeUpExtension(std::string_view type)
+{
+    std::string ext = ExtensionForContentType(type);
+    if (!ext.empty())
+        return ext;
+    const std::string t = AsciiLowerCase(TrimBlanksView(type));
+    if (!IsMediaType(t.substr(0, t.find_first_of(" \t("))))
+        return ".txt"; // no type to be read: plain text (RFC 2045 5.2)
+    if (t == "message/rfc822" || t == "message/global")
+        return ".eml";
+    if (t.starts_with("text/") || t.starts_with("message/") || t.starts_with("multipart/"))
+        return ".txt"; // text, or MIME text kept whole
+    return ".bin";
+}
+
+} // namespace
+
 std::string TMailPart::GetFileName() const
 {
     // Each field is looked up once: names are asked for every attachment
     // of a message, often more than once.
     const int type = FindLabel("Content-Type");
     auto value = [this](int i) { return std::string(LabelValueView(Header[static_cast<std::size_t>(i)])); };
-    auto source = [&]() -> std::string {
+    // The names a sender (or the engine, in its own field) gave the file.
+    auto given = [&]() -> std::string {
         if (const int i = FindLabel("X-Corvanta-Attachment"); i >= 0)
-            return value(i);
+            if (std::string n = LeafName(DecodedName(value(i))); !n.empty())
+                return n;
         if (type >= 0)
-            if (std::string n = LabelParamOfLine(Header[static_cast<std::size_t>(type)], "name"); !n.empty())
+            if (std::string n = LeafName(DecodedName(LabelParamOfLine(Header[static_cast<std::size_t>(type)], "name")));
+                !n.empty())
                 return n;
         if (const int i = FindLabel("Content-Disposition"); i >= 0)
-            if (std::string n = LabelParamOfLine(Header[static_cast<std::size_t>(i)], "filename"); !n.empty())
+            if (std::string n = LeafName(DecodedName(LabelParamOfLine(Header[static_cast<std::size_t>(i)], "filename")));
+                !n.empty())
                 return n;
-        if (const int i = FindLabel("Content-ID"); i >= 0)
-            return value(i);
-        if (const int i = FindLabel("Content-Location"); i >= 0)
-            return value(i);
-        if (type >= 0) {
-            const std::string t = value(type);
-            return t + ExtensionForContentType(t);
-        }
-        return "unknown";
+        return {};
     };
-    std::string name = source();
-    if (name.find("=?") != std::string::npos) {
-        name = DecodeHeaderWords(name);
-    } else {
-        // Without an encoded word, decoding would only trim.
-        const std::string_view t = TrimBlanksView(name);
-        const auto from = static_cast<std::size_t>(t.data() - name.data());
-        name.erase(from + t.size());
-        name.erase(0, from);
+    std::string name = given();
+    const std::string typeValue = type >= 0 ? value(type) : std::string();
+    if (name.empty()) {
+        // A name made up from what else the part says of itself: it gets
+        // the type's extension, and a Content-ID no angle brackets.
+        if (const int i = FindLabel("Content-ID"); i >= 0) {
+            std::string id = DecodedName(value(i));
+            if (id.size() >= 2 && id.front() == '<' && id.back() == '>')
+                id = TrimBlanks(std::string_view(id).substr(1, id.size() - 2));
+            name = SafeFileName(id);
+            if (!name.empty() && type >= 0) {
+                const std::string ext = MadeUpExtension(typeValue);
+                if (name.size() <= ext.size() || !IEquals(std::string_view(name).substr(name.size() - ext.size()), ext))
+                    name = SafeFileName(name + ext);
+            }
+        }
+        if (name.empty())
+            if (const int i = FindLabel("Content-Location"); i >= 0)
+                name = LocationLeaf(DecodedName(value(i)));
+        if (name.empty() && type >= 0)
+            name = DecodedName(typeValue) + MadeUpExtension(typeValue);
+        if (name.empty())
+            return "unknown";
+        std::string safe = SafeFileName(name);
+        if (safe.find('.') == std::string::npos && type >= 0)
+            safe = SafeFileName(safe + MadeUpExtension(typeValue));
+        return safe;
     }
     // A name without a dot gets its type's extension; so does one whose
     // only dot the length limit cut away, or read again (after a rebuild,
     // or from the saved message) it would gain one and change.
     std::string safe = SafeFileName(name);
     if (safe.find('.') == std::string::npos && type >= 0)
-        safe = SafeFileName(safe + ExtensionForContentType(value(type)));
+        safe = SafeFileName(safe + ExtensionForContentType(typeValue));
     return safe;
 }
 

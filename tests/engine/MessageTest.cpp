@@ -66,7 +66,7 @@ TEST(MessageScan, RelatedImagesAreEmbedded)
         EXPECT_EQ(a->GetLabelValue("Content-Location"), m.ContentLocationBase + a->GetFileName());
         EXPECT_EQ(a->ParentPart, m.RelatedPart);
     }
-    EXPECT_EQ(m.AttachList.Items(0)->GetFileName(), "_a_.png");
+    EXPECT_EQ(m.AttachList.Items(0)->GetFileName(), "a.png");
     EXPECT_EQ(m.AttachList.Items(1)->GetFileName(), "b.gif");
     EXPECT_EQ(m.RelatedPart, &m);
     EXPECT_EQ(Tree(m), "multipart/related\n  text/html\n  image/png\n  image/gif\n");
@@ -190,8 +190,8 @@ TEST(MessageBody, SignedReportAndOtherKinds)
             "--r\nContent-Type: message/delivery-status\n\nAction: failed\n"
             "--r\nContent-Type: text/plain; charset=us-ascii\n\nheaders of the original\n"
             "--r\nContent-Type: message/rfc822\n\nSubject: original\n\nhello\n--r--\n");
-    EXPECT_EQ(Shown(m), "text: The mail could not be delivered.\nattachment message_delivery-status\n"
-                        "attachment text_plain.txt\nattachment message_rfc822\n");
+    EXPECT_EQ(Shown(m), "text: The mail could not be delivered.\nattachment message_delivery-status.txt\n"
+                        "attachment text_plain.txt\nattachment message_rfc822.eml\n");
 
     // Any other kind is read as mixed.
     Load(m, "Content-Type: multipart/x-unknown; boundary=u\n\n"
@@ -234,7 +234,7 @@ TEST(MessageBody, PartsWithoutContentType)
     // A type that names no subtype is read the same way.
     Load(m, "Content-Type: multipart/mixed; boundary=m\n\n"
             "--m\nContent-Type: text\n\nshort type\n--m\nContent-Type: bogus\n\nbogus type\n--m--\n");
-    EXPECT_EQ(Shown(m), "text: short type\nattachment bogus\n");
+    EXPECT_EQ(Shown(m), "text: short type\nattachment bogus.txt\n");
 
     Load(m, "Subject: digest\nContent-Type: multipart/mixed; boundary=m\n\n"
             "--m\nContent-Type: text/plain\n\nTopics of today\n"
@@ -243,7 +243,7 @@ TEST(MessageBody, PartsWithoutContentType)
             "--d\nFrom: b@x\nSubject: Second\n\nsecond\n"
             "--d\n\nFrom: c@x\n\nno subject\n--d--\n--m--\n");
     EXPECT_EQ(Shown(m), "text: Topics of today\nattachment First n\xC3\xB6te.eml\nattachment Second.eml\n"
-                        "attachment message_rfc822\n");
+                        "attachment message_rfc822.eml\n");
     for (TMailPart* a : m.AttachList) {
         EXPECT_EQ(a->GetContentType(), "message/rfc822");
         a->Decode();
@@ -275,7 +275,7 @@ TEST(MessageBody, NoPhantomAttachments)
             "--m\nContent-Type: application/octet-stream; name=empty.bin\n\n"
             "--m\nContent-Type: application/octet-stream\nContent-Disposition: attachment; filename*=UTF-8''e%C3%A9.bin\n\n"
             "--m\nContent-Type: multipart/alternative; boundary=x\n\nwhat the sender wrote\n--m--\n");
-    EXPECT_EQ(Shown(m), "text: body\nattachment empty.bin\nattachment e\xC3\xA9.bin\nattachment multipart_alternative\n");
+    EXPECT_EQ(Shown(m), "text: body\nattachment empty.bin\nattachment e\xC3\xA9.bin\nattachment multipart_alternative.txt\n");
 
     // A blank first text is no body: the next one is.
     Load(m, "Content-Type: multipart/mixed; boundary=m\n\n"

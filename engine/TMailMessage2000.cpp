@@ -82,6 +82,12 @@ std::string UrlName(std::string_view name)
     return out;
 }
 
+// A header line that is a field. A line without a colon (a first line that
+// was no field, "Content-X") is kept as it was read, but never written: in a
+// saved message it would end the header and take the fields after it into
+// the body.
+bool IsField(std::string_view line) { return line.find(':') != std::string_view::npos; }
+
 // Every header line and delimiter the engine writes stays one line: a CR,
 // LF or NUL left in a value (from a caller, or kept from a hostile message)
 // is written as a space instead of starting a field of its own.
@@ -587,8 +593,10 @@ void TMailMessage2000::RebuildStructure(int mode)
             Decoded.clear();
             IsDecoded = false;
         }
+        // The engine's own name field too: a file that is the whole
+        // message would lose the name it was saved under.
         for (const auto& line : Header)
-            if (IStartsWith(line, "Content-"))
+            if (IsField(line) && (IStartsWith(line, "Content-") || IStartsWith(line, "X-Corvanta-Attachment:")))
                 x->Header.push_back(line);
         if (TextPart == this)
             TextPart = x;
@@ -786,7 +794,7 @@ void TMailMessage2000::PlaceAttachment(std::size_t index, const Placing& mixed, 
     // The attachment is the message's only content: the message becomes it.
     for (const char* prefix : {"Content-", "X-Corvanta-"})
         for (const auto& line : a->Header)
-            if (IStartsWith(line, prefix))
+            if (IsField(line) && IStartsWith(line, prefix))
                 Header.push_back(line);
     if (!a->IsDecoded)
         a->Decode();
@@ -878,7 +886,7 @@ void WriteParts(const TMailPart& part, const std::function<void(std::string_view
         SinkLine(q->ParentBoundary, sink);
         sink("\r\n");
         for (const auto& line : q->Header) {
-            if (line.empty())
+            if (!IsField(line))
                 continue;
             SinkLine(line, sink);
             sink("\r\n");
@@ -932,7 +940,7 @@ void TMailMessage2000::SaveToFile(const std::string& fileName, bool overwrite) c
     WriteFileSafely(fileName, overwrite, [&](const std::function<void(std::string_view)>& sink) {
         bool lengthWritten = false;
         for (const auto& line : Header) {
-            if (line.empty())
+            if (!IsField(line))
                 continue;
             if (IStartsWith(line, "Content-Length:")) {
                 if (lengthWritten)

@@ -880,8 +880,6 @@ constexpr std::string_view kPreamble = "This is a multipart message in mime form
 void WriteParts(const TMailPart& part, const std::function<void(std::string_view)>& sink)
 {
     for (const TMailPart* q : part.SubPartList) {
-        // Made before the header is written: a "Content-Length" comes with it.
-        const std::string& body = q->Body();
         sink("\r\n--");
         SinkLine(q->ParentBoundary, sink);
         sink("\r\n");
@@ -893,7 +891,7 @@ void WriteParts(const TMailPart& part, const std::function<void(std::string_view
         }
         sink("\r\n");
         if (q->SubPartList.Empty())
-            sink(body);
+            sink(q->Body());
         else
             WriteParts(*q, sink);
     }
@@ -903,6 +901,28 @@ void WriteParts(const TMailPart& part, const std::function<void(std::string_view
         sink("--\r\n");
     }
 }
+
+namespace {
+
+// What WriteParts writes, counted without making the bodies.
+std::size_t PartsSize(const TMailPart& part)
+{
+    std::size_t size = 0;
+    for (const TMailPart* q : part.SubPartList) {
+        size += 4 + q->ParentBoundary.size() + 2;
+        for (const auto& line : q->Header)
+            if (IsField(line))
+                size += line.size() + 2;
+        size += 2 + (q->SubPartList.Empty() ? q->BodySize() : PartsSize(*q));
+    }
+    if (!part.SubPartList.Empty())
+        size += 4 + part.SubPartList.Items(0)->ParentBoundary.size() + 4;
+    return size;
+}
+
+} // namespace
+
+std::size_t SerializedSize(const TMailPart& part) { return kPreamble.size() + PartsSize(part); }
 
 void SerializeParts(const TMailPart& part, std::string& body)
 {
@@ -922,10 +942,8 @@ void TMailMessage2000::SerializeBody()
         return;
     if (!SubPartList.Empty())
         SerializeLater();
-    else if (BodyPending())
-        LengthLater();
     else
-        SetLabelValue("Content-Length", std::to_string(Body().size()));
+        SetLength();
     NeedsSerialize = false;
 }
 

@@ -96,6 +96,8 @@ private:
 
 // The body SerializeBody would write, streamed to a sink instead.
 void WriteParts(const TMailPart& part, const std::function<void(std::string_view)>& sink);
+// Its length, counted without making it.
+[[nodiscard]] std::size_t SerializedSize(const TMailPart& part);
 // The whole body of a multipart, the preamble and the parts, written over
 // body (whose storage is reused).
 void SerializeParts(const TMailPart& part, std::string& body);

@@ -57,8 +57,6 @@ TMailPart::~TMailPart() = default;
 
 int TMailPart::FindLabel(std::string_view label) const
 {
-    if (m_pendingLength && IEquals(label, "Content-Length"))
-        MakeBody();
     // The name and its colon compared in place: every header question about
     // every part comes here, and building "Label:" first cost an allocation
     // each time. The colon test rejects most lines before any compare.
@@ -1308,7 +1306,6 @@ void TMailPart::SetBody(std::string body)
 {
     m_body = std::move(body);
     m_pending = TPending::None;
-    m_pendingLength = false;
     m_pendingBreak = true;
 }
 
@@ -1316,7 +1313,6 @@ void TMailPart::ClearBody()
 {
     m_body.clear();
     m_pending = TPending::None;
-    m_pendingLength = false;
     m_pendingBreak = true;
 }
 
@@ -1342,25 +1338,45 @@ void TMailPart::EncodeLater(TEncodingType encoding, bool withLength)
     SetLabelValue("Content-Transfer-Encoding", encoding == TEncodingType::etBase64 ? "base64"
                                                : encoding == TEncodingType::etQuotedPrintable ? "quoted-printable"
                                                                                               : "");
-    if (withLength)
-        LengthLater();
+    if (withLength) {
+        // A text body is small beside what it takes to count its encoded
+        // length: it is encoded now.
+        if (encoding == TEncodingType::etQuotedPrintable)
+            MakeBody();
+        SetLength();
+    }
 }
 
 void TMailPart::SerializeLater()
 {
     m_body.clear(); // the storage is kept for the joined parts
     m_pending = TPending::Parts;
-    LengthLater();
+    SetLength();
 }
 
-// The field takes its place now, so the header reads in the same order
-// whenever the body is made; its value comes with the body.
-void TMailPart::LengthLater()
+// The length is written when the body is left to be made, not when it is
+// made: whoever reads the header first (as a message file is written)
+// must find the real value there, not an empty field.
+void TMailPart::SetLength() { SetLabelValue("Content-Length", std::to_string(BodySize())); }
+
+std::size_t TMailPart::BodySize() const
 {
-    m_pendingLength = false; // looking the field up must not make the body
-    if (FindLabel("Content-Length") < 0)
-        Header.emplace_back("Content-Length: ");
-    m_pendingLength = true;
+    switch (m_pending) {
+    case TPending::None:
+        break;
+    case TPending::Encoding:
+        if (m_pendingEncoding == TEncodingType::etBase64) {
+            const std::size_t n = Base64EncodedSize(Decoded.size());
+            return !m_pendingBreak && n >= 2 ? n - 2 : n;
+        }
+        if (m_pendingEncoding == TEncodingType::etNoEncoding)
+            return Decoded.size();
+        MakeBody();
+        break;
+    case TPending::Parts:
+        return SerializedSize(*this);
+    }
+    return m_body.size();
 }
 
 void TMailPart::MoveBodyTo(TMailPart& to)
@@ -1368,7 +1384,6 @@ void TMailPart::MoveBodyTo(TMailPart& to)
     if (m_pending == TPending::Encoding) {
         to.m_pending = m_pending;
         to.m_pendingEncoding = m_pendingEncoding;
-        to.m_pendingLength = m_pendingLength;
         to.m_pendingBreak = m_pendingBreak;
     }
     // Joined parts are not moved: the parts stay here.
@@ -1381,11 +1396,8 @@ void TMailPart::MoveBodyTo(TMailPart& to)
 // reader could tell apart, so it is done behind a const reader's back.
 void TMailPart::MakeBody() const
 {
-    auto* self = const_cast<TMailPart*>(this);
     const TPending pending = m_pending;
-    const bool length = m_pendingLength;
     m_pending = TPending::None;
-    m_pendingLength = false;
     if (pending == TPending::Encoding) {
         EncodeBody(m_pendingEncoding);
         if (!m_pendingBreak && m_body.size() >= 2)
@@ -1394,6 +1406,4 @@ void TMailPart::MakeBody() const
     }
     else if (pending == TPending::Parts)
         SerializeParts(*this, m_body);
-    if (length)
-        self->SetLabelValue("Content-Length", std::to_string(m_body.size()));
 }

@@ -46,15 +46,15 @@ std::string DecodeWordText(char encoding, std::string_view text)
 
 } // namespace
 
-// The written rule searches the whole text again from its start after each
-// word. Here the text is decoded in one buffer instead: finished output
-// grows at the front, the text still to be searched sits at the back, and
-// each decoded word is written just before the rest it belongs to. A
-// decoded word is never longer than its encoded form, so the two regions
-// never meet. The finished output holds no "=?", so a new search can only
-// find one where the output's last "=" meets a "?" at the front of the
-// rest; that "=" then moves back to the rest. So the result is the written
-// rule's, in linear time however many words the header holds.
+// The text is decoded in one buffer: finished output grows at the front,
+// the text still to be searched sits at the back. What a word decodes to
+// is finished output, never searched again: text that only looks like an
+// encoded word ("Price =?utf-8?Q?100?= offer", sent encoded as RFC 2047 5
+// asks) stays as the sender wrote it. A decoded word is never longer than
+// its encoded form, so the two regions never meet. Where a word decodes to
+// nothing, an "=" before it that meets a "?" after it moves back to the
+// rest and may start a word there. Linear however many words the header
+// holds.
 std::string DecodeHeaderWords(std::string_view input)
 {
     std::string buf = TrimBlanks(input);
@@ -105,10 +105,11 @@ std::string DecodeHeaderWords(std::string_view input)
         }
         std::memmove(buf.data() + out, buf.data() + head, prefixEnd - head);
         out += prefixEnd - head;
-        head = e + 2 - decoded.size();
-        std::memcpy(buf.data() + head, decoded.data(), decoded.size());
+        std::memcpy(buf.data() + out, decoded.data(), decoded.size());
+        out += decoded.size();
+        head = e + 2;
         lastEnd = e + 2;
-        if (out > 0 && buf[out - 1] == '=' && head < n && buf[head] == '?') {
+        if (decoded.empty() && out > 0 && buf[out - 1] == '=' && head < n && buf[head] == '?') {
             --out;
             buf[--head] = '=';
         }

@@ -779,10 +779,13 @@ void TMailMessage2000::PlaceAttachment(std::size_t index, const Placing& mixed, 
         return;
     }
     a->SetLabelParamValue("X-Corvanta-Attachment", "embedded", "no");
-    if (!a->LabelParamExists("Content-Type", "name"))
+    // A name the sender gave, in any form, is left alone: a copy written
+    // beside an RFC 2231 name ("filename*=koi8-r''...") would carry its
+    // bytes under the message's charset, and be read before it.
+    if (!HasNameParam(*a, "Content-Type:", "name") && !HasNameParam(*a, "Content-Disposition:", "filename")) {
         a->SetLabelParamValue("Content-Type", "name", encoded);
-    if (!a->LabelParamExists("Content-Disposition", "filename"))
         a->SetLabelParamValue("Content-Disposition", "filename", encoded);
+    }
     // Also when the file is the whole message: without it the field would
     // read "Content-Disposition: ; filename=...", and the file would come
     // back as the body.

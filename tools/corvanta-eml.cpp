@@ -96,10 +96,10 @@ bool NeedsEscape(char32_t c)
 // are no UTF-8), with control characters as escapes (\n, \r, \t, \xHH,
 // \uHHHH) and a backslash doubled, so what a message holds cannot forge a
 // line of the listing or reach the terminal as a command.
-std::string Printable(std::string_view bytes)
+std::string Printable(const QString& text)
 {
     std::string out;
-    for (const char32_t c : FromEngineBytes(bytes).toUcs4()) {
+    for (const char32_t c : text.toUcs4()) {
         if (c == '\\') {
             out += "\\\\";
         } else if (!NeedsEscape(c)) {
@@ -119,19 +119,24 @@ std::string Printable(std::string_view bytes)
     return out;
 }
 
+// The header is read as the window reads it (TShownHeader): encoded words
+// and names in their declared charsets.
 int Info(const std::string& file)
 {
     TMailMessage2000 m;
     Load(m, file);
-    std::cout << "Date: " << Printable(MessageDateText(m).toStdString()) << "\n"
-              << "From: " << Printable(m.GetFromName() + " (" + m.GetFromAddress() + ")") << "\n"
-              << "To: " << Printable(m.ToList.GetAddressesText()) << "\n"
-              << "Subject: " << Printable(m.GetSubject()) << "\n";
+    const TShownHeader header(m);
+    std::cout << "Date: " << Printable(MessageDateText(m)) << "\n"
+              << "From: " << Printable(header.FromName() + QStringLiteral(" (") + header.FromAddress() + QLatin1Char(')'))
+              << "\n"
+              << "To: " << Printable(header.ToText()) << "\n"
+              << "Subject: " << Printable(header.Subject()) << "\n";
     for (std::size_t i = 0; i < m.AttachList.Count(); ++i) {
         TMailPart* a = m.AttachList.Items(i);
         a->Decode();
-        std::cout << i << "\t" << (a->Embedded ? "embedded" : "attachment") << "\t" << Printable(ContentType(*a))
-                  << "\t" << a->Decoded.size() << "\t" << Printable(a->GetFileName()) << "\n";
+        std::cout << i << "\t" << (a->Embedded ? "embedded" : "attachment") << "\t"
+                  << Printable(FromEngineBytes(ContentType(*a))) << "\t" << a->Decoded.size() << "\t"
+                  << Printable(ShownFileName(*a)) << "\n";
     }
     return 0;
 }
@@ -172,14 +177,10 @@ int Json(const std::string& file)
     o["date"] = date.kind == TMailDateKind::Valid ? QJsonValue(static_cast<qint64>(DateTimeToUnixSeconds(date.utc)))
                                                    : QJsonValue(QJsonValue::Null);
     o["date_local"] = MessageDateText(m);
-    o["from"] = QJsonObject{{"name", FromEngineBytes(m.GetFromName())},
-                            {"address", FromEngineBytes(m.GetFromAddress())}};
-    m.ToList.Refresh();
-    QJsonArray to;
-    for (const auto& a : m.ToList.Addresses)
-        to.append(FromEngineBytes(a));
-    o["to"] = to;
-    o["subject"] = FromEngineBytes(m.GetSubject());
+    const TShownHeader header(m);
+    o["from"] = QJsonObject{{"name", header.FromName()}, {"address", header.FromAddress()}};
+    o["to"] = QJsonArray::fromStringList(header.ToAddresses());
+    o["subject"] = header.Subject();
     o["text"] = BodyJson(m.TextPart);
     o["html"] = BodyJson(m.HtmlPart);
     // The attachments are written one by one as they are decoded, in the
@@ -193,7 +194,7 @@ int Json(const std::string& file)
         const QByteArray entry = QJsonDocument(QJsonObject{{"index", static_cast<qint64>(i)},
                                                            {"embedded", a->Embedded},
                                                            {"content_type", FromEngineBytes(ContentType(*a))},
-                                                           {"file_name", FromEngineBytes(a->GetFileName())},
+                                                           {"file_name", ShownFileName(*a)},
                                                            {"size", static_cast<qint64>(a->Decoded.size())},
                                                            {"sha256", Hex(a->Decoded)},
                                                            {"sha256_lf", HexLf(a->Decoded)}})
@@ -282,7 +283,9 @@ int Extract(const std::string& file, const std::string& dir, const std::vector<s
     for (std::size_t i : indexes) {
         TMailPart* a = m.AttachList.Items(i);
         a->Decode();
-        const std::string path = (std::filesystem::path(dir) / TargetName(a->GetFileName(), i, used)).string();
+        // The name the user was shown, in UTF-8 (not the engine's bytes).
+        const std::string path =
+            (std::filesystem::path(dir) / TargetName(ShownFileName(*a).toStdString(), i, used)).string();
         try {
             WriteFileSafely(path, force, [&](const auto& sink) { sink(a->Decoded); });
             std::cout << path << "\n";
@@ -313,10 +316,12 @@ bool IsPlainAscii(std::string_view s)
 }
 
 // A header text from the command line: as it is when it is plain ASCII,
-// else one encoded word labelled with the charset its bytes are in.
+// else one encoded word labelled with the charset its bytes are in. Text
+// that has the form of an encoded word ("Price =?utf-8?Q?100?= offer") is
+// encoded too (RFC 2047 5), or a reader would decode it.
 std::string HeaderText(const std::string& text, const std::string& fallbackCharset)
 {
-    if (IsPlainAscii(text))
+    if (IsPlainAscii(text) && text.find("=?") == std::string::npos)
         return text;
     return EncodeHeaderWord(text, IsValidUtf8(text) ? std::string("utf-8") : fallbackCharset);
 }

@@ -547,6 +547,84 @@ void TMailMessage2000::ScanParts()
     }
 }
 
+namespace {
+
+// A text part shown where it stands: not a file (no name, no "attachment"),
+// and not blank.
+bool IsInlineText(TMailPart& p)
+{
+    const std::string type = EffectiveType(p, false);
+    if (type != "text/plain" && type != "text/html")
+        return false;
+    if (AsciiLowerCase(p.GetLabelValue("Content-Disposition")) == "attachment" || IsNamedFile(p))
+        return false;
+    p.Decode();
+    return !IsBlankText(p.Decoded);
+}
+
+bool Holds(const TMailPart* tree, const TMailPart* part)
+{
+    for (const TMailPart* p = part; p; p = p->ParentPart)
+        if (p == tree)
+            return true;
+    return false;
+}
+
+void CollectShown(const TMailMessage2000& m, TMailPart* p, std::vector<TMailPart*>& out, int depth)
+{
+    if (depth > TMailPart::kMaxNesting)
+        return;
+    if (p->SubPartList.Empty()) {
+        if (p == m.TextPart || p == m.HtmlPart || IsInlineText(*p))
+            out.push_back(p);
+        return;
+    }
+    const std::string type = p->GetContentType();
+    const TMailPartList& kids = p->SubPartList;
+    if (type == "multipart/alternative") {
+        for (TMailPart* body : {m.HtmlPart, m.TextPart})
+            for (TMailPart* kid : kids)
+                if (body && Holds(kid, body)) {
+                    CollectShown(m, kid, out, depth + 1);
+                    return;
+                }
+        for (std::size_t i = kids.Count(); i-- > 0;) {
+            const std::size_t before = out.size();
+            CollectShown(m, kids.Items(i), out, depth + 1);
+            if (out.size() > before)
+                return;
+        }
+        return;
+    }
+    if (type == "multipart/signed") {
+        CollectShown(m, kids.Items(SignedContentIndex(*p)), out, depth + 1);
+        return;
+    }
+    if (type == "multipart/related" || type == "multipart/report") {
+        CollectShown(m, kids.Items(0), out, depth + 1);
+        return;
+    }
+    if (type == "multipart/digest" || type == "multipart/encrypted")
+        return;
+    for (TMailPart* kid : kids)
+        CollectShown(m, kid, out, depth + 1);
+}
+
+} // namespace
+
+std::vector<TMailPart*> ShownTextParts(const TMailMessage2000& message)
+{
+    TMailPart* body = message.HtmlPart ? message.HtmlPart : message.TextPart;
+    if (!body)
+        return {};
+    std::vector<TMailPart*> shown;
+    CollectShown(message, const_cast<TMailMessage2000*>(&message), shown, 0);
+    // A body found where this walk does not look is shown alone, as ever.
+    if (std::find(shown.begin(), shown.end(), body) == shown.end())
+        return {body};
+    return shown;
+}
+
 TMailPart* TMailMessage2000::NewContainer(TMailPart* parent, const char* type, const char* suffix)
 {
     TMailPart* container = this;

@@ -42,6 +42,9 @@ constexpr const char* kUsage =
     "                             decoded text and HTML bodies and of every attachment\n"
     "                             (sha256_lf: the same with line ends made LF)\n"
     "  body FILE [--html]         the decoded text (or HTML) body's bytes on standard output\n"
+    "  body FILE --all            every text part the window shows, in order: the body and the\n"
+    "                             other inline text parts of a multipart/mixed (a list footer),\n"
+    "                             each decoded, an empty line between two\n"
     "  extract FILE DIR [INDEX...] [--force]\n"
     "                             write attachments (all, or the given indexes) into DIR under\n"
     "                             their file names; existing files are kept unless --force\n"
@@ -212,17 +215,44 @@ int Json(const std::string& file)
     return 0;
 }
 
+bool WriteOut(std::string_view bytes)
+{
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size())
+        return true;
+    std::fprintf(stderr, "corvanta-eml: cannot write the body: %s\n", std::strerror(errno));
+    return false;
+}
+
 int Body(const std::string& file, bool html)
 {
     TMailMessage2000 m;
     Load(m, file);
-    if (const std::string* bytes = DecodedBody(html ? m.HtmlPart : m.TextPart)) {
-        if (std::fwrite(bytes->data(), 1, bytes->size(), stdout) != bytes->size() || std::fflush(stdout) != 0) {
-            std::fprintf(stderr, "corvanta-eml: cannot write the body: %s\n", std::strerror(errno));
+    if (const std::string* bytes = DecodedBody(html ? m.HtmlPart : m.TextPart))
+        if (!WriteOut(*bytes))
             return 1;
-        }
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+// What the window's page shows, from the message as it was sent: the
+// normalisation would make two bodies side by side alternatives.
+int ShownBody(const std::string& file)
+{
+    TMailMessage2000 m;
+    LoadMessageFile(m, file);
+    m.ScanParts();
+    bool first = true;
+    for (TMailPart* piece : ShownTextParts(m)) {
+        piece->Decode();
+        const std::string& bytes = piece->Decoded;
+        if (!first && !WriteOut("\r\n"))
+            return 1;
+        first = false;
+        if (!WriteOut(bytes))
+            return 1;
+        if (!bytes.empty() && bytes.back() != '\n' && !WriteOut("\r\n"))
+            return 1;
     }
-    return 0;
+    return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 // A file name that stays inside the target folder: the engine's safe name,
@@ -467,13 +497,18 @@ int Run(int argc, char** argv)
     }
     if (command == "body") {
         needFile(1);
-        bool html = false;
+        bool html = false, all = false;
         for (std::size_t i = 1; i < args.size(); ++i) {
-            if (args[i] != "--html")
+            if (args[i] == "--html")
+                html = true;
+            else if (args[i] == "--all")
+                all = true;
+            else
                 throw UsageError("unexpected argument: " + args[i]);
-            html = true;
         }
-        return Body(args[0], html);
+        if (html && all)
+            throw UsageError("body takes --html or --all, not both");
+        return all ? ShownBody(args[0]) : Body(args[0], html);
     }
     if (command == "extract") {
         needFile(2);

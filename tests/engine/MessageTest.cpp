@@ -332,3 +332,54 @@ TEST(MessageBody, BrokenContentTypesStillShowTheMessage)
     EXPECT_EQ(m.TextPart->Decoded, Crlf("inner\n-- \nsig"));
     EXPECT_EQ(m.AttachList.Count(), 1u);
 }
+
+// RFC 2046 lets a reader choose only among alternatives: every inline text
+// part of a mixed one is shown, in order. Only the chosen body was, and the
+// other text appeared nowhere (neither in the page nor among attachments).
+TEST(MessageBody, EveryInlineTextOfAMixedPartIsShown)
+{
+    auto shown = [](const std::string& text) {
+        TMailMessage2000 m;
+        Parse(m, text);
+        m.ScanParts();
+        std::string out;
+        for (TMailPart* p : ShownTextParts(m)) {
+            p->Decode();
+            out += (p == m.HtmlPart ? "html " : p == m.TextPart ? "text " : "more ") + p->Decoded + "|";
+        }
+        return out;
+    };
+    const std::string mixed = "Content-Type: multipart/mixed; boundary=m\n\n";
+    const std::string alt = "Content-Type: multipart/alternative; boundary=a\n\n--a\nContent-Type: text/plain\n\nT\n"
+                            "--a\nContent-Type: text/html\n\n<p>H</p>\n--a--\n";
+    EXPECT_EQ(shown(mixed + "--m\nContent-Type: text/plain\n\nA\n--m\nContent-Type: text/html\n\n<b>B</b>\n--m--\n"),
+              "text A|html <b>B</b>|");
+    EXPECT_EQ(shown(mixed + "--m\nContent-Type: text/html\n\n<b>B</b>\n--m\nContent-Type: text/plain\n\nfooter\n--m--\n"),
+              "html <b>B</b>|text footer|");
+    EXPECT_EQ(shown(mixed + "--m\n" + alt + "--m\nContent-Type: text/plain\n\nfooter\n--m--\n"), "html <p>H</p>|more footer|");
+    EXPECT_EQ(shown(mixed + "--m\nContent-Type: text/plain\n\nA\n--m\nContent-Type: text/html\n\n"
+                            "<object data=x></object>\n--m--\n"),
+              "text A|html <object data=x></object>|");
+    EXPECT_EQ(shown(mixed + "--m\nContent-Type: text/plain\n\nA\n--m\nContent-Type: text/plain\n\nB\n--m--\n"),
+              "text A|more B|");
+    // Alternatives stay a choice; files stay files; a second alternative
+    // shows its own choice.
+    EXPECT_EQ(shown(alt), "html <p>H</p>|");
+    EXPECT_EQ(shown(mixed + "--m\nContent-Type: text/plain\n\nA\n--m\nContent-Type: text/plain; name=n.txt\n\nN\n"
+                            "--m\nContent-Type: text/html\nContent-Disposition: attachment\n\n<p>F</p>\n"
+                            "--m\nContent-Type: application/pdf\n\n%PDF\n--m--\n"),
+              "text A|");
+    EXPECT_EQ(shown(mixed + "--m\n" + alt + "--m\nContent-Type: multipart/alternative; boundary=b\n\n"
+                            "--b\nContent-Type: text/plain\n\nT2\n--b\nContent-Type: text/html\n\n<p>H2</p>\n--b--\n--m--\n"),
+              "html <p>H</p>|more <p>H2</p>|");
+    // Through a signature that comes first, and a related page.
+    EXPECT_EQ(shown("Content-Type: multipart/signed; boundary=s; protocol=\"application/pgp-signature\"\n\n"
+                    "--s\nContent-Type: application/pgp-signature\n\nSIG\n--s\n" + mixed +
+                    "--m\nContent-Type: text/plain\n\nsigned\n--m\nContent-Type: text/plain\n\nlist footer\n--m--\n--s--\n"),
+              "text signed|more list footer|");
+    EXPECT_EQ(shown("Content-Type: multipart/related; boundary=r\n\n--r\nContent-Type: text/html\n\n<img src=cid:i>\n"
+                    "--r\nContent-Type: text/plain\nContent-ID: <i>\n\nnot shown\n--r--\n"),
+              "html <img src=cid:i>|");
+    EXPECT_EQ(shown("Subject: s\n\nplain\n"), "text plain\r\n|");
+    EXPECT_EQ(shown(mixed + "--m\nContent-Type: application/pdf\n\n%PDF\n--m--\n"), "");
+}

@@ -150,6 +150,23 @@ class EmlTool(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(out)), sorted(names))
         self.assertEqual(open(os.path.join(out, names[1]), "rb").read(), b"B")
 
+    def test_body_all_shows_every_inline_text_part(self):
+        # A text part beside an HTML one and a footer a list added: each in
+        # the order sent; alternatives stay one choice; files stay files.
+        msg = self.write("mixed.eml", (
+            b"Content-Type: multipart/mixed; boundary=m\r\n\r\n"
+            b"--m\r\nContent-Type: text/plain\r\n\r\nHello\r\n"
+            b"--m\r\nContent-Type: multipart/alternative; boundary=a\r\n\r\n"
+            b"--a\r\nContent-Type: text/plain\r\n\r\ntwin\r\n"
+            b"--a\r\nContent-Type: text/html\r\n\r\n<p>World</p>\r\n--a--\r\n"
+            b"--m\r\nContent-Type: application/pdf; name=a.pdf\r\n\r\n%PDF\r\n"
+            b"--m\r\nContent-Type: text/plain\r\n\r\n-- \r\nlist footer\r\n--m--\r\n"))
+        self.assertEqual(run("body", msg, "--all", check=0).stdout,
+                         b"Hello\r\n\r\n<p>World</p>\r\n\r\n-- \r\nlist footer\r\n")
+        self.assertEqual(run("body", msg, check=0).stdout, b"Hello")
+        self.assertEqual(run("body", msg, "--html", check=0).stdout, b"<p>World</p>")
+        self.assertEqual(run("body", msg, "--all", "--html").returncode, 2)
+
     def test_extract_stays_inside_its_folder(self):
         msg = self.write("hostile.eml", HOSTILE)
         out = os.path.join(self.dir, "out")

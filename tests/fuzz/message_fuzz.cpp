@@ -142,26 +142,12 @@ std::string Describe(const Seen& s)
     return out;
 }
 
-// One private folder per process for the saved files.
-const std::string& Folder()
-{
-    static const std::string folder = [] {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/corvanta-fuzz-XXXXXX";
-        if (!::mkdtemp(pattern.data()))
-            std::abort();
-        static const std::string remove = pattern;
-        std::atexit([] { ::rmdir(remove.c_str()); });
-        return pattern;
-    }();
-    return folder;
-}
 
 // Saves the message as the engine saves a file and loads it again.
 void SaveAndLoad(TMailMessage2000& m, TMailMessage2000& again)
 {
     m.SerializeBody();
-    const std::string path = Folder() + "/m.eml";
+    const std::string path = fuzz::PrivateFolder() + "/m.eml";
     m.SaveToFile(path, true);
     again.LoadFromFile(path);
     ::unlink(path.c_str());

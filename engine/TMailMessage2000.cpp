@@ -911,7 +911,10 @@ void TMailMessage2000::AttachStream(const std::string& stream, const std::string
     part->Decoded = stream;
     part->Encode(AttachEncoding);
     part->SetLabelValue("Content-Type", contentType.empty() ? ContentTypeForFile(baseName) : contentType);
-    const std::string encoded = NameWord(baseName, Charset);
+    // The name is written as it will be read, safe for a file system: a
+    // "\" in a name here would be taken for a folder's by a reader.
+    const std::string shownName = SafeFileName(baseName);
+    const std::string encoded = NameWord(shownName, Charset);
     part->SetLabelValue("X-Corvanta-Attachment", encoded);
     part->SetLabelValue("Content-Length", std::to_string(part->Body().size()));
     part->Embedded = embedded;
@@ -919,9 +922,9 @@ void TMailMessage2000::AttachStream(const std::string& stream, const std::string
         part->SetLabelValue("Content-Disposition", "inline");
         part->SetLabelParamValue("X-Corvanta-Attachment", "embedded", "yes");
         if (EmbedMethod == TEmbedMethod::emContentID)
-            part->SetLabelValue("Content-ID", "<" + UrlName(baseName) + ">");
+            part->SetLabelValue("Content-ID", "<" + UrlName(shownName) + ">");
         else
-            part->SetLabelValue("Content-Location", ContentLocationBase + UrlName(baseName));
+            part->SetLabelValue("Content-Location", ContentLocationBase + UrlName(shownName));
     } else {
         part->SetLabelValue("Content-Disposition", "attachment");
         part->SetLabelParamValue("Content-Type", "name", encoded);

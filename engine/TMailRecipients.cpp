@@ -57,9 +57,10 @@ namespace {
 std::string BareAddress(std::string_view text)
 {
     text = TrimBlanksView(text);
+    const bool address = text.find('@') != std::string_view::npos;
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (IsBlank(text[i]) && text.find('@') != std::string_view::npos) {
+        if (address && IsBlank(text[i])) {
             std::size_t j = i;
             while (j < text.size() && IsBlank(text[j]))
                 ++j;
@@ -83,6 +84,10 @@ void TMailRecipients::ParseValue(std::string_view value)
     // the angle address, and the last comment (the name of a bare address,
     // "bob@x (Bob)").
     std::string phrase, angle, comment;
+    // Whether the phrase holds any character but blanks, and an "@" or "["
+    // (then a colon in it is an address's, not a group's): kept as it
+    // grows, so a long field is read in one pass.
+    bool phraseSolid = false, phraseAddress = false;
     bool hadAngle = false;
     bool inAngle = false;
     // A group ("Team: a@x, b@y;") lists its members; its name is no
@@ -106,6 +111,7 @@ void TMailRecipients::ParseValue(std::string_view value)
             name = address.empty() ? std::string() : TrimBlanks(comment); // a comment alone is no mailbox
         }
         phrase.clear();
+        phraseSolid = phraseAddress = false;
         angle.clear();
         comment.clear();
         hadAngle = inAngle = false;
@@ -135,11 +141,13 @@ void TMailRecipients::ParseValue(std::string_view value)
             if (hadAngle && !inAngle)
                 add();
             std::string& to = inAngle ? angle : phrase;
+            const std::size_t before = to.size();
             for (++i; i < value.size() && value[i] != '"'; ++i) {
                 if (value[i] == '\\' && i + 1 < value.size())
                     ++i;
                 to += value[i];
             }
+            phraseSolid = phraseSolid || (!inAngle && to.size() > before);
             continue;
         }
         if (c == '(') {
@@ -192,16 +200,18 @@ void TMailRecipients::ParseValue(std::string_view value)
             inAngle = hadAngle = true;
             continue;
         }
-        if (c == ':' && !inGroup && !hadAngle && phrase.find_first_of("@[") == std::string::npos
-            && !TrimBlanksView(phrase).empty()) {
+        if (c == ':' && !inGroup && !hadAngle && !phraseAddress && phraseSolid) {
             group = TrimBlanks(phrase);
             phrase.clear();
+            phraseSolid = false;
             comment.clear();
             inGroup = true;
             groupStart = Addresses.size();
             continue;
         }
         phrase += c;
+        phraseSolid = true;
+        phraseAddress = phraseAddress || c == '@' || c == '[';
     }
     add();
     closeGroup();

@@ -217,25 +217,32 @@ std::string ExtendedParamsToUtf8(std::string_view line)
             start = i + 1;
         }
     }
+    // The names a reader is shown; the others stay as sent, so a line of
+    // any number of parameters is read a bounded number of times.
+    static constexpr std::string_view kShown[] = {"name", "filename"};
     auto nameOf = [](std::string_view piece) { return TrimBlanksView(piece.substr(0, piece.find('='))); };
+    auto shownBase = [](std::string_view name) -> std::string_view {
+        const std::size_t star = name.find('*');
+        if (star == std::string_view::npos)
+            return {};
+        for (std::string_view base : kShown)
+            if (IEquals(name.substr(0, star), base))
+                return base;
+        return {};
+    };
     std::vector<std::string> bases;
     for (std::size_t k = 1; k < pieces.size(); ++k) {
-        const std::string_view name = nameOf(pieces[k]);
-        const std::size_t star = name.find('*');
-        if (star == std::string_view::npos || star == 0 || pieces[k].find('=') == std::string_view::npos)
-            continue;
-        std::string base = AsciiLowerCase(name.substr(0, star));
-        if (std::find(bases.begin(), bases.end(), base) == bases.end())
-            bases.push_back(std::move(base));
+        const std::string_view base = shownBase(nameOf(pieces[k]));
+        if (!base.empty() && pieces[k].find('=') != std::string_view::npos
+            && std::find(bases.begin(), bases.end(), base) == bases.end())
+            bases.emplace_back(base);
     }
     if (bases.empty())
         return std::string(line);
     std::string out(pieces[0]);
     for (std::size_t k = 1; k < pieces.size(); ++k) {
-        const std::string_view name = nameOf(pieces[k]);
-        const std::size_t star = name.find('*');
-        const bool extended = star != std::string_view::npos && star > 0
-                              && std::find(bases.begin(), bases.end(), AsciiLowerCase(name.substr(0, star))) != bases.end();
+        const std::string_view base = shownBase(nameOf(pieces[k]));
+        const bool extended = !base.empty() && std::find(bases.begin(), bases.end(), base) != bases.end();
         if (!extended) {
             out += ';';
             out += pieces[k];

@@ -21,9 +21,10 @@ class TMailPart;
 // they are.
 [[nodiscard]] std::string HeaderLineToUtf8(std::string_view line);
 
-// The line with every RFC 2231 parameter (name*=charset'lang'%XX..., also
-// continued as name*0*=, name*1*=) written again as one name*=UTF-8''...,
-// its bytes converted from the declared charset; other lines unchanged.
+// The line with its RFC 2231 file name parameters (name*=charset'lang'%XX,
+// filename*..., also continued as name*0*=, name*1*=) written again as one
+// name*=UTF-8''..., the bytes converted from the declared charset; other
+// lines unchanged.
 [[nodiscard]] std::string ExtendedParamsToUtf8(std::string_view line);
 
 // Replaces target's header with source's, every line converted as above.

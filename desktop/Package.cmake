@@ -31,7 +31,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # xdg-utils: opening attachments and links; hicolor-icon-theme: the theme the
 # icon is installed into.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, media-types, xdg-utils, hicolor-icon-theme")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info, desktop-file-utils, fonts-noto-color-emoji")
+# gpgsm and gpg-agent: checking S/MIME signatures and decrypting (gpg comes
+# with GPGME's own dependencies).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info, desktop-file-utils, fonts-noto-color-emoji, gpgsm, gpg-agent")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_CURRENT_LIST_DIR}/debian/postinst
     ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)

@@ -5,8 +5,13 @@
 #include <string>
 
 class TMailMessage2000;
+struct TMessageSecurity;
 
 // Loads the file into message, replacing its content, as
 // TMailPart::LoadFromFile does for an Internet message. Raises the engine's
 // errors when the file cannot be read.
 void LoadMessageFile(TMailMessage2000& message, const std::string& fileName);
+// The same, and what its signatures and encryption come to: an encrypted
+// message the user's keys open is loaded decrypted (only into memory),
+// inline PGP signed text without its armour.
+void LoadMessageFile(TMailMessage2000& message, const std::string& fileName, TMessageSecurity& security);

@@ -18,7 +18,7 @@ need() { # need WHAT TEXT PATTERN
   fi
 }
 depends=$(printf '%s\n' "$info" | sed -n 's/^ Depends: //p')
-for dep in libqt6webenginewidgets6 libqt6pdf6 libqt6widgets6 qt6-qpa-plugins media-types xdg-utils hicolor-icon-theme; do
+for dep in libgpgme11 libqt6webenginewidgets6 libqt6pdf6 libqt6widgets6 qt6-qpa-plugins media-types xdg-utils hicolor-icon-theme; do
   need "the dependency" "$depends" "(^|, )$dep( |,|$)"
 done
 need "the section" "$info" '^ Section: mail$'
@@ -30,7 +30,8 @@ for f in bin/corvanta-viewer bin/corvanta-eml share/applications/corvanta-viewer
          share/metainfo/example.corvanta.viewer.metainfo.xml \
          share/icons/hicolor/scalable/apps/corvanta-viewer.svg \
          share/icons/hicolor/16x16/apps/corvanta-viewer.png share/icons/hicolor/256x256/apps/corvanta-viewer.png \
-         share/man/man1/corvanta-viewer.1.gz share/man/man1/corvanta-eml.1.gz; do
+         share/man/man1/corvanta-viewer.1.gz share/man/man1/corvanta-eml.1.gz \
+         libexec/corvanta/corvanta-gpgsm-offline; do
   need "a file" "$files" "^\./usr/$f$"
 done
 

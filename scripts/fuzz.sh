@@ -13,7 +13,7 @@ SECONDS_EACH=${CORVANTA_FUZZ_SECONDS:-60}
 # The corpus sits beside the checkout (a worktree is one folder deeper).
 CORPUS=${CORVANTA_CORPUS:-$ROOT/../shared/corpus/public}
 [ -d "$CORPUS" ] || [ -n "${CORVANTA_CORPUS:-}" ] || CORPUS=$ROOT/../../shared/corpus/public
-TARGETS=${*:-"message codecs header_words build"}
+TARGETS=${*:-"message codecs header_words build secure"}
 
 if [ ! -f build-fuzz/build.ninja ]; then
   cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -35,6 +35,9 @@ for t in $TARGETS; do
   cp tests/fuzz/seeds/"$t"/* "$WORK/$t/seeds/" 2>/dev/null || true
   cp tests/fuzz/regressions/"$t"/* "$WORK/$t/seeds/" 2>/dev/null || true
   options="-max_len=4096"
+  if [ "$t" = secure ]; then
+    options="-max_len=16384 -dict=tests/fuzz/secure.dict"
+  fi
   if [ "$t" = message ]; then
     options="-max_len=131072 -dict=tests/fuzz/message.dict"
     if [ -d "$CORPUS" ]; then
@@ -55,6 +58,7 @@ for t in $TARGETS; do
     message) count=20000 ;;
     codecs) count=15000 ;;
     header_words) count=800000 ;;
+    secure) count=40000 ;;
     *) count=15000 ;;
   esac
   count=$((count * SECONDS_EACH / 60))

@@ -10,6 +10,7 @@ PACKAGES="
   libgl-dev libxkbcommon-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   media-types tzdata
+  libgpgme-dev gnupg gpgsm gpg-agent
   fonts-dejavu-core fonts-liberation fonts-noto-color-emoji
   poppler-utils python3 libqpdf-dev
   xvfb xauth

@@ -8,6 +8,7 @@
 #include "HeaderLine.h"
 #include "HeaderText.h"
 #include "MessageFile.h"
+#include "MessageSecurity.h"
 #include "MimeTypes.h"
 #include "TMailMessage2000.h"
 
@@ -41,6 +42,9 @@ constexpr const char* kUsage =
     "  json FILE                  the same as one JSON object, with sizes and SHA-256 of the\n"
     "                             decoded text and HTML bodies and of every attachment\n"
     "                             (sha256_lf: the same with line ends made LF)\n"
+    "  verify FILE                whether the message's signature holds, in one line; exit status\n"
+    "                             0 good, 1 bad (changed, or the key expired or was revoked),\n"
+    "                             2 could not be checked (not signed, key not here, no GnuPG)\n"
     "  body FILE [--html]         the decoded text (or HTML) body's bytes on standard output\n"
     "  body FILE --all            every text part the window shows, in order: the body and the\n"
     "                             other inline text parts of a multipart/mixed (a list footer),\n"
@@ -55,7 +59,7 @@ constexpr const char* kUsage =
     "  --version                  show the version\n"
     "\n"
     "Indexes are those of the attachment list that info prints. Exit status: 0 ok,\n"
-    "1 unreadable input or failed write, 2 usage.\n";
+    "1 unreadable input or failed write, 2 usage (verify: see above).\n";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -69,9 +73,10 @@ QString Hex(const std::string& bytes)
             .toHex());
 }
 
-void Load(TMailMessage2000& m, const std::string& file)
+void Load(TMailMessage2000& m, const std::string& file, TMessageSecurity* security = nullptr)
 {
-    LoadMessageFile(m, file);
+    TMessageSecurity unused;
+    LoadMessageFile(m, file, security ? *security : unused);
     m.RebuildStructure(0);
     m.ScanParts();
     m.SerializeBody();
@@ -99,7 +104,7 @@ bool NeedsEscape(char32_t c)
 // are no UTF-8), with control characters as escapes (\n, \r, \t, \xHH,
 // \uHHHH) and a backslash doubled, so what a message holds cannot forge a
 // line of the listing or reach the terminal as a command.
-std::string Printable(const QString& text)
+std::string PrintableText(const QString& text)
 {
     std::string out;
     for (const char32_t c : text.toUcs4()) {
@@ -122,24 +127,32 @@ std::string Printable(const QString& text)
     return out;
 }
 
+std::string Printable(std::string_view bytes) { return PrintableText(FromEngineBytes(bytes)); }
+
 // The header is read as the window reads it (TShownHeader): encoded words
 // and names in their declared charsets.
 int Info(const std::string& file)
 {
     TMailMessage2000 m;
-    Load(m, file);
+    TMessageSecurity security;
+    Load(m, file, &security);
     const TShownHeader header(m);
-    std::cout << "Date: " << Printable(MessageDateText(m)) << "\n"
-              << "From: " << Printable(header.FromName() + QStringLiteral(" (") + header.FromAddress() + QLatin1Char(')'))
+    std::cout << "Date: " << PrintableText(MessageDateText(m)) << "\n"
+              << "From: "
+              << PrintableText(header.FromName() + QStringLiteral(" (") + header.FromAddress() + QLatin1Char(')'))
               << "\n"
-              << "To: " << Printable(header.ToText()) << "\n"
-              << "Subject: " << Printable(header.Subject()) << "\n";
+              << "To: " << PrintableText(header.ToText()) << "\n"
+              << "Subject: " << PrintableText(header.Subject()) << "\n";
+    if (security.Encrypted())
+        std::cout << "Encryption: " << Printable(EncryptionSentence(security)) << "\n";
+    for (const TSignature& s : security.signatures)
+        std::cout << "Signature: " << Printable(SignatureSentence(s)) << "\n";
     for (std::size_t i = 0; i < m.AttachList.Count(); ++i) {
         TMailPart* a = m.AttachList.Items(i);
         a->Decode();
         std::cout << i << "\t" << (a->Embedded ? "embedded" : "attachment") << "\t"
-                  << Printable(FromEngineBytes(ContentType(*a))) << "\t" << a->Decoded.size() << "\t"
-                  << Printable(ShownFileName(*a)) << "\n";
+                  << Printable(ContentType(*a)) << "\t" << a->Decoded.size() << "\t"
+                  << PrintableText(ShownFileName(*a)) << "\n";
     }
     return 0;
 }
@@ -171,11 +184,46 @@ QJsonValue BodyJson(TMailPart* part)
         {"size", static_cast<qint64>(bytes->size())}, {"sha256", Hex(*bytes)}, {"sha256_lf", HexLf(*bytes)}};
 }
 
+QJsonValue SecurityJson(const TMessageSecurity& security)
+{
+    QJsonArray signatures;
+    for (const TSignature& s : security.signatures) {
+        QJsonArray addresses;
+        for (const std::string& a : s.keyAddresses)
+            addresses.append(FromEngineBytes(a));
+        signatures.append(QJsonObject{
+            {"protocol", ProtocolName(s.protocol)},
+            {"verdict", VerdictName(s.verdict)},
+            {"signer_name", FromEngineBytes(s.signerName)},
+            {"signer_address", FromEngineBytes(s.signerAddress)},
+            {"key_addresses", addresses},
+            {"fingerprint", QString::fromStdString(s.fingerprint)},
+            {"time", s.time > 0 ? QJsonValue(static_cast<qint64>(s.time)) : QJsonValue(QJsonValue::Null)},
+            {"address_differs", s.addressDiffers},
+            {"partial", s.partial},
+            {"text", FromEngineBytes(SignatureSentence(s))}});
+    }
+    QJsonValue encryption = QJsonValue::Null;
+    if (security.Encrypted()) {
+        QJsonArray recipients;
+        for (const std::string& r : security.recipients)
+            recipients.append(QString::fromStdString(r));
+        static const char* const kStates[] = {"none", "decrypted", "no-key", "failed"};
+        encryption = QJsonObject{{"protocol", ProtocolName(security.encryptionProtocol)},
+                                 {"state", kStates[static_cast<int>(security.encryption)]},
+                                 {"recipients", recipients},
+                                 {"text", FromEngineBytes(EncryptionSentence(security))}};
+    }
+    return QJsonObject{{"signatures", signatures}, {"encryption", encryption}};
+}
+
 int Json(const std::string& file)
 {
     TMailMessage2000 m;
-    Load(m, file);
+    TMessageSecurity security;
+    Load(m, file, &security);
     QJsonObject o;
+    o["security"] = SecurityJson(security);
     const TMailDateParts date = ParseMailDateUtc(TrimBlanks(m.GetLabelValue("Date")));
     o["date"] = date.kind == TMailDateKind::Valid ? QJsonValue(static_cast<qint64>(DateTimeToUnixSeconds(date.utc)))
                                                    : QJsonValue(QJsonValue::Null);
@@ -213,6 +261,29 @@ int Json(const std::string& file)
     const QByteArray rest = QJsonDocument(o).toJson(QJsonDocument::Indented);
     std::cout.write(rest.constData() + 2, rest.size() - 2); // without its opening "{\n"
     return 0;
+}
+
+int Verify(const std::string& file)
+{
+    TMailMessage2000 m;
+    TMessageSecurity security;
+    try {
+        Load(m, file, &security);
+    } catch (const std::exception& e) {
+        // Not 1: that says the signature is bad.
+        std::cout << "The message could not be read: " << Printable(e.what()) << "\n";
+        return 2;
+    }
+    const TSignature* deciding = DecidingSignature(security);
+    std::string line;
+    if (deciding)
+        line = SignatureSentence(*deciding);
+    else if (security.Encrypted() && security.encryption != TEncryptionState::Decrypted)
+        line = EncryptionSentence(security) + " No signature could be checked.";
+    else
+        line = "The message is not signed.";
+    std::cout << Printable(line) << "\n";
+    return VerifyExitStatus(security);
 }
 
 bool WriteOut(std::string_view bytes)
@@ -494,6 +565,12 @@ int Run(int argc, char** argv)
         if (args.size() > 1)
             throw UsageError("unexpected argument: " + args[1]);
         return command == "info" ? Info(args[0]) : Json(args[0]);
+    }
+    if (command == "verify") {
+        needFile(1);
+        if (args.size() > 1)
+            throw UsageError("unexpected argument: " + args[1]);
+        return Verify(args[0]);
     }
     if (command == "body") {
         needFile(1);

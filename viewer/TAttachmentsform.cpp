@@ -5,6 +5,7 @@
 #include "HeaderText.h"
 #include "Look.h"
 #include "MessageStrings.h"
+#include "SecureParts.h"
 #include "TQuickMessage.h"
 
 #include <QApplication>
@@ -406,7 +407,11 @@ void TAttachmentsform::FormShow()
             }
             if (part->Decoded.empty())
                 part->Decode();
-            attachments->addItem(NewRow(name, name, static_cast<qint64>(part->Decoded.size())));
+            // Kept for those who want it, and said to be what it is.
+            const QString shown = IsSignatureType(part->GetContentType())
+                                      ? name + QStringLiteral(" (the message's signature)")
+                                      : name;
+            attachments->addItem(NewRow(shown, name, static_cast<qint64>(part->Decoded.size())));
         }
     }
     Selectbut->setEnabled(!ViewOnly);

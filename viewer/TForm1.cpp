@@ -6,6 +6,7 @@
 #include "Look.h"
 #include "MessageFile.h"
 #include "MessageStrings.h"
+#include "SecurityBar.h"
 #include "TAttachmentsform.h"
 #include "TApplication.h"
 #include "TQuickMessage.h"
@@ -253,6 +254,9 @@ void TForm1::BuildComponents()
         MailMessage20001Progress(sender, total, current);
     };
     SetAttachmentsButton(false);
+
+    SecurityBar = new TSecurityBar(this);
+    AddPageBar(SecurityBar);
 }
 
 void TForm1::FormCreate()
@@ -330,8 +334,9 @@ void TForm1::FormActivate()
         navigated = true;
     }
     try {
-        LoadMessageFile(MailMessage20001, QFile::encodeName(m_messagePath).toStdString());
+        LoadMessageFile(MailMessage20001, QFile::encodeName(m_messagePath).toStdString(), Security);
         m_messageRead = true;
+        SecurityBar->Show(Security);
         // Scanning first changes nothing for the normalisation, which scans
         // anyway; the page takes the parts as they came.
         MailMessage20001.ScanParts();
@@ -560,6 +565,8 @@ void TForm1::Print()
     block << MessageStrings::Text(3, 32) + QStringLiteral(": ") + Escaped(header.Value("Organization"))
                  + QStringLiteral("<BR>");
     block << MessageStrings::Text(4, 37) + QStringLiteral(": ") + Escaped(header.Subject()) + QStringLiteral("<BR>");
+    for (const QString& line : SecurityLines(Security))
+        block << line.toHtmlEscaped() + QStringLiteral("<BR>");
     block << QStringLiteral("<HR></font><P>");
     EmbeddedWB1->PrintDocument();
     const QString error = EmbeddedWB1->LastPrintError();

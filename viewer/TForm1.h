@@ -3,6 +3,7 @@
 // attachments button, Print and Close. The message is loaded when the window
 // is first shown or activated, and again on a later activation only when the
 // file changed on disk.
+#include "MessageSecurity.h"
 #include "TMailMessage2000.h"
 #include "TEmbeddedWB.h"
 #include "TkelColorButton.h"
@@ -21,6 +22,7 @@ class QPushButton;
 class QFrame;
 class QVBoxLayout;
 class TViewCommands;
+class TSecurityBar;
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -52,6 +54,10 @@ public:
     QLabel* RemoteContentLabel = nullptr;
     QPushButton* RemoteContentButton = nullptr;
     TViewCommands* ViewCommands1 = nullptr; // find, zoom, source, keys
+    // Whether the message's signature holds and whether it was encrypted,
+    // as the last load found it; the bar above the page shows it.
+    TMessageSecurity Security;
+    TSecurityBar* SecurityBar = nullptr;
 
     [[nodiscard]] const QString& MessagePath() const { return m_messagePath; }
     // Puts a bar above the page, below the bars already there.

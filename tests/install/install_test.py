@@ -63,6 +63,7 @@ class Installed(unittest.TestCase):
         expected |= {DESKTOP, METAINFO, "usr/share/icons/hicolor/scalable/apps/corvanta-viewer.svg"}
         expected |= {f"usr/share/icons/hicolor/{s}x{s}/apps/corvanta-viewer.png" for s in ICON_SIZES}
         expected |= {f"usr/share/man/man1/{p}.1.gz" for p in PROGRAMS}
+        expected.add("usr/libexec/corvanta/corvanta-gpgsm-offline")
         found = set()
         for folder, _, files in os.walk(self.root):
             found |= {os.path.relpath(os.path.join(folder, f), self.root) for f in files}
@@ -136,7 +137,7 @@ class Installed(unittest.TestCase):
             source = f.read()
         help_ = run([self.path("usr/bin/corvanta-eml"), "--help"]).stdout
         commands = re.findall(r"^  ([a-z]+) ", help_, re.M)
-        self.assertEqual(commands, ["info", "json", "body", "extract", "build"])
+        self.assertEqual(commands, ["info", "json", "verify", "body", "extract", "build"])
         for command in commands:
             self.assertRegex(source, rf"\n\.BI {command} ")
 

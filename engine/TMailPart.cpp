@@ -325,7 +325,7 @@ std::string LeafName(std::string name)
     if (sep != std::string::npos)
         name.erase(0, sep + 1);
     const std::string_view t = TrimBlanksView(name);
-    if (t == "." || t == "..")
+    if (t == "." || t == ".." || t == "\"\"") // "" is an empty name in quotes
         return {};
     return std::string(t);
 }

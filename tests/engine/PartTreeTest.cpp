@@ -77,6 +77,8 @@ TEST(PartTree, FileNameSources)
         p->Header = {row.field};
         EXPECT_EQ(p->GetFileName(), row.name) << row.field;
     }
+    p->Header = {"Content-Type: application/pdf", "X-Corvanta-Attachment: \"\"; embedded=no"};
+    EXPECT_EQ(p->GetFileName(), "application_pdf.pdf"); // not "__.pdf"
     p->Header = {"Content-Type: application/pdf; name=\"x/\"", "Content-Disposition: attachment; filename=\"y\\z.pdf\""};
     EXPECT_EQ(p->GetFileName(), "z.pdf");
     // Made-up names are useful ones: the type's extension, also where the

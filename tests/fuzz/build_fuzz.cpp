@@ -37,6 +37,9 @@ std::string BodyPart(const char* type, std::string_view bytes)
 std::string ExpectedName(std::string_view given)
 {
     const std::string name = SafeFileName(BaseName(given));
+    const std::string type = ContentTypeForFile(BaseName(given));
+    if (name.empty()) // a name of blanks names nothing: the type's name
+        return SafeFileName(type + ExtensionForContentType(type));
     if (name.find('.') != std::string::npos)
         return name;
     return SafeFileName(name + ExtensionForContentType(ContentTypeForFile(BaseName(given))));

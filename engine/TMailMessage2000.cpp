@@ -913,10 +913,10 @@ void TMailMessage2000::AttachStream(const std::string& stream, const std::string
     part->SetLabelValue("Content-Type", contentType.empty() ? ContentTypeForFile(baseName) : contentType);
     // The name is written as it will be read, safe for a file system: a
     // "\" in a name here would be taken for a folder's by a reader. A name
-    // of blanks names nothing: the part is named after its type, as a part
-    // without a name is.
+    // of blanks, "." or ".." names no file: the part is named after its
+    // type, as a part without a name is.
     std::string shownName = SafeFileName(baseName);
-    if (shownName.empty())
+    if (shownName.empty() || shownName == "." || shownName == "..")
         shownName = part->GetFileName();
     const std::string encoded = NameWord(shownName, Charset);
     part->SetLabelValue("X-Corvanta-Attachment", encoded);

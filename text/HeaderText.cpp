@@ -279,12 +279,12 @@ void CopyHeaderAsUtf8(const TMailPart& source, TMailPart& target)
         target.Header.push_back(HeaderLineToUtf8(line));
 }
 
-TShownHeader::TShownHeader(const TMailPart& source) : m_header(new TMailMessage2000)
+TShownHeader::TShownHeader(const TMailPart& source) : m_header(std::make_unique<TMailMessage2000>())
 {
     CopyHeaderAsUtf8(source, *m_header);
 }
 
-TShownHeader::~TShownHeader() { delete m_header; }
+TShownHeader::~TShownHeader() = default;
 
 QString TShownHeader::Subject() const { return FromEngineBytes(m_header->GetSubject()); }
 QString TShownHeader::FromName() const { return FromEngineBytes(m_header->GetFromName()); }

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -59,7 +60,7 @@ public:
     [[nodiscard]] QString Value(std::string_view field) const;
 
 private:
-    TMailMessage2000* m_header;
+    std::unique_ptr<TMailMessage2000> m_header; // the converted copy
 };
 
 // The file name a part is listed and saved under, as UTF-8 text: its name

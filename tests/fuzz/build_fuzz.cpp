@@ -38,7 +38,7 @@ std::string ExpectedName(std::string_view given)
 {
     const std::string name = SafeFileName(BaseName(given));
     const std::string type = ContentTypeForFile(BaseName(given));
-    if (name.empty()) // a name of blanks names nothing: the type's name
+    if (name.empty() || name == "." || name == "..") // names no file: the type's name
         return SafeFileName(type + ExtensionForContentType(type));
     if (name.find('.') != std::string::npos)
         return name;

@@ -294,6 +294,15 @@ bool WriteOut(std::string_view bytes)
     return false;
 }
 
+// The exit status once what was written is flushed.
+int Flushed()
+{
+    if (std::fflush(stdout) == 0)
+        return 0;
+    std::fprintf(stderr, "corvanta-eml: cannot write the body: %s\n", std::strerror(errno));
+    return 1;
+}
+
 int Body(const std::string& file, bool html)
 {
     TMailMessage2000 m;
@@ -301,7 +310,7 @@ int Body(const std::string& file, bool html)
     if (const std::string* bytes = DecodedBody(html ? m.HtmlPart : m.TextPart))
         if (!WriteOut(*bytes))
             return 1;
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    return Flushed();
 }
 
 // What the window's page shows, from the message as it was sent: the
@@ -323,7 +332,7 @@ int ShownBody(const std::string& file)
         if (!bytes.empty() && bytes.back() != '\n' && !WriteOut("\r\n"))
             return 1;
     }
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    return Flushed();
 }
 
 // A file name that stays inside the target folder: the engine's safe name,

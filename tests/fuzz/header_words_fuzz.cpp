@@ -3,6 +3,7 @@
 // encoded word must decode to the text it was made from, and the header
 // line operations must keep what they promise.
 #include "FuzzUtil.h"
+#include "WordsByRule.h"
 
 #include "Codecs.h"
 #include "HeaderLine.h"
@@ -13,74 +14,6 @@
 namespace {
 
 using fuzz::Shown;
-
-std::string DecodeWordByRule(char encoding, std::string_view text)
-{
-    if (text.empty())
-        return {};
-    if (encoding == 'B') {
-        std::vector<unsigned char> buf(text.size() + 3);
-        const std::size_t n = Base64DecodeToBuffer(text, buf.data());
-        return std::string(UpToZero(std::string_view(reinterpret_cast<const char*>(buf.data()), n)));
-    }
-    if (encoding == 'U') {
-        unsigned char buf[45] = {};
-        const std::size_t n = UUDecodeLine(text, buf);
-        return std::string(UpToZero(std::string_view(reinterpret_cast<const char*>(buf), n)));
-    }
-    std::string t(text);
-    for (char& c : t)
-        if (c == '_')
-            c = ' ';
-    return QPDecodeText(t);
-}
-
-// The loop as the rules state it, written plainly: words found left to
-// right, what a word decodes to never searched again (text that looks like
-// a word was sent encoded, RFC 2047 5), an "=" before a word of nothing
-// free to start a word with the "?" after it, and blanks that only separate
-// two encoded words dropped.
-std::string DecodeHeaderWordsByRule(std::string_view input)
-{
-    const std::string r = TrimBlanks(input);
-    std::string out;
-    std::size_t pos = 0;
-    std::size_t lastEnd = std::string::npos; // end of the last word
-    for (;;) {
-        const std::size_t p = r.find("=?", pos);
-        if (p == std::string::npos)
-            break;
-        std::size_t q = r.find('?', p + 2);
-        if (q == std::string::npos)
-            q = p + 1;
-        std::size_t e = r.find("?=", q + 1);
-        if (e == std::string::npos)
-            e = q;
-        const std::size_t next = r.find('?', e + 1);
-        if (next != std::string::npos && next + 1 < r.size() && r[next + 1] == '=')
-            e = next;
-        if (!(p < q && q < e))
-            break;
-        const std::string piece = r.substr(q + 1, e - q - 1);
-        char encoding = 'Q';
-        if (piece.size() >= 2 && piece[1] == '?') {
-            const char c = AsciiUpper(piece[0]);
-            if (c == 'B' || c == 'Q' || c == 'U')
-                encoding = c;
-        }
-        const std::string decoded = DecodeWordByRule(encoding, piece.size() >= 2 ? piece.substr(2) : std::string());
-        std::string prefix = r.substr(pos, p - pos);
-        if (lastEnd == pos && std::all_of(prefix.begin(), prefix.end(), IsBlank))
-            prefix.clear();
-        out += prefix + decoded;
-        pos = lastEnd = e + 2;
-        if (decoded.empty() && !out.empty() && out.back() == '=' && pos < r.size() && r[pos] == '?') {
-            out.pop_back();
-            --pos;
-        }
-    }
-    return out + r.substr(std::min(pos, r.size()));
-}
 
 bool HasAny(std::string_view s, std::string_view chars) { return s.find_first_of(chars) != std::string_view::npos; }
 
@@ -97,9 +30,9 @@ void Words(std::string_view text)
     const std::string decoded = DecodeHeaderWords(text);
     FUZZ_CHECK(decoded.size() <= TrimBlanks(text).size(), "DecodeHeaderWords grew the text " + Shown(text));
     if (text.size() <= 2048)
-        FUZZ_CHECK(decoded == DecodeHeaderWordsByRule(text),
+        FUZZ_CHECK(decoded == testref::DecodeHeaderWordsByRule(text),
                    "DecodeHeaderWords of " + Shown(text) + " gave " + Shown(decoded) + ", the rules give "
-                       + Shown(DecodeHeaderWordsByRule(text)));
+                       + Shown(testref::DecodeHeaderWordsByRule(text)));
 }
 
 void RoundTrip(std::string_view charset, std::string_view text)

@@ -7,6 +7,7 @@
 #include "TextUtils.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QUrl>
 
@@ -62,6 +63,28 @@ QString TextBodyOf(const TMailPart& part)
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
+namespace {
+
+// An HTML part's text: in its declared charset, or in the one its own
+// <meta> names when the header names none (a page read alone gets that
+// from the engine; inside another page the engine no longer looks).
+QString HtmlBodyOf(const TMailPart& part)
+{
+    if (DeclaredCharset(part).isEmpty()) {
+        static const QRegularExpression kMeta(QStringLiteral(R"(<meta[^>]*charset\s*=\s*["']?([A-Za-z0-9_.:+-]+))"),
+                                              QRegularExpression::CaseInsensitiveOption);
+        const std::string& bytes = part.Decoded;
+        const QString head = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(std::min<std::size_t>(bytes.size(), 1024)));
+        const QRegularExpressionMatch m = kMeta.match(head);
+        std::string utf8;
+        if (m.hasMatch() && CharsetToUtf8(m.captured(1).toStdString(), bytes, utf8))
+            return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    }
+    return TextBodyOf(part);
+}
+
+} // namespace
+
 TTextFormat TextFormatOf(const TMailPart& part)
 {
     TTextFormat format;
@@ -82,8 +105,10 @@ bool TMessageDocument::Load(const QString& path)
         message->ScanParts();
     } catch (...) {
         m_message.reset();
+        m_pieces.clear();
         return false;
     }
+    m_pieces = ShownTextParts(*message);
     m_message = std::move(message);
     return true;
 }
@@ -108,6 +133,11 @@ void TMessageDocument::Take(const QString& path, const TMailMessage2000& scanned
     };
     message->HtmlPart = copy(scanned.HtmlPart);
     message->TextPart = copy(scanned.TextPart);
+    m_pieces.clear();
+    for (TMailPart* piece : ShownTextParts(scanned))
+        m_pieces.push_back(piece == scanned.HtmlPart   ? message->HtmlPart
+                           : piece == scanned.TextPart ? message->TextPart
+                                                       : copy(piece));
     for (TMailPart* part : scanned.AttachList)
         if (part->LabelExists("Content-ID") || part->LabelExists("Content-Location"))
             message->AttachList.Add(copy(part));
@@ -117,6 +147,8 @@ void TMessageDocument::Take(const QString& path, const TMailMessage2000& scanned
 
 TMessageDocument::Reply TMessageDocument::Document() const
 {
+    if (m_message && m_pieces.size() > 1)
+        return Pieces();
     Reply r;
     r.found = true;
     if (m_message && m_message->HtmlPart) {
@@ -141,13 +173,38 @@ TMessageDocument::Reply TMessageDocument::Document() const
 
 std::optional<TPlainText> TMessageDocument::LargePlainText() const
 {
-    if (!m_message || m_message->HtmlPart || !m_message->TextPart)
+    // A body shown in pieces goes to the page, which lays them out together.
+    if (!m_message || m_message->HtmlPart || !m_message->TextPart || m_pieces.size() > 1)
         return std::nullopt;
     TMailPart* text = m_message->TextPart;
     text->Decode();
     if (text->Decoded.size() <= kLargePlainTextBytes)
         return std::nullopt;
     return TPlainText{TextBodyOf(*text), TextFormatOf(*text)};
+}
+
+// Each piece as it would be shown alone, one after the other, in UTF-8: an
+// HTML engine reads the later pieces' own html, head and body tags as
+// nothing more than their content and style sheets. The charset comes
+// first, before any piece could name another.
+TMessageDocument::Reply TMessageDocument::Pieces() const
+{
+    QString page = QStringLiteral("<meta charset=\"utf-8\">");
+    for (std::size_t i = 0; i < m_pieces.size(); ++i) {
+        TMailPart* piece = m_pieces[i];
+        piece->Decode();
+        if (i > 0)
+            page += QStringLiteral("\n<hr>\n");
+        if (piece->GetContentType().starts_with("text/html"))
+            page += HtmlBodyOf(*piece);
+        else
+            page += TextPageHtml(TextBodyOf(*piece), TextFormatOf(*piece));
+    }
+    Reply r;
+    r.found = true;
+    r.data = page.toUtf8();
+    r.contentType = "text/html;charset=utf-8";
+    return r;
 }
 
 TMessageDocument::Reply TMessageDocument::PartReply(TMailPart* part)

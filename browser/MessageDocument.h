@@ -1,8 +1,10 @@
 #pragma once
 // Turns a message file into what the HTML engine displays: its HTML body
 // with the declared character set, or its text body escaped into a
-// pre-wrapped block, or an empty page; and the message's parts that the
-// body refers to by Content-ID or Content-Location.
+// pre-wrapped block, or an empty page; where a multipart/mixed holds more
+// inline text parts beside the body, the page is made of all of them in
+// order; and the message's parts that the body refers to by Content-ID or
+// Content-Location.
 #include "TMailMessage2000.h"
 #include "TextToHtml.h"
 
@@ -13,6 +15,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 // A plain-text body as text, with how it is laid out.
 struct TPlainText {
@@ -61,6 +64,8 @@ public:
 
 private:
     [[nodiscard]] static Reply PartReply(TMailPart* part);
+    // The page of several text parts, each as it would be shown alone.
+    [[nodiscard]] Reply Pieces() const;
     // Where each Content-ID, Content-Location and last step of a location
     // first occurs in the attachment list. Made at the first request: a
     // page may ask for thousands of parts, and looking through every part
@@ -74,6 +79,8 @@ private:
 
     QString m_path;
     std::unique_ptr<TMailMessage2000> m_message;
+    // The text parts the page shows (ShownTextParts), in m_message.
+    std::vector<TMailPart*> m_pieces;
     mutable std::optional<Index> m_index;
 };
 

@@ -46,15 +46,15 @@ std::string DecodeWordText(char encoding, std::string_view text)
 
 } // namespace
 
-// The written rule searches the whole text again from its start after each
-// word. Here the text is decoded in one buffer instead: finished output
-// grows at the front, the text still to be searched sits at the back, and
-// each decoded word is written just before the rest it belongs to. A
-// decoded word is never longer than its encoded form, so the two regions
-// never meet. The finished output holds no "=?", so a new search can only
-// find one where the output's last "=" meets a "?" at the front of the
-// rest; that "=" then moves back to the rest. So the result is the written
-// rule's, in linear time however many words the header holds.
+// The text is decoded in one buffer: finished output grows at the front,
+// the text still to be searched sits at the back. What a word decodes to
+// is finished output, never searched again: text that only looks like an
+// encoded word ("Price =?utf-8?Q?100?= offer", sent encoded as RFC 2047 5
+// asks) stays as the sender wrote it. A decoded word is never longer than
+// its encoded form, so the two regions never meet. Where a word decodes to
+// nothing, an "=" before it that meets a "?" after it moves back to the
+// rest and may start a word there. Linear however many words the header
+// holds.
 std::string DecodeHeaderWords(std::string_view input)
 {
     std::string buf = TrimBlanks(input);
@@ -105,10 +105,11 @@ std::string DecodeHeaderWords(std::string_view input)
         }
         std::memmove(buf.data() + out, buf.data() + head, prefixEnd - head);
         out += prefixEnd - head;
-        head = e + 2 - decoded.size();
-        std::memcpy(buf.data() + head, decoded.data(), decoded.size());
+        std::memcpy(buf.data() + out, decoded.data(), decoded.size());
+        out += decoded.size();
+        head = e + 2;
         lastEnd = e + 2;
-        if (out > 0 && buf[out - 1] == '=' && head < n && buf[head] == '?') {
+        if (decoded.empty() && out > 0 && buf[out - 1] == '=' && head < n && buf[head] == '?') {
             --out;
             buf[--head] = '=';
         }
@@ -652,4 +653,76 @@ int FindHeaderLine(const TStringList* list, std::string_view prefix, int occurre
         }
     }
     return -1;
+}
+
+namespace {
+
+// RFC 2045 token characters, and "*" for RFC 2231 names.
+bool IsTokenChar(char c)
+{
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 32 || u >= 127)
+        return false;
+    return std::string_view("()<>@,;:\\\"/[]?=").find(c) == std::string_view::npos;
+}
+
+} // namespace
+
+bool IsMediaType(std::string_view type)
+{
+    const std::size_t slash = type.find('/');
+    if (slash == std::string_view::npos || slash == 0 || slash + 1 == type.size())
+        return false;
+    for (std::size_t i = 0; i < type.size(); ++i)
+        if (i != slash && !IsTokenChar(type[i]))
+            return false;
+    return true;
+}
+
+std::string WithParamSeparators(std::string_view line)
+{
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos)
+        return std::string(line);
+    std::string out;
+    bool inQuotes = false;
+    char lastSolid = ':'; // the last character outside quotes that is no blank
+    std::size_t from = 0;
+    for (std::size_t i = colon + 1; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '"') {
+            inQuotes = !inQuotes;
+            lastSolid = c;
+            continue;
+        }
+        if (inQuotes)
+            continue;
+        if (!IsBlank(c)) {
+            lastSolid = c;
+            continue;
+        }
+        // A run of blanks after a value, then a name and "=": a parameter
+        // whose ";" is missing.
+        std::size_t j = i;
+        while (j < line.size() && IsBlank(line[j]))
+            ++j;
+        std::size_t k = j;
+        while (k < line.size() && IsTokenChar(line[k]))
+            ++k;
+        std::size_t eq = k;
+        while (eq < line.size() && IsBlank(line[eq]))
+            ++eq;
+        const bool afterValue = lastSolid != ':' && lastSolid != ';' && lastSolid != '=';
+        if (afterValue && k > j && eq < line.size() && line[eq] == '=') {
+            out.append(line.substr(from, i - from));
+            out += ';';
+            from = i;
+            lastSolid = ';';
+        }
+        i = j - 1;
+    }
+    if (from == 0)
+        return std::string(line);
+    out.append(line.substr(from));
+    return out;
 }

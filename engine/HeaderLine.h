@@ -33,6 +33,13 @@ void ReplaceHeaderParam(std::string& line, std::string_view name, std::string_vi
 // carried, not applied. False when the line has no such form of the name.
 bool GetHeaderParamExtended(std::string_view line, std::string_view name, std::string& value,
                             std::string* charset = nullptr, std::string* language = nullptr);
+// A parameter field written without its ";" separators
+// ("Content-Type: multipart/mixed boundary=\"b\"", "text/plain
+// charset=utf-8 format=flowed") with them put in, before each blank-separated
+// name=value that follows a value; any other line comes back unchanged.
+[[nodiscard]] std::string WithParamSeparators(std::string_view line);
+// A media type as RFC 2045 writes it: a token, "/", a token.
+[[nodiscard]] bool IsMediaType(std::string_view type);
 // Index of the occurrence-th line (from 0) that begins with prefix, compared
 // without regard to ASCII case; -1 when there is none or no list.
 [[nodiscard]] int FindHeaderLine(const TStringList* list, std::string_view prefix, int occurrence);

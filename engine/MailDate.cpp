@@ -156,10 +156,23 @@ TMailDateParts ParseMailDateUtc(std::string_view text)
 
     std::array<std::string, 8> field;
     int counter = (text[0] >= '0' && text[0] <= '9') ? 1 : 0;
+    char previous = '\0';
     for (char c : text) {
-        if (c == ' ' || c == '/' || c == ':') {
+        const char before = previous;
+        previous = c;
+        const bool blank = c == ' ' || c == '\t';
+        if (blank && (before == ' ' || before == '\t' || (counter == 1 && field[1].empty()))) {
+            // A run of blanks is one separator, and so is the blank after a
+            // weekday's comma: "12  Mar" and "Mon,  12 Mar" name March.
+            continue;
+        }
+        if (c == ',' && counter == 0) {
+            counter = 1; // "Mon,12 Mar 2001": the weekday ends at its comma
+            continue;
+        }
+        if (blank || c == '/' || c == ':') {
             ++counter;
-            if (counter == 6 && c == ' ')
+            if (counter == 6 && blank)
                 counter = 7; // no seconds: straight to the zone
         } else if ((c == '+' || c == '-') && (counter == 5 || counter == 6)
                    && !field[static_cast<std::size_t>(counter)].empty()) {
@@ -172,6 +185,11 @@ TMailDateParts ParseMailDateUtc(std::string_view text)
         }
     }
 
+    // "12 Mar, 2001", "Sep,", "Dec.": punctuation after a day, a month name
+    // or a year belongs to none of them.
+    for (std::size_t k : {1, 2, 3})
+        while (!field[k].empty() && (field[k].back() == ',' || field[k].back() == '.'))
+            field[k].pop_back();
     const long long day = ToIntDef(field[1], 0);
     long long year = ToIntDef(field[3], 0);
     const long long hour = ToIntDef(field[4], 0);

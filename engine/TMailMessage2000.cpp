@@ -82,6 +82,12 @@ std::string UrlName(std::string_view name)
     return out;
 }
 
+// A header line that is a field. A line without a colon (a first line that
+// was no field, "Content-X") is kept as it was read, but never written: in a
+// saved message it would end the header and take the fields after it into
+// the body.
+bool IsField(std::string_view line) { return line.find(':') != std::string_view::npos; }
+
 // Every header line and delimiter the engine writes stays one line: a CR,
 // LF or NUL left in a value (from a caller, or kept from a hostile message)
 // is written as a space instead of starting a field of its own.
@@ -290,13 +296,19 @@ namespace {
 
 // RFC 2045 5.2: a part without a Content-Type, or with one that names no
 // type/subtype, is plain text; inside a digest a part without one is a
-// message (RFC 2046 5.1.5).
+// message (RFC 2046 5.1.5). So is a multipart without a boundary, whose
+// text the parser kept whole.
 std::string EffectiveType(const TMailPart& p, bool inDigest)
 {
     const std::string type = p.GetContentType();
     if (type.empty() && inDigest && !p.LabelExists("Content-Type"))
         return "message/rfc822";
-    if (type.empty() || type.find('/') == std::string::npos)
+    if (!IsMediaType(type)) {
+        // "text/html charset": the type is still there to be read.
+        const std::string first = type.substr(0, type.find_first_of(" \t("));
+        return IsMediaType(first) ? first : "text/plain";
+    }
+    if (type.starts_with("multipart/") && p.SubPartList.Empty() && p.GetBoundary().empty())
         return "text/plain";
     return type;
 }
@@ -356,6 +368,22 @@ std::string FieldOfText(std::string_view text, std::string_view field)
         }
     }
     return value;
+}
+
+// Which child of a multipart/signed is the signed content: the first one
+// that is not its signature (of the type its "protocol" names, or a
+// signature type), so the signature may come first (RFC 1847 says second).
+std::size_t SignedContentIndex(const TMailPart& p)
+{
+    const std::string protocol = AsciiLowerCase(TrimBlanks(p.GetLabelParamValue("Content-Type", "protocol")));
+    for (std::size_t i = 0; i < p.SubPartList.Count(); ++i) {
+        const std::string t = p.SubPartList.Items(i)->GetContentType();
+        const bool signature = (!protocol.empty() && t == protocol) || t == "application/pgp-signature"
+                               || t == "application/pkcs7-signature" || t == "application/x-pkcs7-signature";
+        if (!signature)
+            return i;
+    }
+    return 0;
 }
 
 } // namespace
@@ -497,8 +525,11 @@ void TMailMessage2000::ScanParts()
                     MixedPart = p; // every other kind is read as mixed
                 }
             }
+            // The signed content is whichever part is not the signature:
+            // some mailers put the signature first.
+            const std::size_t content = type == "multipart/signed" ? SignedContentIndex(*p) : 0;
             for (std::size_t i = p->SubPartList.Count(); i-- > 0;)
-                stack.push_back({p->SubPartList.Items(i), v.bodyPlace && (!firstOnly || i == 0),
+                stack.push_back({p->SubPartList.Items(i), v.bodyPlace && (!firstOnly || i == content),
                                  type == "multipart/digest"});
             continue;
         }
@@ -514,6 +545,84 @@ void TMailMessage2000::ScanParts()
             AttachList.Add(p);
         }
     }
+}
+
+namespace {
+
+// A text part shown where it stands: not a file (no name, no "attachment"),
+// and not blank.
+bool IsInlineText(TMailPart& p)
+{
+    const std::string type = EffectiveType(p, false);
+    if (type != "text/plain" && type != "text/html")
+        return false;
+    if (AsciiLowerCase(p.GetLabelValue("Content-Disposition")) == "attachment" || IsNamedFile(p))
+        return false;
+    p.Decode();
+    return !IsBlankText(p.Decoded);
+}
+
+bool Holds(const TMailPart* tree, const TMailPart* part)
+{
+    for (const TMailPart* p = part; p; p = p->ParentPart)
+        if (p == tree)
+            return true;
+    return false;
+}
+
+void CollectShown(const TMailMessage2000& m, TMailPart* p, std::vector<TMailPart*>& out, int depth)
+{
+    if (depth > TMailPart::kMaxNesting)
+        return;
+    if (p->SubPartList.Empty()) {
+        if (p == m.TextPart || p == m.HtmlPart || IsInlineText(*p))
+            out.push_back(p);
+        return;
+    }
+    const std::string type = p->GetContentType();
+    const TMailPartList& kids = p->SubPartList;
+    if (type == "multipart/alternative") {
+        for (TMailPart* body : {m.HtmlPart, m.TextPart})
+            for (TMailPart* kid : kids)
+                if (body && Holds(kid, body)) {
+                    CollectShown(m, kid, out, depth + 1);
+                    return;
+                }
+        for (std::size_t i = kids.Count(); i-- > 0;) {
+            const std::size_t before = out.size();
+            CollectShown(m, kids.Items(i), out, depth + 1);
+            if (out.size() > before)
+                return;
+        }
+        return;
+    }
+    if (type == "multipart/signed") {
+        CollectShown(m, kids.Items(SignedContentIndex(*p)), out, depth + 1);
+        return;
+    }
+    if (type == "multipart/related" || type == "multipart/report") {
+        CollectShown(m, kids.Items(0), out, depth + 1);
+        return;
+    }
+    if (type == "multipart/digest" || type == "multipart/encrypted")
+        return;
+    for (TMailPart* kid : kids)
+        CollectShown(m, kid, out, depth + 1);
+}
+
+} // namespace
+
+std::vector<TMailPart*> ShownTextParts(const TMailMessage2000& message)
+{
+    TMailPart* body = message.HtmlPart ? message.HtmlPart : message.TextPart;
+    if (!body)
+        return {};
+    std::vector<TMailPart*> shown;
+    CollectShown(message, const_cast<TMailMessage2000*>(&message), shown, 0);
+    // A body found where this walk does not look is shown alone, as ever.
+    if (std::find(shown.begin(), shown.end(), body) == shown.end())
+        return {body};
+    return shown;
 }
 
 TMailPart* TMailMessage2000::NewContainer(TMailPart* parent, const char* type, const char* suffix)
@@ -562,8 +671,10 @@ void TMailMessage2000::RebuildStructure(int mode)
             Decoded.clear();
             IsDecoded = false;
         }
+        // The engine's own name field too: a file that is the whole
+        // message would lose the name it was saved under.
         for (const auto& line : Header)
-            if (IStartsWith(line, "Content-"))
+            if (IsField(line) && (IStartsWith(line, "Content-") || IStartsWith(line, "X-Corvanta-Attachment:")))
                 x->Header.push_back(line);
         if (TextPart == this)
             TextPart = x;
@@ -746,10 +857,13 @@ void TMailMessage2000::PlaceAttachment(std::size_t index, const Placing& mixed, 
         return;
     }
     a->SetLabelParamValue("X-Corvanta-Attachment", "embedded", "no");
-    if (!a->LabelParamExists("Content-Type", "name"))
+    // A name the sender gave, in any form, is left alone: a copy written
+    // beside an RFC 2231 name ("filename*=koi8-r''...") would carry its
+    // bytes under the message's charset, and be read before it.
+    if (!HasNameParam(*a, "Content-Type:", "name") && !HasNameParam(*a, "Content-Disposition:", "filename")) {
         a->SetLabelParamValue("Content-Type", "name", encoded);
-    if (!a->LabelParamExists("Content-Disposition", "filename"))
         a->SetLabelParamValue("Content-Disposition", "filename", encoded);
+    }
     // Also when the file is the whole message: without it the field would
     // read "Content-Disposition: ; filename=...", and the file would come
     // back as the body.
@@ -761,7 +875,7 @@ void TMailMessage2000::PlaceAttachment(std::size_t index, const Placing& mixed, 
     // The attachment is the message's only content: the message becomes it.
     for (const char* prefix : {"Content-", "X-Corvanta-"})
         for (const auto& line : a->Header)
-            if (IStartsWith(line, prefix))
+            if (IsField(line) && IStartsWith(line, prefix))
                 Header.push_back(line);
     if (!a->IsDecoded)
         a->Decode();
@@ -797,7 +911,14 @@ void TMailMessage2000::AttachStream(const std::string& stream, const std::string
     part->Decoded = stream;
     part->Encode(AttachEncoding);
     part->SetLabelValue("Content-Type", contentType.empty() ? ContentTypeForFile(baseName) : contentType);
-    const std::string encoded = NameWord(baseName, Charset);
+    // The name is written as it will be read, safe for a file system: a
+    // "\" in a name here would be taken for a folder's by a reader. A name
+    // of blanks, "." or ".." names no file: the part is named after its
+    // type, as a part without a name is.
+    std::string shownName = SafeFileName(baseName);
+    if (shownName.empty() || shownName == "." || shownName == "..")
+        shownName = part->GetFileName();
+    const std::string encoded = NameWord(shownName, Charset);
     part->SetLabelValue("X-Corvanta-Attachment", encoded);
     part->SetLabelValue("Content-Length", std::to_string(part->Body().size()));
     part->Embedded = embedded;
@@ -805,9 +926,9 @@ void TMailMessage2000::AttachStream(const std::string& stream, const std::string
         part->SetLabelValue("Content-Disposition", "inline");
         part->SetLabelParamValue("X-Corvanta-Attachment", "embedded", "yes");
         if (EmbedMethod == TEmbedMethod::emContentID)
-            part->SetLabelValue("Content-ID", "<" + UrlName(baseName) + ">");
+            part->SetLabelValue("Content-ID", "<" + UrlName(shownName) + ">");
         else
-            part->SetLabelValue("Content-Location", ContentLocationBase + UrlName(baseName));
+            part->SetLabelValue("Content-Location", ContentLocationBase + UrlName(shownName));
     } else {
         part->SetLabelValue("Content-Disposition", "attachment");
         part->SetLabelParamValue("Content-Type", "name", encoded);
@@ -847,20 +968,18 @@ constexpr std::string_view kPreamble = "This is a multipart message in mime form
 void WriteParts(const TMailPart& part, const std::function<void(std::string_view)>& sink)
 {
     for (const TMailPart* q : part.SubPartList) {
-        // Made before the header is written: a "Content-Length" comes with it.
-        const std::string& body = q->Body();
         sink("\r\n--");
         SinkLine(q->ParentBoundary, sink);
         sink("\r\n");
         for (const auto& line : q->Header) {
-            if (line.empty())
+            if (!IsField(line))
                 continue;
             SinkLine(line, sink);
             sink("\r\n");
         }
         sink("\r\n");
         if (q->SubPartList.Empty())
-            sink(body);
+            sink(q->Body());
         else
             WriteParts(*q, sink);
     }
@@ -870,6 +989,28 @@ void WriteParts(const TMailPart& part, const std::function<void(std::string_view
         sink("--\r\n");
     }
 }
+
+namespace {
+
+// What WriteParts writes, counted without making the bodies.
+std::size_t PartsSize(const TMailPart& part)
+{
+    std::size_t size = 0;
+    for (const TMailPart* q : part.SubPartList) {
+        size += 4 + q->ParentBoundary.size() + 2;
+        for (const auto& line : q->Header)
+            if (IsField(line))
+                size += line.size() + 2;
+        size += 2 + (q->SubPartList.Empty() ? q->BodySize() : PartsSize(*q));
+    }
+    if (!part.SubPartList.Empty())
+        size += 4 + part.SubPartList.Items(0)->ParentBoundary.size() + 4;
+    return size;
+}
+
+} // namespace
+
+std::size_t SerializedSize(const TMailPart& part) { return kPreamble.size() + PartsSize(part); }
 
 void SerializeParts(const TMailPart& part, std::string& body)
 {
@@ -889,10 +1030,8 @@ void TMailMessage2000::SerializeBody()
         return;
     if (!SubPartList.Empty())
         SerializeLater();
-    else if (BodyPending())
-        LengthLater();
     else
-        SetLabelValue("Content-Length", std::to_string(Body().size()));
+        SetLength();
     NeedsSerialize = false;
 }
 
@@ -907,7 +1046,7 @@ void TMailMessage2000::SaveToFile(const std::string& fileName, bool overwrite) c
     WriteFileSafely(fileName, overwrite, [&](const std::function<void(std::string_view)>& sink) {
         bool lengthWritten = false;
         for (const auto& line : Header) {
-            if (line.empty())
+            if (!IsField(line))
                 continue;
             if (IStartsWith(line, "Content-Length:")) {
                 if (lengthWritten)

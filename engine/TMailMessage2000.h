@@ -94,8 +94,19 @@ private:
     std::vector<std::unique_ptr<TMailPart>> m_parts;
 };
 
+// The text parts a reader is shown, in the order the sender wrote them: the
+// body, and beside it every inline text part of a multipart/mixed, which
+// is no alternative to choose from (RFC 2046 5.1.3): a footer a list added,
+// a text before an HTML part. Of an alternative, the choice the body makes
+// (or its last, best, part); of a related or a signed part, its content.
+// For a message scanned but not rebuilt (a rebuild makes every pair of
+// bodies alternatives). Empty without a body.
+[[nodiscard]] std::vector<TMailPart*> ShownTextParts(const TMailMessage2000& message);
+
 // The body SerializeBody would write, streamed to a sink instead.
 void WriteParts(const TMailPart& part, const std::function<void(std::string_view)>& sink);
+// Its length, counted without making it.
+[[nodiscard]] std::size_t SerializedSize(const TMailPart& part);
 // The whole body of a multipart, the preamble and the parts, written over
 // body (whose storage is reused).
 void SerializeParts(const TMailPart& part, std::string& body);

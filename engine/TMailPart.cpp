@@ -57,8 +57,6 @@ TMailPart::~TMailPart() = default;
 
 int TMailPart::FindLabel(std::string_view label) const
 {
-    if (m_pendingLength && IEquals(label, "Content-Length"))
-        MakeBody();
     // The name and its colon compared in place: every header question about
     // every part comes here, and building "Label:" first cost an allocation
     // each time. The colon test rejects most lines before any compare.
@@ -301,47 +299,134 @@ std::string TMailPart::GetBoundary() const
     return GetLabelParamValue("Content-Type", "boundary");
 }
 
+namespace {
+
+// A name as the sender wrote it, encoded words decoded, trimmed.
+std::string DecodedName(std::string name)
+{
+    if (name.find("=?") != std::string::npos)
+        return DecodeHeaderWords(name);
+    // Without an encoded word, decoding would only trim.
+    const std::string_view t = TrimBlanksView(name);
+    const auto from = static_cast<std::size_t>(t.data() - name.data());
+    name.erase(from + t.size());
+    name.erase(0, from);
+    return name;
+}
+
+// The last component of a name that carries a path ("C:\TEMP\a.png",
+// "/home/u/report.pdf"): RFC 2183 2.3 lets a receiver take only that.
+// Empty when nothing but folders is named.
+std::string LeafName(std::string name)
+{
+    while (!name.empty() && IsBlank(name.back()))
+        name.pop_back();
+    const std::size_t sep = name.find_last_of("/\\");
+    if (sep != std::string::npos)
+        name.erase(0, sep + 1);
+    const std::string_view t = TrimBlanksView(name);
+    if (t == "." || t == ".." || t == "\"\"") // "" is an empty name in quotes
+        return {};
+    return std::string(t);
+}
+
+// The last step of a location ("http://x/img/logo.png?v=2" gives
+// "logo.png"), its %XX escapes made bytes.
+std::string LocationLeaf(std::string_view location)
+{
+    location = location.substr(0, location.find_first_of("?#"));
+    std::string leaf = LeafName(std::string(location));
+    if (leaf.find(':') != std::string::npos && leaf.find('.') == std::string::npos)
+        return {}; // a scheme or host alone ("cid:", "http:") names no file
+    std::string out;
+    for (std::size_t i = 0; i < leaf.size(); ++i) {
+        const auto hex = [](char c) {
+            return c >= '0' && c <= '9' ? c - '0' : (c | 32) >= 'a' && (c | 32) <= 'f' ? (c | 32) - 'a' + 10 : -1;
+        };
+        if (leaf[i] == '%' && i + 2 < leaf.size() && hex(leaf[i + 1]) >= 0 && hex(leaf[i + 2]) >= 0) {
+            out += static_cast<char>(hex(leaf[i + 1]) * 16 + hex(leaf[i + 2]));
+            i += 2;
+        } else {
+            out += leaf[i];
+        }
+    }
+    return out;
+}
+
+// The extension a name the engine makes up gets: the registered one, else
+// one that says what kind of file it is.
+std::string MadeUpExtension(std::string_view type)
+{
+    std::string ext = ExtensionForContentType(type);
+    if (!ext.empty())
+        return ext;
+    const std::string t = AsciiLowerCase(TrimBlanksView(type));
+    if (!IsMediaType(t.substr(0, t.find_first_of(" \t("))))
+        return ".txt"; // no type to be read: plain text (RFC 2045 5.2)
+    if (t == "message/rfc822" || t == "message/global")
+        return ".eml";
+    if (t.starts_with("text/") || t.starts_with("message/") || t.starts_with("multipart/"))
+        return ".txt"; // text, or MIME text kept whole
+    return ".bin";
+}
+
+} // namespace
+
 std::string TMailPart::GetFileName() const
 {
     // Each field is looked up once: names are asked for every attachment
     // of a message, often more than once.
     const int type = FindLabel("Content-Type");
     auto value = [this](int i) { return std::string(LabelValueView(Header[static_cast<std::size_t>(i)])); };
-    auto source = [&]() -> std::string {
+    // The names a sender (or the engine, in its own field) gave the file.
+    auto given = [&]() -> std::string {
         if (const int i = FindLabel("X-Corvanta-Attachment"); i >= 0)
-            return value(i);
+            if (std::string n = LeafName(DecodedName(value(i))); !n.empty())
+                return n;
         if (type >= 0)
-            if (std::string n = LabelParamOfLine(Header[static_cast<std::size_t>(type)], "name"); !n.empty())
+            if (std::string n = LeafName(DecodedName(LabelParamOfLine(Header[static_cast<std::size_t>(type)], "name")));
+                !n.empty())
                 return n;
         if (const int i = FindLabel("Content-Disposition"); i >= 0)
-            if (std::string n = LabelParamOfLine(Header[static_cast<std::size_t>(i)], "filename"); !n.empty())
+            if (std::string n = LeafName(DecodedName(LabelParamOfLine(Header[static_cast<std::size_t>(i)], "filename")));
+                !n.empty())
                 return n;
-        if (const int i = FindLabel("Content-ID"); i >= 0)
-            return value(i);
-        if (const int i = FindLabel("Content-Location"); i >= 0)
-            return value(i);
-        if (type >= 0) {
-            const std::string t = value(type);
-            return t + ExtensionForContentType(t);
-        }
-        return "unknown";
+        return {};
     };
-    std::string name = source();
-    if (name.find("=?") != std::string::npos) {
-        name = DecodeHeaderWords(name);
-    } else {
-        // Without an encoded word, decoding would only trim.
-        const std::string_view t = TrimBlanksView(name);
-        const auto from = static_cast<std::size_t>(t.data() - name.data());
-        name.erase(from + t.size());
-        name.erase(0, from);
+    std::string name = given();
+    const std::string typeValue = type >= 0 ? value(type) : std::string();
+    if (name.empty()) {
+        // A name made up from what else the part says of itself: it gets
+        // the type's extension, and a Content-ID no angle brackets.
+        if (const int i = FindLabel("Content-ID"); i >= 0) {
+            std::string id = DecodedName(value(i));
+            if (id.size() >= 2 && id.front() == '<' && id.back() == '>')
+                id = TrimBlanks(std::string_view(id).substr(1, id.size() - 2));
+            name = SafeFileName(id);
+            if (!name.empty() && type >= 0) {
+                const std::string ext = MadeUpExtension(typeValue);
+                if (name.size() <= ext.size() || !IEquals(std::string_view(name).substr(name.size() - ext.size()), ext))
+                    name = SafeFileName(name + ext);
+            }
+        }
+        if (name.empty())
+            if (const int i = FindLabel("Content-Location"); i >= 0)
+                name = LocationLeaf(DecodedName(value(i)));
+        if (name.empty() && type >= 0)
+            name = DecodedName(typeValue) + MadeUpExtension(typeValue);
+        if (name.empty())
+            return "unknown";
+        std::string safe = SafeFileName(name);
+        if (safe.find('.') == std::string::npos && type >= 0)
+            safe = SafeFileName(safe + MadeUpExtension(typeValue));
+        return safe;
     }
     // A name without a dot gets its type's extension; so does one whose
     // only dot the length limit cut away, or read again (after a rebuild,
     // or from the saved message) it would gain one and change.
     std::string safe = SafeFileName(name);
     if (safe.find('.') == std::string::npos && type >= 0)
-        safe = SafeFileName(safe + ExtensionForContentType(value(type)));
+        safe = SafeFileName(safe + ExtensionForContentType(typeValue));
     return safe;
 }
 
@@ -389,7 +474,9 @@ std::size_t CleanLineEndsUpTo(std::string_view text, std::size_t from = 0)
 }
 
 // clean: how much of the text is known to hold only CR LF pairs already.
-void NormaliseLineEnds(std::string& text, std::size_t clean = 0)
+// inserted, when given, receives where in the result each byte the change
+// added stands (the CR before a lone LF, the LF after a lone CR), in order.
+void NormaliseLineEnds(std::string& text, std::size_t clean = 0, std::vector<std::size_t>* inserted = nullptr)
 {
     // Most files already end every line in CR LF: find the first line break
     // that is not a CR LF pair before copying anything.
@@ -418,10 +505,13 @@ void NormaliseLineEnds(std::string& text, std::size_t clean = 0)
         out.append(text, i, j - i);
         if (j < text.size())
             out += "\r\n"; // a last line without a break stays without one
-        if (j < text.size() && text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n')
+        if (j < text.size() && text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n') {
             j += 2;
-        else if (j < text.size())
+        } else if (j < text.size()) {
+            if (inserted)
+                inserted->push_back(out.size() - (text[j] == '\n' ? 2 : 1));
             ++j;
+        }
         i = j;
     }
     text.swap(out);
@@ -460,6 +550,19 @@ bool LooksLikeField(std::string_view line)
     if (name.empty())
         return false;
     return std::all_of(name.begin(), name.end(), [](char c) { return c > ' ' && c < 127; });
+}
+
+// Whether "binary" stands anywhere in the text, in any case: only then can a
+// part be of that transfer encoding.
+bool MentionsBinary(std::string_view text)
+{
+    for (std::size_t i = 0; (i = text.find("inary", i)) != std::string_view::npos; i += 5)
+        if (i > 0 && AsciiLower(text[i - 1]) == 'b')
+            return true;
+    for (std::size_t i = 0; (i = text.find("INARY", i)) != std::string_view::npos; i += 5)
+        if (i > 0 && AsciiLower(text[i - 1]) == 'b')
+            return true;
+    return false;
 }
 
 bool IsBlankText(std::string_view text)
@@ -518,6 +621,7 @@ struct TMailPart::Parser {
         TMailPart* part;
         std::size_t from;
         std::size_t to;
+        bool binary = false; // its bytes are taken as they were in the file
     };
     std::vector<Placed> bodies{};
     // Parts whose uuencoded files come out before the placing, with their
@@ -632,7 +736,34 @@ struct TMailPart::Parser {
     // apart from the bulk of the bodies, and every later pass over the tree
     // touches less of it; and the text of a stretch is still in the cache
     // when its bodies are copied out of it.
-    void SetBody(TMailPart& part, std::size_t from, std::size_t to) { bodies.push_back({&part, from, to}); }
+    void SetBody(TMailPart& part, std::size_t from, std::size_t to)
+    {
+        const bool binary = inserted && !inserted->empty()
+                            && IEquals(part.GetLabelValue("Content-Transfer-Encoding"), "binary");
+        bodies.push_back({&part, from, to, binary});
+    }
+    // Where the line ends of a loaded file were made CR LF: the bytes the
+    // change added, by their place in text.
+    const std::vector<std::size_t>* inserted = nullptr;
+    // A body's bytes; binary content (RFC 2045 2.9) as it was in the file,
+    // without the CRs (or LFs) its lone line ends were given.
+    void Assign(const Placed& b) const
+    {
+        std::string& to = b.part->m_body;
+        if (!b.binary) {
+            to.assign(text.data() + b.from, b.to - b.from);
+            return;
+        }
+        to.clear();
+        to.reserve(b.to - b.from);
+        std::size_t at = b.from;
+        for (auto it = std::lower_bound(inserted->begin(), inserted->end(), b.from);
+             it != inserted->end() && *it < b.to; ++it) {
+            to.append(text.data() + at, *it - at);
+            at = *it + 1;
+        }
+        to.append(text.data() + at, b.to - at);
+    }
     // The body the walk gave a part that has no children yet.
     [[nodiscard]] std::string_view BodyOf(const TMailPart& part) const
     {
@@ -650,7 +781,10 @@ struct TMailPart::Parser {
     }
     // A body that could take the storage over (most of the text) waits for
     // the end, when the largest is known.
-    [[nodiscard]] bool MayTakeOver(const Placed& b) const { return owner && (b.to - b.from) * 2 >= owner->size(); }
+    [[nodiscard]] bool MayTakeOver(const Placed& b) const
+    {
+        return owner && !b.binary && (b.to - b.from) * 2 >= owner->size();
+    }
     void PlaceBodies(bool all = true);
     // Only between parts: the last body stays where the walk can see it
     // while its part is read.
@@ -689,7 +823,7 @@ void TMailPart::Parser::PlaceBodies(bool all)
     if (!all) {
         for (const Placed& b : bodies)
             if (!MayTakeOver(b))
-                b.part->m_body.assign(text.data() + b.from, b.to - b.from);
+                Assign(b);
         std::erase_if(bodies, [this](const Placed& b) { return !MayTakeOver(b); });
         return;
     }
@@ -702,7 +836,7 @@ void TMailPart::Parser::PlaceBodies(bool all)
         const bool takeOver = MayTakeOver(big);
         for (std::size_t i = 0; i < bodies.size(); ++i)
             if (i != largest || !takeOver)
-                bodies[i].part->m_body.assign(text.data() + bodies[i].from, bodies[i].to - bodies[i].from);
+                Assign(bodies[i]);
         if (takeOver) {
             owner->resize(big.to);
             owner->erase(0, big.from);
@@ -757,13 +891,20 @@ void TMailPart::Parser::ParsePart(TMailPart& part, bool hasHeader, int depth)
             // message the same before and after a save.
             std::replace(h.begin(), h.end(), '\0', ' ');
             CanonicaliseHeaderLine(h);
+            // "multipart/mixed boundary=..." (no ";") is read as its
+            // parameters: otherwise the message shows no body at all.
+            if (StartsWith(h, "Content-Type:") || StartsWith(h, "Content-Disposition:"))
+                h = WithParamSeparators(h);
             h.shrink_to_fit(); // built piece by piece, often with twice the room
         }
     }
     if (hit >= 0)
         return; // the part ends inside its header
 
-    if (depth < kMaxNesting && part.GetContentType().compare(0, 10, "multipart/") == 0) {
+    // Without a usable boundary every "--" line (a signature's "-- ") would
+    // be a delimiter: the body is then text, shown whole.
+    if (depth < kMaxNesting && part.GetContentType().compare(0, 10, "multipart/") == 0
+        && !part.GetBoundary().empty()) {
         ParseMultipart(part, depth);
         return;
     }
@@ -976,8 +1117,11 @@ void TMailPart::LoadFromFile(const std::string& fileName)
     std::string text = ReadWholeFile(fileName, [&clean](std::string_view read) {
         clean = CleanLineEndsUpTo(read, clean);
     });
-    NormaliseLineEnds(text, clean);
-    ParseRange(text, true, &text);
+    // Binary content has no lines: where it is declared, the line ends that
+    // the change adds are remembered, to be taken out of its bytes again.
+    std::vector<std::size_t> inserted;
+    NormaliseLineEnds(text, clean, MentionsBinary(text) ? &inserted : nullptr);
+    ParseRange(text, true, &text, &inserted);
 }
 
 void TMailPart::ParseText(std::string& data, bool hasHeader) { ParseRange(data, hasHeader, nullptr); }
@@ -997,7 +1141,8 @@ void TMailPart::ReportProgress(std::size_t total, std::size_t current)
 
 // owner, when given, is the string that holds text and that the caller
 // gives up: the largest body may then take it over instead of a copy.
-void TMailPart::ParseRange(std::string_view text, bool hasHeader, std::string* owner)
+void TMailPart::ParseRange(std::string_view text, bool hasHeader, std::string* owner,
+                           const std::vector<std::size_t>* inserted)
 {
     if (!OwnerMessage)
         throw EMailError(Name + ": TMailPart must be owned by a TMailMessage2000");
@@ -1023,6 +1168,7 @@ void TMailPart::ParseRange(std::string_view text, bool hasHeader, std::string* o
     ReportProgress(length, 0);
     Parser parser{text, msg, this == msg && msg->OnProgress ? this : nullptr};
     parser.owner = owner;
+    parser.inserted = inserted;
     parser.Next();
     parser.ParsePart(*this, hasHeader, 0);
     parser.PlaceBodies();
@@ -1162,7 +1308,6 @@ void TMailPart::SetBody(std::string body)
 {
     m_body = std::move(body);
     m_pending = TPending::None;
-    m_pendingLength = false;
     m_pendingBreak = true;
 }
 
@@ -1170,7 +1315,6 @@ void TMailPart::ClearBody()
 {
     m_body.clear();
     m_pending = TPending::None;
-    m_pendingLength = false;
     m_pendingBreak = true;
 }
 
@@ -1196,25 +1340,45 @@ void TMailPart::EncodeLater(TEncodingType encoding, bool withLength)
     SetLabelValue("Content-Transfer-Encoding", encoding == TEncodingType::etBase64 ? "base64"
                                                : encoding == TEncodingType::etQuotedPrintable ? "quoted-printable"
                                                                                               : "");
-    if (withLength)
-        LengthLater();
+    if (withLength) {
+        // A text body is small beside what it takes to count its encoded
+        // length: it is encoded now.
+        if (encoding == TEncodingType::etQuotedPrintable)
+            MakeBody();
+        SetLength();
+    }
 }
 
 void TMailPart::SerializeLater()
 {
     m_body.clear(); // the storage is kept for the joined parts
     m_pending = TPending::Parts;
-    LengthLater();
+    SetLength();
 }
 
-// The field takes its place now, so the header reads in the same order
-// whenever the body is made; its value comes with the body.
-void TMailPart::LengthLater()
+// The length is written when the body is left to be made, not when it is
+// made: whoever reads the header first (as a message file is written)
+// must find the real value there, not an empty field.
+void TMailPart::SetLength() { SetLabelValue("Content-Length", std::to_string(BodySize())); }
+
+std::size_t TMailPart::BodySize() const
 {
-    m_pendingLength = false; // looking the field up must not make the body
-    if (FindLabel("Content-Length") < 0)
-        Header.emplace_back("Content-Length: ");
-    m_pendingLength = true;
+    switch (m_pending) {
+    case TPending::None:
+        break;
+    case TPending::Encoding:
+        if (m_pendingEncoding == TEncodingType::etBase64) {
+            const std::size_t n = Base64EncodedSize(Decoded.size());
+            return !m_pendingBreak && n >= 2 ? n - 2 : n;
+        }
+        if (m_pendingEncoding == TEncodingType::etNoEncoding)
+            return Decoded.size();
+        MakeBody();
+        break;
+    case TPending::Parts:
+        return SerializedSize(*this);
+    }
+    return m_body.size();
 }
 
 void TMailPart::MoveBodyTo(TMailPart& to)
@@ -1222,7 +1386,6 @@ void TMailPart::MoveBodyTo(TMailPart& to)
     if (m_pending == TPending::Encoding) {
         to.m_pending = m_pending;
         to.m_pendingEncoding = m_pendingEncoding;
-        to.m_pendingLength = m_pendingLength;
         to.m_pendingBreak = m_pendingBreak;
     }
     // Joined parts are not moved: the parts stay here.
@@ -1235,11 +1398,8 @@ void TMailPart::MoveBodyTo(TMailPart& to)
 // reader could tell apart, so it is done behind a const reader's back.
 void TMailPart::MakeBody() const
 {
-    auto* self = const_cast<TMailPart*>(this);
     const TPending pending = m_pending;
-    const bool length = m_pendingLength;
     m_pending = TPending::None;
-    m_pendingLength = false;
     if (pending == TPending::Encoding) {
         EncodeBody(m_pendingEncoding);
         if (!m_pendingBreak && m_body.size() >= 2)
@@ -1248,6 +1408,4 @@ void TMailPart::MakeBody() const
     }
     else if (pending == TPending::Parts)
         SerializeParts(*this, m_body);
-    if (length)
-        self->SetLabelValue("Content-Length", std::to_string(m_body.size()));
 }

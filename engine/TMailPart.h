@@ -69,11 +69,13 @@ public:
     // when the body is first read: the re-encoding of a body by a rebuild or
     // a uuencode lift-out (Decoded meanwhile holds what it will encode), and
     // the joined parts of SerializeBody. A "Content-Length" field that goes
-    // with such a body is written then too; the label accessors make the
-    // body first when they are asked for that field. A base64 body laid out
+    // with such a body holds its real length at once. A base64 body laid out
     // as this engine's encoder writes it is decoded in its own storage: it
     // is made again from Decoded when read.
     [[nodiscard]] const std::string& Body() const;
+    // Its length, without making a body that is still to be made where the
+    // length is known beforehand.
+    [[nodiscard]] std::size_t BodySize() const;
     void SetBody(std::string body);
 
     [[nodiscard]] std::string GetContentType() const;
@@ -115,7 +117,7 @@ protected:
 
     // Leaves the body to be encoded from Decoded with the given encoding when
     // it is read; the Content-Transfer-Encoding field is set at once, and a
-    // "Content-Length" field, when asked for, keeps its place.
+    // "Content-Length" field, when asked for, with its value.
     void EncodeLater(TEncodingType encoding, bool withLength);
     // Leaves the body to be joined from the children when it is read.
     void SerializeLater();
@@ -131,8 +133,9 @@ private:
     void MakeBody() const;
     void EncodeBody(TEncodingType encoding) const;
     void ClearBody();
-    void LengthLater();
-    void ParseRange(std::string_view text, bool hasHeader, std::string* owner);
+    void SetLength();
+    void ParseRange(std::string_view text, bool hasHeader, std::string* owner,
+                    const std::vector<std::size_t>* inserted = nullptr);
     void ReportProgress(std::size_t total, std::size_t current);
 
     std::size_t m_slot = 0; // index in the owner's part store
@@ -142,7 +145,6 @@ private:
     // The body, and what is still to be made of it when it is read.
     mutable std::string m_body;
     mutable TPending m_pending = TPending::None;
-    mutable bool m_pendingLength = false; // "Content-Length" is written with it
     mutable bool m_pendingBreak = true;   // the encoding keeps the line break its encoder ends with
     TEncodingType m_pendingEncoding = TEncodingType::etNoEncoding;
 };

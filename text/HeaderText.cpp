@@ -10,6 +10,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <vector>
@@ -161,10 +162,12 @@ bool CharsetToUtf8(std::string_view charset, std::string_view text, std::string&
     return true;
 }
 
-std::string HeaderLineToUtf8(std::string_view line)
+std::string HeaderLineToUtf8(std::string_view raw)
 {
+    const std::string withParams = ExtendedParamsToUtf8(raw);
+    const std::string_view line = withParams;
     if (line.find("=?") == std::string_view::npos && IsValidUtf8(line))
-        return std::string(line);
+        return withParams;
 
     std::string out;
     out.reserve(line.size() + line.size() / 2);
@@ -203,12 +206,124 @@ std::string HeaderLineToUtf8(std::string_view line)
     return out;
 }
 
+std::string ExtendedParamsToUtf8(std::string_view line)
+{
+    if (line.find("*=") == std::string_view::npos)
+        return std::string(line);
+    // The parameters, split at each ";" outside quotes; the text before the
+    // first one (the field's name and main value) stays as it is.
+    std::vector<std::string_view> pieces;
+    bool inQuotes = false;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= line.size(); ++i) {
+        if (i < line.size() && line[i] == '"')
+            inQuotes = !inQuotes;
+        if (i == line.size() || (!inQuotes && line[i] == ';')) {
+            pieces.push_back(line.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    // The names a reader is shown; the others stay as sent, so a line of
+    // any number of parameters is read a bounded number of times.
+    static constexpr std::string_view kShown[] = {"name", "filename"};
+    auto nameOf = [](std::string_view piece) { return TrimBlanksView(piece.substr(0, piece.find('='))); };
+    auto shownBase = [](std::string_view name) -> std::string_view {
+        const std::size_t star = name.find('*');
+        if (star == std::string_view::npos)
+            return {};
+        for (std::string_view base : kShown)
+            if (IEquals(name.substr(0, star), base))
+                return base;
+        return {};
+    };
+    std::vector<std::string> bases;
+    for (std::size_t k = 1; k < pieces.size(); ++k) {
+        const std::string_view base = shownBase(nameOf(pieces[k]));
+        if (!base.empty() && pieces[k].find('=') != std::string_view::npos
+            && std::find(bases.begin(), bases.end(), base) == bases.end())
+            bases.emplace_back(base);
+    }
+    if (bases.empty())
+        return std::string(line);
+    std::string out(pieces[0]);
+    for (std::size_t k = 1; k < pieces.size(); ++k) {
+        const std::string_view base = shownBase(nameOf(pieces[k]));
+        const bool extended = !base.empty() && std::find(bases.begin(), bases.end(), base) != bases.end();
+        if (!extended) {
+            out += ';';
+            out += pieces[k];
+        }
+    }
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (const std::string& base : bases) {
+        std::string value, charset;
+        if (!GetHeaderParamExtended(line, base, value, &charset))
+            continue;
+        std::string utf8;
+        if (charset.empty() || !CharsetToUtf8(charset, value, utf8))
+            utf8 = IsValidUtf8(value) ? value : QString::fromLatin1(value.data(), static_cast<qsizetype>(value.size())).toStdString();
+        out += "; " + base + "*=UTF-8''";
+        for (unsigned char c : utf8) {
+            if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')
+                || std::string_view("!#$&+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos) {
+                out += static_cast<char>(c);
+            } else {
+                out += '%';
+                out += kHex[c >> 4];
+                out += kHex[c & 15];
+            }
+        }
+    }
+    return out;
+}
+
 void CopyHeaderAsUtf8(const TMailPart& source, TMailPart& target)
 {
     target.Header.clear();
     target.Header.reserve(source.Header.size());
     for (const std::string& line : source.Header)
         target.Header.push_back(HeaderLineToUtf8(line));
+}
+
+TShownHeader::TShownHeader(const TMailPart& source) : m_header(std::make_unique<TMailMessage2000>())
+{
+    CopyHeaderAsUtf8(source, *m_header);
+}
+
+TShownHeader::~TShownHeader() = default;
+
+QString TShownHeader::Subject() const { return FromEngineBytes(m_header->GetSubject()); }
+QString TShownHeader::FromName() const { return FromEngineBytes(m_header->GetFromName()); }
+QString TShownHeader::FromAddress() const { return FromEngineBytes(m_header->GetFromAddress()); }
+QString TShownHeader::ToText() const { return FromEngineBytes(m_header->ToList.GetAddressesText()); }
+
+QStringList TShownHeader::ToAddresses() const
+{
+    m_header->ToList.Refresh();
+    QStringList list;
+    for (const std::string_view a : m_header->ToList.Addresses)
+        list << FromEngineBytes(a);
+    return list;
+}
+
+QString TShownHeader::Value(std::string_view field) const
+{
+    return FromEngineBytes(DecodeHeaderWords(m_header->GetLabelValue(field)));
+}
+
+QString ShownFileName(const TMailPart& part)
+{
+    TMailMessage2000 scratch;
+    CopyHeaderAsUtf8(part, scratch);
+    // The engine's own name field holds the name re-labelled in the
+    // message's charset; the sender's fields keep the one that was declared.
+    const bool senders = scratch.LabelParamExists("Content-Type", "name")
+                         || scratch.LabelParamExists("Content-Disposition", "filename")
+                         || scratch.LabelParamExists("Content-Type", "name*")
+                         || scratch.LabelParamExists("Content-Disposition", "filename*");
+    if (senders)
+        std::erase_if(scratch.Header, [](const std::string& line) { return IStartsWith(line, "X-Corvanta-Attachment:"); });
+    return FromEngineBytes(scratch.GetFileName());
 }
 
 QString DecodeHeaderText(std::string_view raw)

@@ -45,10 +45,13 @@ constexpr const char* kUsage =
     "  verify FILE                whether the message's signature holds, in one line; exit status\n"
     "                             0 good, 1 bad (changed, or the key expired or was revoked),\n"
     "                             2 could not be checked (not signed, key not here, no GnuPG)\n"
-    "  body FILE [--html]         the decoded text (or HTML) body's bytes on standard output\n"
+    "  body FILE [--html|--all]   the decoded text (or HTML) body's bytes on standard output;\n"
+    "                             --all: every text part the window shows, in order (the body\n"
+    "                             and the other inline text parts of a multipart/mixed, such as\n"
+    "                             a list footer), each decoded, an empty line between two\n"
     "  extract FILE DIR [INDEX...] [--force]\n"
     "                             write attachments (all, or the given indexes) into DIR under\n"
-    "                             their file names; existing files are kept unless --force\n"
+    "                             the names info shows; existing files are kept unless --force\n"
     "  build OUT.eml [--subject S] [--from F] [--to T] [--text FILE] [--html FILE]\n"
     "                [--attach FILE]... [--embed FILE]... [--force]\n"
     "                             write a new message; OUT is kept unless --force\n"
@@ -101,10 +104,10 @@ bool NeedsEscape(char32_t c)
 // are no UTF-8), with control characters as escapes (\n, \r, \t, \xHH,
 // \uHHHH) and a backslash doubled, so what a message holds cannot forge a
 // line of the listing or reach the terminal as a command.
-std::string Printable(std::string_view bytes)
+std::string PrintableText(const QString& text)
 {
     std::string out;
-    for (const char32_t c : FromEngineBytes(bytes).toUcs4()) {
+    for (const char32_t c : text.toUcs4()) {
         if (c == '\\') {
             out += "\\\\";
         } else if (!NeedsEscape(c)) {
@@ -124,15 +127,22 @@ std::string Printable(std::string_view bytes)
     return out;
 }
 
+std::string Printable(std::string_view bytes) { return PrintableText(FromEngineBytes(bytes)); }
+
+// The header is read as the window reads it (TShownHeader): encoded words
+// and names in their declared charsets.
 int Info(const std::string& file)
 {
     TMailMessage2000 m;
     TMessageSecurity security;
     Load(m, file, &security);
-    std::cout << "Date: " << Printable(MessageDateText(m).toStdString()) << "\n"
-              << "From: " << Printable(m.GetFromName() + " (" + m.GetFromAddress() + ")") << "\n"
-              << "To: " << Printable(m.ToList.GetAddressesText()) << "\n"
-              << "Subject: " << Printable(m.GetSubject()) << "\n";
+    const TShownHeader header(m);
+    std::cout << "Date: " << PrintableText(MessageDateText(m)) << "\n"
+              << "From: "
+              << PrintableText(header.FromName() + QStringLiteral(" (") + header.FromAddress() + QLatin1Char(')'))
+              << "\n"
+              << "To: " << PrintableText(header.ToText()) << "\n"
+              << "Subject: " << PrintableText(header.Subject()) << "\n";
     if (security.Encrypted())
         std::cout << "Encryption: " << Printable(EncryptionSentence(security)) << "\n";
     for (const TSignature& s : security.signatures)
@@ -140,8 +150,9 @@ int Info(const std::string& file)
     for (std::size_t i = 0; i < m.AttachList.Count(); ++i) {
         TMailPart* a = m.AttachList.Items(i);
         a->Decode();
-        std::cout << i << "\t" << (a->Embedded ? "embedded" : "attachment") << "\t" << Printable(ContentType(*a))
-                  << "\t" << a->Decoded.size() << "\t" << Printable(a->GetFileName()) << "\n";
+        std::cout << i << "\t" << (a->Embedded ? "embedded" : "attachment") << "\t"
+                  << Printable(ContentType(*a)) << "\t" << a->Decoded.size() << "\t"
+                  << PrintableText(ShownFileName(*a)) << "\n";
     }
     return 0;
 }
@@ -217,14 +228,10 @@ int Json(const std::string& file)
     o["date"] = date.kind == TMailDateKind::Valid ? QJsonValue(static_cast<qint64>(DateTimeToUnixSeconds(date.utc)))
                                                    : QJsonValue(QJsonValue::Null);
     o["date_local"] = MessageDateText(m);
-    o["from"] = QJsonObject{{"name", FromEngineBytes(m.GetFromName())},
-                            {"address", FromEngineBytes(m.GetFromAddress())}};
-    m.ToList.Refresh();
-    QJsonArray to;
-    for (const auto& a : m.ToList.Addresses)
-        to.append(FromEngineBytes(a));
-    o["to"] = to;
-    o["subject"] = FromEngineBytes(m.GetSubject());
+    const TShownHeader header(m);
+    o["from"] = QJsonObject{{"name", header.FromName()}, {"address", header.FromAddress()}};
+    o["to"] = QJsonArray::fromStringList(header.ToAddresses());
+    o["subject"] = header.Subject();
     o["text"] = BodyJson(m.TextPart);
     o["html"] = BodyJson(m.HtmlPart);
     // The attachments are written one by one as they are decoded, in the
@@ -238,7 +245,7 @@ int Json(const std::string& file)
         const QByteArray entry = QJsonDocument(QJsonObject{{"index", static_cast<qint64>(i)},
                                                            {"embedded", a->Embedded},
                                                            {"content_type", FromEngineBytes(ContentType(*a))},
-                                                           {"file_name", FromEngineBytes(a->GetFileName())},
+                                                           {"file_name", ShownFileName(*a)},
                                                            {"size", static_cast<qint64>(a->Decoded.size())},
                                                            {"sha256", Hex(a->Decoded)},
                                                            {"sha256_lf", HexLf(a->Decoded)}})
@@ -279,17 +286,53 @@ int Verify(const std::string& file)
     return VerifyExitStatus(security);
 }
 
+bool WriteOut(std::string_view bytes)
+{
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size())
+        return true;
+    std::fprintf(stderr, "corvanta-eml: cannot write the body: %s\n", std::strerror(errno));
+    return false;
+}
+
+// The exit status once what was written is flushed.
+int Flushed()
+{
+    if (std::fflush(stdout) == 0)
+        return 0;
+    std::fprintf(stderr, "corvanta-eml: cannot write the body: %s\n", std::strerror(errno));
+    return 1;
+}
+
 int Body(const std::string& file, bool html)
 {
     TMailMessage2000 m;
     Load(m, file);
-    if (const std::string* bytes = DecodedBody(html ? m.HtmlPart : m.TextPart)) {
-        if (std::fwrite(bytes->data(), 1, bytes->size(), stdout) != bytes->size() || std::fflush(stdout) != 0) {
-            std::fprintf(stderr, "corvanta-eml: cannot write the body: %s\n", std::strerror(errno));
+    if (const std::string* bytes = DecodedBody(html ? m.HtmlPart : m.TextPart))
+        if (!WriteOut(*bytes))
             return 1;
-        }
+    return Flushed();
+}
+
+// What the window's page shows, from the message as it was sent: the
+// normalisation would make two bodies side by side alternatives.
+int ShownBody(const std::string& file)
+{
+    TMailMessage2000 m;
+    LoadMessageFile(m, file);
+    m.ScanParts();
+    bool first = true;
+    for (TMailPart* piece : ShownTextParts(m)) {
+        piece->Decode();
+        const std::string& bytes = piece->Decoded;
+        if (!first && !WriteOut("\r\n"))
+            return 1;
+        first = false;
+        if (!WriteOut(bytes))
+            return 1;
+        if (!bytes.empty() && bytes.back() != '\n' && !WriteOut("\r\n"))
+            return 1;
     }
-    return 0;
+    return Flushed();
 }
 
 // A file name that stays inside the target folder: the engine's safe name,
@@ -350,7 +393,9 @@ int Extract(const std::string& file, const std::string& dir, const std::vector<s
     for (std::size_t i : indexes) {
         TMailPart* a = m.AttachList.Items(i);
         a->Decode();
-        const std::string path = (std::filesystem::path(dir) / TargetName(a->GetFileName(), i, used)).string();
+        // The name the user was shown, in UTF-8 (not the engine's bytes).
+        const std::string path =
+            (std::filesystem::path(dir) / TargetName(ShownFileName(*a).toStdString(), i, used)).string();
         try {
             WriteFileSafely(path, force, [&](const auto& sink) { sink(a->Decoded); });
             std::cout << path << "\n";
@@ -381,10 +426,12 @@ bool IsPlainAscii(std::string_view s)
 }
 
 // A header text from the command line: as it is when it is plain ASCII,
-// else one encoded word labelled with the charset its bytes are in.
+// else one encoded word labelled with the charset its bytes are in. Text
+// that has the form of an encoded word ("Price =?utf-8?Q?100?= offer") is
+// encoded too (RFC 2047 5), or a reader would decode it.
 std::string HeaderText(const std::string& text, const std::string& fallbackCharset)
 {
-    if (IsPlainAscii(text))
+    if (IsPlainAscii(text) && text.find("=?") == std::string::npos)
         return text;
     return EncodeHeaderWord(text, IsValidUtf8(text) ? std::string("utf-8") : fallbackCharset);
 }
@@ -536,13 +583,18 @@ int Run(int argc, char** argv)
     }
     if (command == "body") {
         needFile(1);
-        bool html = false;
+        bool html = false, all = false;
         for (std::size_t i = 1; i < args.size(); ++i) {
-            if (args[i] != "--html")
+            if (args[i] == "--html")
+                html = true;
+            else if (args[i] == "--all")
+                all = true;
+            else
                 throw UsageError("unexpected argument: " + args[i]);
-            html = true;
         }
-        return Body(args[0], html);
+        if (html && all)
+            throw UsageError("body takes --html or --all, not both");
+        return all ? ShownBody(args[0]) : Body(args[0], html);
     }
     if (command == "extract") {
         needFile(2);

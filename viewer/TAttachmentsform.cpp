@@ -405,24 +405,14 @@ void TAttachmentsform::FormShow()
 {
     attachments->clear();
     if (MailMessage) {
-        // Names read from a copy of each header with its encoded words in
-        // UTF-8, so a koi8-r or windows-1252 name shows (and saves) as sent.
-        TMailMessage2000 scratch;
+        // Each name as every way of saving gives it: in its declared
+        // charset, so a koi8-r or windows-1252 name shows (and saves) as sent.
         for (TMailPart* part : MailMessage->AttachList) {
             if (part->Embedded)
                 continue;
             QString name;
             try {
-                CopyHeaderAsUtf8(*part, scratch);
-                // The engine's own name field holds the name re-labelled in
-                // the message's charset; the sender's fields keep the one
-                // that was declared.
-                if (scratch.LabelParamExists("Content-Type", "name")
-                    || scratch.LabelParamExists("Content-Disposition", "filename"))
-                    std::erase_if(scratch.Header, [](const std::string& line) {
-                        return QByteArray::fromStdString(line).toLower().startsWith("x-corvanta-attachment:");
-                    });
-                name = FromEngineBytes(scratch.GetFileName());
+                name = ShownFileName(*part);
             } catch (const std::exception&) {
                 name = FromEngineBytes(part->GetFileName());
             }

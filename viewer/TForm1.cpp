@@ -451,16 +451,14 @@ QString TForm1::DateText() const { return m_messageRead ? MessageDateText(MailMe
 
 void TForm1::FillFields()
 {
-    // The accessors run on a copy of the header whose encoded words are
-    // converted from their declared charsets, so they give UTF-8.
-    TMailMessage2000 header;
-    CopyHeaderAsUtf8(MailMessage20001, header);
+    // The header as every place that shows it reads it: encoded words in
+    // their declared charsets.
+    const TShownHeader header(MailMessage20001);
     Edit1->setText(DateText());
-    Edit2->setText(m_messageRead ? FromEngineBytes(header.GetFromName()) + QStringLiteral(" (")
-                                       + FromEngineBytes(header.GetFromAddress()) + QLatin1Char(')')
+    Edit2->setText(m_messageRead ? header.FromName() + QStringLiteral(" (") + header.FromAddress() + QLatin1Char(')')
                                  : QString());
-    Edit3->setText(FromEngineBytes(header.GetSubject()));
-    Edit4->setText(FromEngineBytes(header.ToList.GetAddressesText()));
+    Edit3->setText(header.Subject());
+    Edit4->setText(header.ToText());
     for (QLineEdit* e : {Edit1, Edit2, Edit3, Edit4})
         e->setCursorPosition(0);
 
@@ -620,7 +618,7 @@ void TForm1::BitBtn2Click()
 
 namespace {
 
-QString Escaped(const std::string& utf8) { return FromEngineBytes(utf8).toHtmlEscaped(); }
+QString Escaped(const QString& text) { return text.toHtmlEscaped(); }
 
 } // namespace
 
@@ -636,25 +634,22 @@ void TForm1::Print()
         return;
     // The block is built anew on every click. Every value is escaped: a
     // header is the sender's text, never markup for the print.
-    TMailMessage2000 header;
-    CopyHeaderAsUtf8(MailMessage20001, header);
+    const TShownHeader header(MailMessage20001);
     QStringList& block = EmbeddedWB1->PrintOptions.HTMLHeader;
     block.clear();
     block << QStringLiteral("<HR><font face=\"verdana,arial\" size=-1>");
     block << MessageStrings::Text(1, 307) + QStringLiteral(": ")
                  + DateText().toHtmlEscaped() + QStringLiteral("<BR>");
-    if (!header.GetFromName().empty())
-        block << MessageStrings::Text(4, 33) + QStringLiteral(": ") + Escaped(header.GetFromName())
-                     + QStringLiteral(" (") + Escaped(header.GetFromAddress()) + QStringLiteral(")<BR>");
+    if (!header.FromName().isEmpty())
+        block << MessageStrings::Text(4, 33) + QStringLiteral(": ") + Escaped(header.FromName())
+                     + QStringLiteral(" (") + Escaped(header.FromAddress()) + QStringLiteral(")<BR>");
     else
-        block << MessageStrings::Text(4, 33) + QStringLiteral(": ") + Escaped(header.GetFromAddress())
+        block << MessageStrings::Text(4, 33) + QStringLiteral(": ") + Escaped(header.FromAddress())
                      + QStringLiteral("<BR>");
-    block << MessageStrings::Text(4, 32) + QStringLiteral(": ") + Escaped(header.ToList.GetAddressesText())
+    block << MessageStrings::Text(4, 32) + QStringLiteral(": ") + Escaped(header.ToText()) + QStringLiteral("<BR>");
+    block << MessageStrings::Text(3, 32) + QStringLiteral(": ") + Escaped(header.Value("Organization"))
                  + QStringLiteral("<BR>");
-    block << MessageStrings::Text(3, 32) + QStringLiteral(": ")
-                 + DecodeHeaderText(MailMessage20001.GetLabelValue("Organization")).toHtmlEscaped()
-                 + QStringLiteral("<BR>");
-    block << MessageStrings::Text(4, 37) + QStringLiteral(": ") + Escaped(header.GetSubject()) + QStringLiteral("<BR>");
+    block << MessageStrings::Text(4, 37) + QStringLiteral(": ") + Escaped(header.Subject()) + QStringLiteral("<BR>");
     for (const QString& line : SecurityLines(Security))
         block << line.toHtmlEscaped() + QStringLiteral("<BR>");
     block << QStringLiteral("<HR></font><P>");

@@ -245,6 +245,19 @@ TEST(LaterBodies, SameMessageWhenEverTheyAreMade)
                 for (TMailPart* p : m.AttachList)
                     p->Decode();
             m.SerializeBody();
+            // The header as it stands, read line by line before any body is
+            // made (as a file is written): it held "Content-Length: " with
+            // no value until the body was read.
+            std::vector<std::pair<const TMailPart*, std::string>> lengths;
+            std::vector<const TMailPart*> walk{&m};
+            for (std::size_t i = 0; i < walk.size(); ++i) {
+                for (const std::string& line : walk[i]->Header)
+                    if (line.starts_with("Content-Length:"))
+                        lengths.emplace_back(walk[i], line.substr(16));
+                walk.insert(walk.end(), walk[i]->SubPartList.begin(), walk[i]->SubPartList.end());
+            }
+            for (const auto& [part, value] : lengths)
+                EXPECT_EQ(value, std::to_string(part->Body().size())) << text;
             EXPECT_EQ(m.GetLabelValue("Content-Length"), std::to_string(m.Body().size())) << text;
             for (const TMailPart* p : m.SubPartList) {
                 if (p->LabelExists("Content-Length")) {

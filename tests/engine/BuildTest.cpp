@@ -256,6 +256,11 @@ TEST(Build, SavedMessageShowsTheSameAgain)
         // A second Content-Type field behind the first, which alone counts.
         "Content-Type: text/plain\nContent-Type: multipart/mixed; boundary=m\n\n\n--m\nContent-Type: text/plain\n\n"
         "inner\n--m--\n",
+        // A first header line that is no field, before the Content-Type:
+        // written back it ended the header and took the type into the body.
+        "Content-X\nContent-Type: application/pdf; name=a.pdf\n\n%PDF\n",
+        "From x@y Mon Jan  1 00:00:00 2001\nContent-Type: multipart/mixed; boundary=m\n\n--m\n"
+        "Content-Type: text/plain\n\nmbox\n--m\nContent-Type: image/png; name=p.png\n\nPNG\n--m--\n",
     };
     for (const char* text : messages) {
         SCOPED_TRACE(text);
@@ -265,6 +270,28 @@ TEST(Build, SavedMessageShowsTheSameAgain)
         TMailMessage2000 back;
         RoundTrip(m, back, dir);
         EXPECT_EQ(View(back), shown);
+    }
+}
+
+// A file that is the whole message, named only in the engine's own field
+// (as a saved lone attachment is): it lost that name, where the same part
+// in a multipart kept it.
+TEST(Build, EngineNamedFileKeepsItsNameAlone)
+{
+    testutil::TempDir dir;
+    for (const char* text :
+         {"X-Corvanta-Attachment: \"report.pdf\"; embedded=no\nContent-Type: application/pdf\n\n%PDF\n",
+          "Content-Type: multipart/mixed; boundary=m\n\n--m\nX-Corvanta-Attachment: \"report.pdf\"; embedded=no\n"
+          "Content-Type: application/pdf\n\n%PDF\n--m--\n"}) {
+        SCOPED_TRACE(text);
+        TMailMessage2000 m;
+        Load(m, text);
+        ASSERT_EQ(m.AttachList.Count(), 1u);
+        EXPECT_EQ(m.AttachList.Items(0)->GetFileName(), "report.pdf");
+        TMailMessage2000 back;
+        RoundTrip(m, back, dir);
+        ASSERT_EQ(back.AttachList.Count(), 1u);
+        EXPECT_EQ(back.AttachList.Items(0)->GetFileName(), "report.pdf");
     }
 }
 

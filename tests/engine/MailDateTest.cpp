@@ -42,6 +42,21 @@ TEST(MailDate, ParsesFieldsByPositionInUtc)
     EXPECT_TRUE(Near(ParseMailDate("1 Jan 2001 25:00:00 GMT"), Utc(2001, 1, 2, 1, 0, 0)));
 }
 
+TEST(MailDate, PunctuationAndBlankRunsAroundFields)
+{
+    ScopedTimeZone tz("UTC");
+    // Month names followed by a comma or a full stop were read as January.
+    EXPECT_TRUE(Near(ParseMailDate("12 Mar, 2001 10:20:30 +0000"), Utc(2001, 3, 12, 10, 20, 30)));
+    EXPECT_TRUE(Near(ParseMailDate("Mon, 3 Sep, 2001 08:00:00 GMT"), Utc(2001, 9, 3, 8, 0, 0)));
+    EXPECT_TRUE(Near(ParseMailDate("Sun, 9 Dec. 2001 23:59:59 -0100"), Utc(2001, 12, 10, 0, 59, 59)));
+    EXPECT_TRUE(Near(ParseMailDate("9 Sept. 2001 10:00 GMT"), Utc(2001, 9, 9, 10, 0, 0)));
+    EXPECT_TRUE(Near(ParseMailDate("12, Mar 2001 10:00 GMT"), Utc(2001, 3, 12, 10, 0, 0)));
+    // No blank after the weekday's comma, runs of blanks, a TAB.
+    EXPECT_TRUE(Near(ParseMailDate("Mon,12 Mar 2001 10:00 GMT"), Utc(2001, 3, 12, 10, 0, 0)));
+    EXPECT_TRUE(Near(ParseMailDate("Mon,  12  Mar   2001  10:00:05   +0100"), Utc(2001, 3, 12, 9, 0, 5)));
+    EXPECT_TRUE(Near(ParseMailDate("12\tMar\t2001\t10:00 GMT"), Utc(2001, 3, 12, 10, 0, 0)));
+}
+
 TEST(MailDate, NamedAndShortZonesGiveTheirOffsets)
 {
     ScopedTimeZone tz("UTC");

@@ -66,7 +66,7 @@ TEST(MessageScan, RelatedImagesAreEmbedded)
         EXPECT_EQ(a->GetLabelValue("Content-Location"), m.ContentLocationBase + a->GetFileName());
         EXPECT_EQ(a->ParentPart, m.RelatedPart);
     }
-    EXPECT_EQ(m.AttachList.Items(0)->GetFileName(), "_a_.png");
+    EXPECT_EQ(m.AttachList.Items(0)->GetFileName(), "a.png");
     EXPECT_EQ(m.AttachList.Items(1)->GetFileName(), "b.gif");
     EXPECT_EQ(m.RelatedPart, &m);
     EXPECT_EQ(Tree(m), "multipart/related\n  text/html\n  image/png\n  image/gif\n");
@@ -171,6 +171,18 @@ TEST(MessageBody, SignedReportAndOtherKinds)
             "--s\nContent-Type: application/pkcs7-signature; name=smime.p7s\n\nSIG\n--s--\n");
     EXPECT_EQ(Shown(m), "text: plain\nhtml: <p>html</p>\nattachment smime.p7s\n");
 
+    // The signature first: the signed text was listed as an attachment and
+    // the message showed no body. An S/MIME signature named by its protocol.
+    Load(m, "Content-Type: multipart/signed; boundary=s; protocol=\"application/pgp-signature\"\n\n"
+            "--s\nContent-Type: application/pgp-signature; name=signature.asc\n\nSIG\n"
+            "--s\nContent-Type: text/plain\n\nsigned text\n--s--\n");
+    EXPECT_EQ(Shown(m), "text: signed text\nattachment signature.asc\n");
+    Load(m, "Content-Type: multipart/signed; boundary=s; protocol=\"application/x-pkcs7-signature\"\n\n"
+            "--s\nContent-Type: application/x-pkcs7-signature; name=smime.p7s\n\nSIG\n"
+            "--s\nContent-Type: multipart/alternative; boundary=a\n\n"
+            "--a\nContent-Type: text/plain\n\nplain\n--a\nContent-Type: text/html\n\n<p>html</p>\n--a--\n--s--\n");
+    EXPECT_EQ(Shown(m), "text: plain\nhtml: <p>html</p>\nattachment smime.p7s\n");
+
     // A bounce: the first part is the body; a text among the machine's parts
     // is not.
     Load(m, "Content-Type: multipart/report; report-type=delivery-status; boundary=r\n\n"
@@ -178,8 +190,8 @@ TEST(MessageBody, SignedReportAndOtherKinds)
             "--r\nContent-Type: message/delivery-status\n\nAction: failed\n"
             "--r\nContent-Type: text/plain; charset=us-ascii\n\nheaders of the original\n"
             "--r\nContent-Type: message/rfc822\n\nSubject: original\n\nhello\n--r--\n");
-    EXPECT_EQ(Shown(m), "text: The mail could not be delivered.\nattachment message_delivery-status\n"
-                        "attachment text_plain.txt\nattachment message_rfc822\n");
+    EXPECT_EQ(Shown(m), "text: The mail could not be delivered.\nattachment message_delivery-status.txt\n"
+                        "attachment text_plain.txt\nattachment message_rfc822.eml\n");
 
     // Any other kind is read as mixed.
     Load(m, "Content-Type: multipart/x-unknown; boundary=u\n\n"
@@ -222,7 +234,7 @@ TEST(MessageBody, PartsWithoutContentType)
     // A type that names no subtype is read the same way.
     Load(m, "Content-Type: multipart/mixed; boundary=m\n\n"
             "--m\nContent-Type: text\n\nshort type\n--m\nContent-Type: bogus\n\nbogus type\n--m--\n");
-    EXPECT_EQ(Shown(m), "text: short type\nattachment bogus\n");
+    EXPECT_EQ(Shown(m), "text: short type\nattachment bogus.txt\n");
 
     Load(m, "Subject: digest\nContent-Type: multipart/mixed; boundary=m\n\n"
             "--m\nContent-Type: text/plain\n\nTopics of today\n"
@@ -231,7 +243,7 @@ TEST(MessageBody, PartsWithoutContentType)
             "--d\nFrom: b@x\nSubject: Second\n\nsecond\n"
             "--d\n\nFrom: c@x\n\nno subject\n--d--\n--m--\n");
     EXPECT_EQ(Shown(m), "text: Topics of today\nattachment First n\xC3\xB6te.eml\nattachment Second.eml\n"
-                        "attachment message_rfc822\n");
+                        "attachment message_rfc822.eml\n");
     for (TMailPart* a : m.AttachList) {
         EXPECT_EQ(a->GetContentType(), "message/rfc822");
         a->Decode();
@@ -263,10 +275,111 @@ TEST(MessageBody, NoPhantomAttachments)
             "--m\nContent-Type: application/octet-stream; name=empty.bin\n\n"
             "--m\nContent-Type: application/octet-stream\nContent-Disposition: attachment; filename*=UTF-8''e%C3%A9.bin\n\n"
             "--m\nContent-Type: multipart/alternative; boundary=x\n\nwhat the sender wrote\n--m--\n");
-    EXPECT_EQ(Shown(m), "text: body\nattachment empty.bin\nattachment e\xC3\xA9.bin\nattachment multipart_alternative\n");
+    EXPECT_EQ(Shown(m), "text: body\nattachment empty.bin\nattachment e\xC3\xA9.bin\nattachment multipart_alternative.txt\n");
 
     // A blank first text is no body: the next one is.
     Load(m, "Content-Type: multipart/mixed; boundary=m\n\n"
             "--m\nContent-Type: text/plain\n\n \n--m\nContent-Type: text/plain\n\nreal text\n--m--\n");
     EXPECT_EQ(Shown(m), "text: real text\n");
+}
+
+TEST(MessageBody, BrokenContentTypesStillShowTheMessage)
+{
+    TMailMessage2000 m;
+    // Parameters without the ";" before them: no body, and a multipart that
+    // was one attachment of raw MIME.
+    Load(m, "Content-Type: multipart/mixed boundary=\"b\"\n\n--b\nContent-Type: text/plain charset=utf-8\n\n"
+            "caf\xC3\xA9\n--b\nContent-Type: application/pdf name=r.pdf\n\n%PDF\n--b--\n");
+    ASSERT_NE(m.TextPart, nullptr);
+    EXPECT_EQ(m.TextPart->Decoded, "caf\xC3\xA9");
+    EXPECT_EQ(m.TextPart->GetLabelParamValue("Content-Type", "charset"), "utf-8");
+    ASSERT_EQ(m.AttachList.Count(), 1u);
+    EXPECT_EQ(m.AttachList.Items(0)->GetFileName(), "r.pdf");
+    Load(m, "Content-Type: text/plain; charset=\"utf-8\" format=flowed delsp=yes\n"
+            "Content-Disposition: inline filename=a.txt\n\nx\n");
+    EXPECT_EQ(m.GetLabelParamValue("Content-Type", "charset"), "utf-8");
+    EXPECT_EQ(m.GetLabelParamValue("Content-Type", "format"), "flowed");
+    EXPECT_EQ(m.GetLabelParamValue("Content-Type", "delsp"), "yes");
+    // An unquoted value with blanks keeps them; "name = value" stays one.
+    Parse(m, "Content-Type: text/plain; name=my file.txt; charset = utf-8\n\n");
+    EXPECT_EQ(m.GetLabelParamValue("Content-Type", "name"), "my file.txt");
+    EXPECT_EQ(m.GetLabelParamValue("Content-Type", "charset"), "utf-8");
+
+    // Nothing to read as a type: plain text (RFC 2045 5.2), never nothing;
+    // a type followed by junk is still that type.
+    for (const char* type : {"garbage", "text", "/", "text/", "(comment)", "text/plain/x"}) {
+        Load(m, std::string("Content-Type: ") + type + "\n\nshown\n");
+        ASSERT_NE(m.TextPart, nullptr) << type;
+        EXPECT_TRUE(m.AttachList.Empty()) << type;
+    }
+    Load(m, "Content-Type: text/html charset\n\n<p>x</p>\n");
+    EXPECT_NE(m.HtmlPart, nullptr);
+
+    // No boundary, or an empty one: the signature separator was taken for
+    // a delimiter and the text before it was lost.
+    for (const char* field : {"multipart/mixed", "multipart/mixed; boundary=\"\"", "multipart/alternative; boundary= "}) {
+        Load(m, std::string("Content-Type: ") + field + "\n\nHello,\nsee you.\n-- \nBob\n--\n");
+        ASSERT_NE(m.TextPart, nullptr) << field;
+        m.TextPart->Decode();
+        EXPECT_EQ(m.TextPart->Decoded, Crlf("Hello,\nsee you.\n-- \nBob\n--\n")) << field;
+        EXPECT_TRUE(m.AttachList.Empty()) << field;
+    }
+    // Inside a multipart too, and a boundary that never comes still lists
+    // what the sender wrote.
+    Load(m, "Content-Type: multipart/mixed; boundary=o\n\n--o\nContent-Type: multipart/mixed\n\ninner\n-- \nsig\n"
+            "--o\nContent-Type: application/pdf\n\n%PDF\n--o--\n");
+    ASSERT_NE(m.TextPart, nullptr);
+    EXPECT_EQ(m.TextPart->Decoded, Crlf("inner\n-- \nsig"));
+    EXPECT_EQ(m.AttachList.Count(), 1u);
+}
+
+// RFC 2046 lets a reader choose only among alternatives: every inline text
+// part of a mixed one is shown, in order. Only the chosen body was, and the
+// other text appeared nowhere (neither in the page nor among attachments).
+TEST(MessageBody, EveryInlineTextOfAMixedPartIsShown)
+{
+    auto shown = [](const std::string& text) {
+        TMailMessage2000 m;
+        Parse(m, text);
+        m.ScanParts();
+        std::string out;
+        for (TMailPart* p : ShownTextParts(m)) {
+            p->Decode();
+            out += (p == m.HtmlPart ? "html " : p == m.TextPart ? "text " : "more ") + p->Decoded + "|";
+        }
+        return out;
+    };
+    const std::string mixed = "Content-Type: multipart/mixed; boundary=m\n\n";
+    const std::string alt = "Content-Type: multipart/alternative; boundary=a\n\n--a\nContent-Type: text/plain\n\nT\n"
+                            "--a\nContent-Type: text/html\n\n<p>H</p>\n--a--\n";
+    EXPECT_EQ(shown(mixed + "--m\nContent-Type: text/plain\n\nA\n--m\nContent-Type: text/html\n\n<b>B</b>\n--m--\n"),
+              "text A|html <b>B</b>|");
+    EXPECT_EQ(shown(mixed + "--m\nContent-Type: text/html\n\n<b>B</b>\n--m\nContent-Type: text/plain\n\nfooter\n--m--\n"),
+              "html <b>B</b>|text footer|");
+    EXPECT_EQ(shown(mixed + "--m\n" + alt + "--m\nContent-Type: text/plain\n\nfooter\n--m--\n"), "html <p>H</p>|more footer|");
+    EXPECT_EQ(shown(mixed + "--m\nContent-Type: text/plain\n\nA\n--m\nContent-Type: text/html\n\n"
+                            "<object data=x></object>\n--m--\n"),
+              "text A|html <object data=x></object>|");
+    EXPECT_EQ(shown(mixed + "--m\nContent-Type: text/plain\n\nA\n--m\nContent-Type: text/plain\n\nB\n--m--\n"),
+              "text A|more B|");
+    // Alternatives stay a choice; files stay files; a second alternative
+    // shows its own choice.
+    EXPECT_EQ(shown(alt), "html <p>H</p>|");
+    EXPECT_EQ(shown(mixed + "--m\nContent-Type: text/plain\n\nA\n--m\nContent-Type: text/plain; name=n.txt\n\nN\n"
+                            "--m\nContent-Type: text/html\nContent-Disposition: attachment\n\n<p>F</p>\n"
+                            "--m\nContent-Type: application/pdf\n\n%PDF\n--m--\n"),
+              "text A|");
+    EXPECT_EQ(shown(mixed + "--m\n" + alt + "--m\nContent-Type: multipart/alternative; boundary=b\n\n"
+                            "--b\nContent-Type: text/plain\n\nT2\n--b\nContent-Type: text/html\n\n<p>H2</p>\n--b--\n--m--\n"),
+              "html <p>H</p>|more <p>H2</p>|");
+    // Through a signature that comes first, and a related page.
+    EXPECT_EQ(shown("Content-Type: multipart/signed; boundary=s; protocol=\"application/pgp-signature\"\n\n"
+                    "--s\nContent-Type: application/pgp-signature\n\nSIG\n--s\n" + mixed +
+                    "--m\nContent-Type: text/plain\n\nsigned\n--m\nContent-Type: text/plain\n\nlist footer\n--m--\n--s--\n"),
+              "text signed|more list footer|");
+    EXPECT_EQ(shown("Content-Type: multipart/related; boundary=r\n\n--r\nContent-Type: text/html\n\n<img src=cid:i>\n"
+                    "--r\nContent-Type: text/plain\nContent-ID: <i>\n\nnot shown\n--r--\n"),
+              "html <img src=cid:i>|");
+    EXPECT_EQ(shown("Subject: s\n\nplain\n"), "text plain\r\n|");
+    EXPECT_EQ(shown(mixed + "--m\nContent-Type: application/pdf\n\n%PDF\n--m--\n"), "");
 }

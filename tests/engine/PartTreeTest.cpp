@@ -53,15 +53,49 @@ TEST(PartTree, FileNameSources)
     p->Header = {"Content-Type: application/pdf"};
     EXPECT_EQ(p->GetFileName(), "application_pdf.pdf");
     p->Header = {"Content-Type: text/plain", "Content-Location: http://x/a"};
-    EXPECT_EQ(p->GetFileName(), "http___x_a.txt");
+    EXPECT_EQ(p->GetFileName(), "a.txt"); // the location's last step
     p->Header.push_back("Content-ID: <id.1>");
-    EXPECT_EQ(p->GetFileName(), "_id.1_");
+    EXPECT_EQ(p->GetFileName(), "id.1.txt"); // no angle brackets, the type's extension
     p->Header.push_back("Content-Disposition: attachment; filename=\"=?iso-8859-1?Q?r=E9sum=E9?=\"");
     EXPECT_EQ(p->GetFileName(), "r\xE9sum\xE9.txt");
     p->Header.push_back("Content-Type: image/png; name=\"ignored.png\"");
     EXPECT_EQ(p->GetFileName(), "r\xE9sum\xE9.txt"); // only the first Content-Type counts
     p->Header.push_back("X-Corvanta-Attachment: \"../../etc/passwd\"; embedded=no");
-    EXPECT_EQ(p->GetFileName(), ".._.._etc_passwd");
+    EXPECT_EQ(p->GetFileName(), "passwd.txt"); // the last component only
+    // A name carrying a path is its last component (RFC 2183 2.3); one of
+    // folders only names nothing, and the next source is asked.
+    const struct {
+        const char* field;
+        const char* name;
+    } paths[] = {{"Content-Type: image/png; name=\"C:\\TEMP\\nsmailEG.png\"", "nsmailEG.png"},
+                 {"Content-Type: application/pdf; name=/home/u/report.pdf", "report.pdf"},
+                 {"Content-Type: application/pdf; name*=utf-8''%2Ftmp%2Fa%20b.pdf", "a b.pdf"},
+                 {"Content-Type: text/plain; name=\"=?utf-8?Q?dir/sub\\n=C3=B6te.txt?=\"", "n\xC3\xB6te.txt"},
+                 {"Content-Type: application/pdf; name=\"C:\\TEMP\\\"", "application_pdf.pdf"},
+                 {"Content-Type: application/pdf; name=\"../..\"", "application_pdf.pdf"}};
+    for (const auto& row : paths) {
+        p->Header = {row.field};
+        EXPECT_EQ(p->GetFileName(), row.name) << row.field;
+    }
+    p->Header = {"Content-Type: application/pdf", "X-Corvanta-Attachment: \"\"; embedded=no"};
+    EXPECT_EQ(p->GetFileName(), "application_pdf.pdf"); // not "__.pdf"
+    p->Header = {"Content-Type: application/pdf; name=\"x/\"", "Content-Disposition: attachment; filename=\"y\\z.pdf\""};
+    EXPECT_EQ(p->GetFileName(), "z.pdf");
+    // Made-up names are useful ones: the type's extension, also where the
+    // system registers none ("text_enriched" was the name), and no angle
+    // brackets from a Content-ID; a location's escapes are bytes.
+    p->Header = {"Content-Type: text/enriched"};
+    EXPECT_EQ(p->GetFileName(), "text_enriched.txt");
+    p->Header = {"Content-Type: application/x-unheard-of"};
+    EXPECT_EQ(p->GetFileName(), "application_x-unheard-of.bin");
+    p->Header = {"Content-Type: image/png", "Content-ID: <part1.06090408@example.com>"};
+    EXPECT_EQ(p->GetFileName(), "part1.06090408@example.com.png");
+    p->Header = {"Content-Type: image/png", "Content-ID: <logo.png>"};
+    EXPECT_EQ(p->GetFileName(), "logo.png");
+    p->Header = {"Content-Type: image/jpeg", "Content-Location: http://x.example/img/my%20photo.jpg?size=2#top"};
+    EXPECT_EQ(p->GetFileName(), "my photo.jpg");
+    p->Header = {"Content-Type: image/gif", "Content-Location: http://x.example/"};
+    EXPECT_EQ(p->GetFileName(), "image_gif.gif");
     // Blanks around a name go whether or not it holds an encoded word.
     p->Header = {"Content-Type: text/plain; name=\"  two words  \""};
     EXPECT_EQ(p->GetFileName(), "two words.txt");
@@ -213,4 +247,49 @@ TEST(PartTree, LoadFromFileNormalisesLineEndsAndKeepsZeroBytes)
     EXPECT_THROW(m.LoadFromFile(dir.File("missing.eml")), EFOpenError);
     EXPECT_THROW(m.LoadFromFile(dir.Path().string()), EFOpenError);
     EXPECT_EQ(m.GetSubject(), "keep"); // unchanged after a failed load
+}
+
+// RFC 2045 2.9: binary content is octets without lines. A file with LF line
+// ends had a CR put before every LF of it: a UTF-16 body turned into
+// garbage and an attachment "AB\nCD" was saved as "AB\r\nCD".
+TEST(PartTree, BinaryContentKeepsItsBytesInAnyLineEnds)
+{
+    testutil::TempDir dir;
+    const std::string utf16("H\0i\0\n\0\r\0\n\0", 10);
+    const std::string file("AB\nCD\r\nEF\rGH\n", 13);
+    const std::string text = "Subject: b\nContent-Type: multipart/mixed; boundary=x\n\n--x\n"
+                             "Content-Type: text/plain; charset=utf-16le\nContent-Transfer-Encoding: binary\n\n"
+                             + utf16 + "\n--x\nContent-Type: application/octet-stream; name=f.bin\n"
+                             "Content-Transfer-Encoding: BINARY\n\n" + file + "\n--x\nContent-Type: text/html\n\n<p>a\nb</p>\n--x--\n";
+    TMailMessage2000 m;
+    m.LoadFromFile(dir.Write("lf.eml", text));
+    m.RebuildStructure(0);
+    ASSERT_NE(m.TextPart, nullptr);
+    EXPECT_EQ(m.TextPart->Decoded, utf16);
+    ASSERT_EQ(m.AttachList.Count(), 1u);
+    m.AttachList.Items(0)->Decode();
+    EXPECT_EQ(m.AttachList.Items(0)->Decoded, file);
+    ASSERT_NE(m.HtmlPart, nullptr);
+    EXPECT_EQ(m.HtmlPart->Decoded, "<p>a\r\nb</p>"); // text still gets CR LF
+
+    // Saved and read again, twice: the same bytes each time.
+    for (int round = 0; round < 2; ++round) {
+        m.SerializeBody();
+        const std::string saved = dir.File("saved" + std::to_string(round) + ".eml");
+        m.SaveToFile(saved, true);
+        m.LoadFromFile(saved);
+        m.RebuildStructure(0);
+        ASSERT_NE(m.TextPart, nullptr);
+        m.TextPart->Decode();
+        EXPECT_EQ(m.TextPart->Decoded, utf16) << round;
+        ASSERT_EQ(m.AttachList.Count(), 1u);
+        m.AttachList.Items(0)->Decode();
+        EXPECT_EQ(m.AttachList.Items(0)->Decoded, file) << round;
+    }
+
+    // A single binary part, the whole of a large file: taken as it is.
+    const std::string big = std::string(100000, 'x') + "\n" + std::string(100000, 'y') + "\n";
+    m.LoadFromFile(dir.Write("one.eml", "Content-Type: application/zip\nContent-Transfer-Encoding: binary\n\n" + big));
+    m.Decode();
+    EXPECT_EQ(m.Decoded, big);
 }

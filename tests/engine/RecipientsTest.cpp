@@ -34,11 +34,12 @@ TEST(Recipients, ParsesNamesAndAddressesInAllThreeForms)
     EXPECT_EQ(m.BccList.GetAddressesText(), "");
 }
 
-TEST(Recipients, SemicolonEndsTheValueAndEmptyFieldsGiveNothing)
+TEST(Recipients, SemicolonSeparatesOutsideGroupsAndEmptyFieldsGiveNothing)
 {
     TMailMessage2000 m;
+    // As Outlook users write lists: the second recipient was lost.
     Parse(m, "To: a@x; b@y\n\n");
-    EXPECT_EQ(m.ToList.GetAddressesText(), "a@x");
+    EXPECT_EQ(m.ToList.GetAddressesText(), "a@x,b@y");
     Parse(m, "To:\n\n");
     EXPECT_EQ(m.ToList.GetAddressesText(), "");
     EXPECT_TRUE(m.ToList.Addresses.empty());
@@ -58,6 +59,35 @@ TEST(Recipients, GroupsListTheirMembers)
     m.ToList.Refresh();
     EXPECT_EQ(m.ToList.Addresses, (TStringList{"r@x", "u@[IPv6:::1]"}));
     EXPECT_EQ(m.ToList.Names, (TStringList{"Re: you", ""}));
+}
+
+TEST(Recipients, EveryMailboxInAndAfterEveryGroup)
+{
+    TMailMessage2000 m;
+    auto to = [&m](const std::string& value) {
+        Parse(m, "To: " + value + "\n\n");
+        m.ToList.Refresh();
+        return m.ToList.Addresses.ToStringList();
+    };
+    // The ";" that closes a group ended the whole field: Carol, and a
+    // second group, were lost.
+    EXPECT_EQ(to("Team: a@x, b@y;, Carol <c@z>"), (TStringList{"a@x", "b@y", "c@z"}));
+    EXPECT_EQ(to("Team: a@x, b@y; Carol <c@z>"), (TStringList{"a@x", "b@y", "c@z"}));
+    EXPECT_EQ(to("G1: a@x;, G2: b@y, \"B; two\" <b2@y>;"), (TStringList{"a@x", "b@y", "b2@y"}));
+    EXPECT_EQ(to("Empty:;, d@e, Other: ;"), (TStringList{"Empty:", "d@e", "Other:"}));
+    // RFC 5322 A.1.3: a comment before the group's colon, comments inside
+    // the addresses and a source route.
+    EXPECT_EQ(to("A Group(Some people) :Chris Jones <c@(Chris's host.)public.example>, joe@example.org, "
+                 "John <jdoe@one.test> (my dear friend); (the end of the group)"),
+              (TStringList{"c@public.example", "joe@example.org", "jdoe@one.test"}));
+    EXPECT_EQ(m.ToList.Names.ToStringList(), (TStringList{"Chris Jones", "", "John"}));
+    EXPECT_EQ(to("(Empty list)(start)Undisclosed recipients  :(nobody(that I know))  ;"),
+              (TStringList{"Undisclosed recipients:"}));
+    EXPECT_EQ(to("Mary Smith <@machine.tld:mary@example.net>, , jdoe@test   . example"),
+              (TStringList{"mary@example.net", "jdoe@test.example"}));
+    // Two mailboxes without a comma between them are two recipients.
+    EXPECT_EQ(to("A <a@x> \"B b\" <b@y>"), (TStringList{"a@x", "b@y"}));
+    EXPECT_EQ(m.ToList.Names.ToStringList(), (TStringList{"A", "B b"}));
 }
 
 TEST(Recipients, StrayAndDoubledCommasMakeNoEntries)

@@ -77,6 +77,22 @@ private:
     std::size_t m_pos = 0;
 };
 
+// One private folder per process for the files a target saves; removed
+// at exit.
+inline const std::string& PrivateFolder()
+{
+    static const std::string folder = [] {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/corvanta-fuzz-XXXXXX";
+        if (!::mkdtemp(pattern.data()))
+            std::abort();
+        static const std::string remove = pattern;
+        std::atexit([] { ::rmdir(remove.c_str()); });
+        return pattern;
+    }();
+    return folder;
+}
+
 // A file in memory whose path the engine's file functions open like any
 // other: the whole-message target loads through the real file path without
 // touching the disk.

@@ -24,20 +24,6 @@ namespace {
 
 using fuzz::Shown;
 
-// One private folder per process for the saved files.
-const std::string& Folder()
-{
-    static const std::string folder = [] {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/corvanta-fuzz-XXXXXX";
-        if (!::mkdtemp(pattern.data()))
-            std::abort();
-        static const std::string remove = pattern;
-        std::atexit([] { ::rmdir(remove.c_str()); });
-        return pattern;
-    }();
-    return folder;
-}
 
 std::string BodyPart(const char* type, std::string_view bytes)
 {
@@ -51,6 +37,9 @@ std::string BodyPart(const char* type, std::string_view bytes)
 std::string ExpectedName(std::string_view given)
 {
     const std::string name = SafeFileName(BaseName(given));
+    const std::string type = ContentTypeForFile(BaseName(given));
+    if (name.empty() || name == "." || name == "..") // names no file: the type's name
+        return SafeFileName(type + ExtensionForContentType(type));
     if (name.find('.') != std::string::npos)
         return name;
     return SafeFileName(name + ExtensionForContentType(ContentTypeForFile(BaseName(given))));
@@ -101,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         files.emplace_back(embedded, name, bytes);
     }
     m.SerializeBody();
-    const std::string path = Folder() + "/m.eml";
+    const std::string path = fuzz::PrivateFolder() + "/m.eml";
     m.SaveToFile(path, true);
 
     TMailMessage2000 loaded;

@@ -1,9 +1,11 @@
 // Whole messages: any bytes are loaded as the viewer loads a file, then
-// normalised, scanned, serialised and read back, every part decoded and
-// every accessor called. Besides crashes, leaks and hangs it checks what the
+// normalised, scanned, saved and read back, every part decoded and every
+// accessor called. Besides crashes, leaks and hangs it checks what the
 // engine promises for any input: header lines hold no raw line break (a
 // zero byte is data, as it was in the file), the part tree hangs together,
-// and a serialised message reads back with the same contents.
+// and a saved message reads back as the same message: the same decoded
+// bytes, every attachment under the same name, and the same header text
+// (subject, sender, recipients, date); saved once more, it stays so.
 #include "FuzzUtil.h"
 
 #include "EngineError.h"
@@ -13,7 +15,12 @@
 #include "TMailMessage2000.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <iterator>
+#include <tuple>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -83,6 +90,72 @@ std::vector<std::string> Leaves(TMailMessage2000& m)
     return leaves;
 }
 
+// What a reader sees of a message: its header text, its bodies and every
+// attachment with its name, all decoded. Whether a text is a body or an
+// attachment may change when the normalised message is read again (a lone
+// text/plain attachment becomes the message itself, and so its text
+// body; an empty file that is the whole message is no attachment at all),
+// so the contents are compared as one sorted list, and the names of the
+// attachments that stay attachments.
+struct Seen {
+    std::vector<std::string> header;
+    std::vector<std::string> contents;
+    std::vector<std::pair<std::string, std::string>> files; // name, bytes
+    bool operator==(const Seen&) const = default;
+};
+
+Seen What(TMailMessage2000& m)
+{
+    Seen s;
+    std::string name, address;
+    m.GetAddressParts("From", name, address);
+    s.header = {m.GetSubject(), name, address, TrimBlanks(m.GetLabelValue("Date"))};
+    const TMailDateParts date = ParseMailDateUtc(TrimBlanks(m.GetLabelValue("Date")));
+    s.header.push_back(std::to_string(static_cast<int>(date.kind)) + " " + std::to_string(date.utc));
+    for (TMailRecipients* list : {&m.ToList, &m.CcList, &m.BccList}) {
+        list->Refresh();
+        for (std::size_t i = 0; i < list->Addresses.size(); ++i)
+            s.header.push_back(list->FieldName + " " + std::string(list->Names[i]) + " <"
+                               + std::string(list->Addresses[i]) + ">");
+    }
+    s.contents = Leaves(m);
+    for (TMailPart* a : m.AttachList) {
+        a->Decode();
+        if (!a->Decoded.empty())
+            s.files.emplace_back(a->GetFileName(), a->Decoded);
+    }
+    std::sort(s.files.begin(), s.files.end());
+    return s;
+}
+
+std::string Describe(const Seen& s)
+{
+    std::string out = "header:";
+    for (const std::string& h : s.header)
+        out += " [" + fuzz::Shown(h, 80) + "]";
+    out += "\nfiles:";
+    for (const auto& [name, bytes] : s.files)
+        out += " [" + fuzz::Shown(name, 80) + " = " + fuzz::Shown(bytes, 40) + "]";
+    out += "\ncontents:";
+    for (const std::string& c : s.contents)
+        out += " [" + fuzz::Shown(c, 40) + "]";
+    return out;
+}
+
+
+// Saves the message as the engine saves a file and loads it again.
+void SaveAndLoad(TMailMessage2000& m, TMailMessage2000& again)
+{
+    m.SerializeBody();
+    const std::string path = fuzz::PrivateFolder() + "/m.eml";
+    m.SaveToFile(path, true);
+    again.LoadFromFile(path);
+    ::unlink(path.c_str());
+    again.RebuildStructure(0);
+    again.ScanParts();
+    again.SerializeBody();
+}
+
 void Load(TMailMessage2000& m, const std::string& path)
 {
     m.LoadFromFile(path);
@@ -106,31 +179,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)p->GetFileName();
         p->Decode();
     }
-    const std::vector<std::string> before = Leaves(m);
-    // A first header line without a colon is kept as a field when read,
-    // but written back it ends the header block and takes the fields after
-    // it into the body: such messages do not survive the round trip.
-    for (TMailPart* p : TreeParts(m))
-        for (const std::string& line : p->Header)
-            if (line.find(':') == std::string::npos)
-                return 0;
-
-    // The serialised message read back gives the same contents.
-    std::string saved;
-    for (const std::string& line : m.Header)
-        if (!line.empty())
-            saved += line + "\r\n";
-    saved += "\r\n";
-    saved += m.Body();
+    // Saved and read again, the same message; saved once more, the same.
+    const Seen first = What(m);
     TMailMessage2000 again;
-    Load(again, file.Write(saved));
-    const std::vector<std::string> after = Leaves(again);
-    FUZZ_CHECK(before.size() == after.size(), "serialising changed the number of bodies and files from "
-                                                  + std::to_string(before.size()) + " to "
-                                                  + std::to_string(after.size()));
-    for (std::size_t i = 0; i < before.size(); ++i)
-        FUZZ_CHECK(before[i] == after[i],
-                   "serialising changed " + fuzz::Shown(before[i]) + " into " + fuzz::Shown(after[i]));
+    SaveAndLoad(m, again);
+    const Seen second = What(again);
+    FUZZ_CHECK(first.header == second.header && first.contents == second.contents,
+               "saving changed what a reader sees:\n" + Describe(first) + "\ninto\n" + Describe(second));
+    // An attachment may become the body it is (above), under no other name.
+    std::vector<std::pair<std::string, std::string>> gone;
+    std::set_difference(first.files.begin(), first.files.end(), second.files.begin(), second.files.end(),
+                        std::back_inserter(gone));
+    const TMailPart* bodies[] = {again.TextPart, again.HtmlPart};
+    const bool onlyBecameBodies =
+        first.files.size() == second.files.size() + gone.size()
+        && std::all_of(gone.begin(), gone.end(), [&bodies](const auto& file) {
+               return std::any_of(std::begin(bodies), std::end(bodies),
+                                  [&file](const TMailPart* body) { return body && body->Decoded == file.second; });
+           });
+    FUZZ_CHECK(onlyBecameBodies, "saving changed the attachments:\n" + Describe(first) + "\ninto\n" + Describe(second));
+    TMailMessage2000 third;
+    SaveAndLoad(again, third);
+    FUZZ_CHECK(What(third) == second, "saving again changed what a reader sees:\n" + Describe(second) + "\ninto\n"
+                                          + Describe(What(third)));
 
     // Removing an attachment leaves the others; a bad index is refused.
     const std::size_t count = m.AttachList.Count();

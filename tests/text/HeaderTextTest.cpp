@@ -11,6 +11,9 @@ private slots:
     void decodesInDeclaredCharset();
     void accessorsRunOnConvertedHeader();
     void plainHeadersPassUnchanged();
+    void namesInTheirCharsets_data();
+    void namesInTheirCharsets();
+    void shownHeaderOfAMessage();
 };
 
 void HeaderTextTest::decodesInDeclaredCharset_data()
@@ -66,6 +69,68 @@ void HeaderTextTest::plainHeadersPassUnchanged()
     QCOMPARE(HeaderLineToUtf8(line), line);
     const std::string broken = "Subject: =?utf-8?Q?no end";
     QCOMPARE(HeaderLineToUtf8(broken), broken);
+}
+
+void HeaderTextTest::namesInTheirCharsets_data()
+{
+    QTest::addColumn<QByteArray>("fields");
+    QTest::addColumn<QString>("name");
+    // RFC 2231 values were taken as Latin-1 whatever their charset
+    // ("\u00f0\u00d2\u00c9\u00d7\u00c5\u00d4.txt").
+    QTest::newRow("koi8-r") << QByteArray("Content-Disposition: attachment; filename*=koi8-r''%F0%D2%C9%D7%C5%D4.txt")
+                            << QString::fromUtf8("Привет.txt");
+    QTest::newRow("continued, charset in the first section")
+        << QByteArray("Content-Disposition: attachment; filename*0*=koi8-r'ru'%F0%D2%C9; filename*1*=%D7%C5%D4;"
+                      " filename*2=.txt")
+        << QString::fromUtf8("Привет.txt");
+    QTest::newRow("continuations out of order, quoted")
+        << QByteArray("Content-Type: text/plain; name*1=\"b c.txt\"; name*0=\"a \"") << QString("a b c.txt");
+    QTest::newRow("utf-8") << QByteArray("Content-Type: image/png; name*=UTF-8''caf%C3%A9.png")
+                           << QString::fromUtf8("café.png");
+    QTest::newRow("latin-1") << QByteArray("Content-Type: image/png; name*=iso-8859-1'de'Fr%F6sche.png")
+                             << QString::fromUtf8("Frösche.png");
+    QTest::newRow("shift_jis") << QByteArray("Content-Type: application/pdf; name*=shift_jis''%83e%83X%83g.pdf")
+                               << QString::fromUtf8("テスト.pdf");
+    QTest::newRow("extended beside a plain fallback")
+        << QByteArray("Content-Type: application/pdf; name=\"fallback.pdf\"; name*=koi8-r''%F0%D2%C9%D7%C5%D4.pdf")
+        << QString::fromUtf8("Привет.pdf");
+    QTest::newRow("unknown charset keeps the bytes")
+        << QByteArray("Content-Type: application/pdf; name*=x-nonesuch''abc.pdf") << QString("abc.pdf");
+    QTest::newRow("raw latin-1 bytes") << QByteArray("Content-Type: text/plain; name=\"HasenundFr\xF6sche.txt\"")
+                                       << QString::fromUtf8("HasenundFrösche.txt");
+    QTest::newRow("encoded word with a path")
+        << QByteArray("Content-Type: image/png; name=\"=?koi8-r?B?8NLJ18XU?=\\C:\\TEMP\\a.png\"") << QString("a.png");
+    QTest::newRow("engine's own field beside the sender's")
+        << QByteArray("Content-Type: text/plain; name*=koi8-r''%F0%D2%C9%D7%C5%D4.txt\r\n"
+                      "X-Corvanta-Attachment: \"=?iso-8859-1?Q?=F0=D2=C9=D7=C5=D4.txt?=\"; embedded=no")
+        << QString::fromUtf8("Привет.txt");
+}
+
+void HeaderTextTest::namesInTheirCharsets()
+{
+    QFETCH(QByteArray, fields);
+    QFETCH(QString, name);
+    TMailMessage2000 message;
+    for (const QByteArray& line : fields.split('\n'))
+        message.Header.push_back(line.trimmed().toStdString());
+    QCOMPARE(ShownFileName(message), name);
+}
+
+void HeaderTextTest::shownHeaderOfAMessage()
+{
+    TMailMessage2000 message;
+    message.Header = {"From: =?koi8-r?B?8NLJ18XU?= <ivan@example.ru>",
+                      "To: Team: a@x, =?utf-8?Q?J=C3=BCrgen?= <b@y>;, c@z",
+                      // UTF-7 and a UTF-8 word beside a Latin-1 one.
+                      "Subject: =?utf-7?Q?+APY-l?= and =?utf-8?Q?K=C3=A4se?= =?iso-8859-1?Q?_s=FC=DF?=",
+                      "Organization: =?iso-8859-2?Q?=A3=F3d=BC?="};
+    const TShownHeader shown(message);
+    QCOMPARE(shown.FromName(), QString::fromUtf8("Привет"));
+    QCOMPARE(shown.FromAddress(), QString("ivan@example.ru"));
+    QCOMPARE(shown.Subject(), QString::fromUtf8("öl and Käse süß"));
+    QCOMPARE(shown.ToAddresses(), QStringList({"a@x", "b@y", "c@z"}));
+    QCOMPARE(shown.ToText(), QString("a@x,b@y,c@z"));
+    QCOMPARE(shown.Value("Organization"), QString::fromUtf8("Łódź"));
 }
 
 QTEST_GUILESS_MAIN(HeaderTextTest)

@@ -99,7 +99,7 @@ class EmlTool(unittest.TestCase):
             b"Subject: =?utf-8?Q?hi=0A1=09attachment=09x=09=09forged.exe=0D=1B[2J_=E2=80=AEtxt.exe_a\\b?=\r\n"
             b"Content-Type: multipart/mixed; boundary=b\r\n\r\n"
             b"--b\r\nContent-Type: text/plain\r\n\r\nbody\r\n"
-            b"--b\r\nContent-Type: application/octet-stream; name=\"=?iso-8859-1?Q?a=9Bb=7F.bin?=\"\r\n\r\nA\r\n"
+            b"--b\r\nContent-Type: application/octet-stream; name=\"=?utf-8?Q?a=C2=9Bb=7F.bin?=\"\r\n\r\nA\r\n"
             b"--b--\r\n"))
         out = run("info", msg, check=0).stdout
         lines = out.decode("utf-8").split("\n")
@@ -115,6 +115,57 @@ class EmlTool(unittest.TestCase):
         self.assertEqual(doc["subject"], "hi\n1\tattachment\tx\t\tforged.exe\r\x1b[2J \u202etxt.exe a\\b")
         self.assertEqual(doc["from"]["name"], "Eve\x1b[31m\x07")
         self.assertEqual([a["file_name"] for a in doc["attachments"]], ["a\x9bb\x7f.bin"])
+
+    def test_header_text_and_names_as_the_window_shows_them(self):
+        # Encoded words and names in their charsets: info and json printed
+        # "+APY-" for UTF-7, mojibake for koi8-r and "K\u00c3\u00a4se" for a
+        # UTF-8 word beside a Latin-1 one; extract wrote the engine's raw
+        # bytes as the file name; a path in a name became part of it.
+        msg = self.write("cs.eml", (
+            b"From: =?koi8-r?B?8NLJ18XU?= <ivan@x>\r\n"
+            b"To: Team: a@x, b@y;, Carol <c@z>\r\n"
+            b"Subject: =?utf-7?Q?+APY-l?= and =?utf-8?Q?K=C3=A4se?= =?iso-8859-1?Q?_s=FC=DF?=\r\n"
+            b"Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+            b"--b\r\nContent-Type: text/plain\r\n\r\nbody\r\n"
+            b"--b\r\nContent-Type: text/plain; name=\"HasenundFr\xf6sche.txt\"\r\n"
+            b"Content-Disposition: attachment\r\n\r\nA\r\n"
+            b"--b\r\nContent-Type: application/octet-stream\r\n"
+            b"Content-Disposition: attachment; filename*=koi8-r''%F0%D2%C9%D7%C5%D4.bin\r\n\r\nB\r\n"
+            b"--b\r\nContent-Type: image/png; name=\"C:\\TEMP\\nsmailEG.png\"\r\n\r\nC\r\n"
+            b"--b\r\nContent-Type: application/pdf; name=\"/home/u/report.pdf\"\r\n\r\nD\r\n"
+            b"--b--\r\n"))
+        names = ["HasenundFr\u00f6sche.txt", "\u041f\u0440\u0438\u0432\u0435\u0442.bin", "nsmailEG.png", "report.pdf"]
+        info = run("info", msg, check=0).stdout.decode("utf-8").split("\n")
+        self.assertEqual(info[1], "From: \u041f\u0440\u0438\u0432\u0435\u0442 (ivan@x)")
+        self.assertEqual(info[2], "To: a@x,b@y,c@z")
+        self.assertEqual(info[3], "Subject: \u00f6l and K\u00e4se s\u00fc\u00df")
+        self.assertEqual([line.split("\t")[-1] for line in info[4:8]], names)
+        doc = json.loads(run("json", msg, check=0).stdout)
+        self.assertEqual(doc["subject"], "\u00f6l and K\u00e4se s\u00fc\u00df")
+        self.assertEqual(doc["from"]["name"], "\u041f\u0440\u0438\u0432\u0435\u0442")
+        self.assertEqual(doc["to"], ["a@x", "b@y", "c@z"])
+        self.assertEqual([a["file_name"] for a in doc["attachments"]], names)
+        out = os.path.join(self.dir, "out")
+        run("extract", msg, out, check=0)
+        self.assertEqual(sorted(os.listdir(out)), sorted(names))
+        self.assertEqual(open(os.path.join(out, names[1]), "rb").read(), b"B")
+
+    def test_body_all_shows_every_inline_text_part(self):
+        # A text part beside an HTML one and a footer a list added: each in
+        # the order sent; alternatives stay one choice; files stay files.
+        msg = self.write("mixed.eml", (
+            b"Content-Type: multipart/mixed; boundary=m\r\n\r\n"
+            b"--m\r\nContent-Type: text/plain\r\n\r\nHello\r\n"
+            b"--m\r\nContent-Type: multipart/alternative; boundary=a\r\n\r\n"
+            b"--a\r\nContent-Type: text/plain\r\n\r\ntwin\r\n"
+            b"--a\r\nContent-Type: text/html\r\n\r\n<p>World</p>\r\n--a--\r\n"
+            b"--m\r\nContent-Type: application/pdf; name=a.pdf\r\n\r\n%PDF\r\n"
+            b"--m\r\nContent-Type: text/plain\r\n\r\n-- \r\nlist footer\r\n--m--\r\n"))
+        self.assertEqual(run("body", msg, "--all", check=0).stdout,
+                         b"Hello\r\n\r\n<p>World</p>\r\n\r\n-- \r\nlist footer\r\n")
+        self.assertEqual(run("body", msg, check=0).stdout, b"Hello")
+        self.assertEqual(run("body", msg, "--html", check=0).stdout, b"<p>World</p>")
+        self.assertEqual(run("body", msg, "--all", "--html").returncode, 2)
 
     def test_extract_stays_inside_its_folder(self):
         msg = self.write("hostile.eml", HOSTILE)
@@ -236,6 +287,15 @@ class EmlTool(unittest.TestCase):
         msg = email.message_from_bytes(open(out, "rb").read(), policy=email.policy.default)
         self.assertEqual(msg.get_content_charset(), "utf-8")
         self.assertEqual(msg.get_content(), "gr\u00fc\u00dfe\n")
+
+    def test_build_encodes_text_that_looks_like_an_encoded_word(self):
+        out = os.path.join(self.dir, "word.eml")
+        run("build", out, "--subject", "Price =?utf-8?Q?100?= offer", "--from", "=?x?Q?Boss?= <b@x>", check=0)
+        doc = json.loads(run("json", out, check=0).stdout)
+        self.assertEqual(doc["subject"], "Price =?utf-8?Q?100?= offer")
+        self.assertEqual(doc["from"]["name"], "=?x?Q?Boss?=")
+        msg = email.message_from_bytes(open(out, "rb").read(), policy=email.policy.default)
+        self.assertEqual(str(msg["subject"]), "Price =?utf-8?Q?100?= offer")
 
     def test_build_writes_no_forged_header(self):
         evil = "evil\nX-Injected: yes\nname.png"

@@ -44,6 +44,30 @@ class PrintTo(unittest.TestCase):
             self.assertEqual(run("--print-to", out).returncode, 2)
 
 
+    def test_prints_every_inline_text_part_and_the_shown_header(self):
+        # The text beside the HTML part and the list's footer were left out;
+        # the header block shows the fields in their charsets.
+        msg = (b"From: =?koi8-r?B?8NLJ18XU?= <ivan@x>\r\nTo: Team: a@x, b@y;, Carol <c@z>\r\n"
+               b"Subject: =?utf-8?Q?K=C3=A4se?=\r\nContent-Type: multipart/mixed; boundary=m\r\n\r\n"
+               b"--m\r\nContent-Type: text/plain\r\n\r\nFirst the plain words.\r\n"
+               b"--m\r\nContent-Type: text/html\r\n\r\n<p>Then the <b>HTML</b> part.</p>\r\n"
+               b"--m\r\nContent-Type: text/plain\r\n\r\nThe list footer.\r\n--m--\r\n")
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "mixed.eml")
+            with open(path, "wb") as f:
+                f.write(msg)
+            out = os.path.join(d, "mixed.pdf")
+            p = run("--print-to", out, path)
+            self.assertEqual(p.returncode, 0, p.stderr)
+            text = subprocess.run(["pdftotext", out, "-"], capture_output=True).stdout.decode()
+            words = ["From: \u041f\u0440\u0438\u0432\u0435\u0442 (ivan@x)", "To: a@x,b@y,c@z",
+                     "Subject: K\u00e4se", "First the plain words.", "Then the HTML part.", "The list footer."]
+            at = 0
+            for w in words:
+                found = text.find(w, at)
+                self.assertGreaterEqual(found, 0, (w, text))
+                at = found + len(w)
+
     def test_broken_language_file_is_reported_not_shown(self):
         # A message box would wait for a click nobody can give: the modes
         # without a window say it on stderr and fail instead.

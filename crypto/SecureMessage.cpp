@@ -132,7 +132,7 @@ TMessageSecurity ReadSecurity(TMailMessage2000& message, std::string text, TCryp
             if (!result.decrypted && layer.guessed && !result.noKey) {
                 // No smime-type: not enveloped after all, perhaps signed-data.
                 TCryptoResult opaque = engine.VerifyOpaque(layer.protocol, layer.payload);
-                if (!opaque.plain.empty()) {
+                if (!opaque.plain.empty() && !opaque.signatures.empty()) {
                     result = std::move(opaque);
                     signedData = true;
                 }

@@ -29,6 +29,34 @@ struct TPartHeader {
     std::string encoding; // lower case
 };
 
+// What a CMS message holds, read from the content type that opens it
+// (RFC 5652 ContentInfo: a SEQUENCE whose first element is that OID). Many
+// mailers leave smime-type out; guessing enveloped-data for signed-data,
+// or the other way round, showed the signature's own bytes as the body.
+enum class TCmsContent { Unknown, SignedData, EnvelopedData };
+
+TCmsContent CmsContentOf(std::string_view der)
+{
+    if (der.size() < 2 || static_cast<unsigned char>(der[0]) != 0x30)
+        return TCmsContent::Unknown;
+    std::size_t pos = 2;
+    const unsigned char length = static_cast<unsigned char>(der[1]);
+    if (length > 0x80)
+        pos += length & 0x7F; // long form; 0x80 alone is the indefinite form
+    const std::string_view oid = der.substr(std::min(pos, der.size()));
+    constexpr std::string_view kPkcs7 = "\x06\x09\x2A\x86\x48\x86\xF7\x0D\x01\x07";
+    constexpr std::string_view kAuthEnveloped = "\x06\x0B\x2A\x86\x48\x86\xF7\x0D\x01\x09\x10\x01\x17";
+    if (oid.starts_with(kAuthEnveloped))
+        return TCmsContent::EnvelopedData;
+    if (oid.size() <= kPkcs7.size() || !oid.starts_with(kPkcs7))
+        return TCmsContent::Unknown;
+    switch (oid[kPkcs7.size()]) {
+    case 0x02: return TCmsContent::SignedData;
+    case 0x03: return TCmsContent::EnvelopedData;
+    default: return TCmsContent::Unknown;
+    }
+}
+
 // The end of the line that starts at pos (before its CR LF), and the start
 // of the next.
 std::size_t LineEnd(std::string_view text, std::size_t pos, std::size_t end, std::size_t& next)
@@ -182,8 +210,12 @@ TSecureLayer Find(std::string_view text, TRange range, int depth, bool partial)
             return layer;
         layer.protocol = TSecureProtocol::SMime;
         layer.kind = smimeType == "signed-data" ? TLayerKind::SignedData : TLayerKind::Encrypted;
-        layer.guessed = smimeType.empty();
         layer.payload = Decoded(text.substr(h.bodyStart, range.end - h.bodyStart), h.encoding);
+        // The data itself says what it is, over a missing or wrong label.
+        const TCmsContent content = CmsContentOf(layer.payload);
+        if (content != TCmsContent::Unknown)
+            layer.kind = content == TCmsContent::SignedData ? TLayerKind::SignedData : TLayerKind::Encrypted;
+        layer.guessed = smimeType.empty() && content == TCmsContent::Unknown;
         return layer;
     }
     if (h.type.starts_with("multipart/") && depth < kMaxDepth) {

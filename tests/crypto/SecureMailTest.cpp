@@ -25,9 +25,13 @@ struct TStandIn : TCryptoEngine {
     TSignatureVerdict verdict = TSignatureVerdict::Good;
     std::vector<std::string> seenSigned;
     int decrypts = 0;
+    bool canDecrypt = true;
+    bool signatureReadable = true;
     TCryptoResult Verdict()
     {
         TCryptoResult r;
+        if (!signatureReadable)
+            return r;
         TSignature s;
         s.verdict = verdict;
         s.keyAddresses = {"ann@example.org"};
@@ -49,8 +53,9 @@ struct TStandIn : TCryptoEngine {
     {
         ++decrypts;
         TCryptoResult r;
-        r.decrypted = true;
-        r.plain = plain;
+        r.decrypted = canDecrypt;
+        if (canDecrypt)
+            r.plain = plain;
         return r;
     }
 };
@@ -95,6 +100,16 @@ TEST(SecureParts, LayersOfEveryKindAndNoneForBrokenOnes)
     EXPECT_EQ(p7.payload, "ABC");
     EXPECT_EQ(FindSecureLayer("Content-Type: application/pkcs7-mime; smime-type=signed-data\r\n\r\nx").kind,
               TLayerKind::SignedData);
+    // Without smime-type the content type that opens the CMS data decides
+    // (base64 of 30 80 06 09 2A 86 48 86 F7 0D 01 07 02, and of ... 07 03).
+    const TSecureLayer signedData = FindSecureLayer("Content-Type: application/x-pkcs7-mime; name=smime.p7m\r\n"
+                                                    "Content-Transfer-Encoding: base64\r\n\r\nMIAGCSqGSIb3DQEHAqCA\r\n");
+    EXPECT_EQ(signedData.kind, TLayerKind::SignedData);
+    EXPECT_FALSE(signedData.guessed);
+    const TSecureLayer enveloped = FindSecureLayer("Content-Type: application/x-pkcs7-mime; name=smime.p7m\r\n"
+                                                   "Content-Transfer-Encoding: base64\r\n\r\nMIAGCSqGSIb3DQEHA6CA\r\n");
+    EXPECT_EQ(enveloped.kind, TLayerKind::Encrypted);
+    EXPECT_FALSE(enveloped.guessed);
     // One part only, no boundary, a plain message: nothing to check.
     EXPECT_EQ(FindSecureLayer("Content-Type: multipart/signed; boundary=b\r\n\r\n--b\r\nx\r\n--b--\r\n").kind,
               TLayerKind::None);
@@ -162,6 +177,33 @@ TEST(SecureMessage, AMessageThatDecryptsToItselfStopsWithAVerdict)
     ASSERT_EQ(s.signatures.size(), 1U);
     EXPECT_EQ(s.signatures[0].verdict, TSignatureVerdict::NotChecked);
     EXPECT_EQ(VerifyExitStatus(s), 2);
+}
+
+TEST(SecureMessage, WhatComesOutWithoutASignatureIsNeverShown)
+{
+    // Encrypted data that cannot be decrypted, read as signed data, gives
+    // bytes but no signature: those bytes are no content (they showed as a
+    // garbage body), so the part stays an attachment. Whether unlabelled,
+    // or enveloped data labelled as signed.
+    TStandIn engine;
+    engine.canDecrypt = false;
+    engine.signatureReadable = false;
+    engine.plain = "\x5d\x1b\x94\x4c garbage";
+    for (const char* type : {"; name=smime.p7m\r\n\r\nQUJD",
+                             "; smime-type=signed-data; name=smime.p7m\r\n\r\nMIAGCSqGSIb3DQEHA6CA"}) {
+        std::string text = std::string("From: a@b\r\nContent-Transfer-Encoding: base64\r\n"
+                                       "Content-Type: application/pkcs7-mime") + type + "\r\n";
+        const std::string payload = type;
+        TMailMessage2000 m;
+        m.ParseText(text, true);
+        const TMessageSecurity s = ReadSecurity(m, text, engine);
+        m.RebuildStructure(0);
+        m.ScanParts();
+        EXPECT_EQ(m.TextPart, nullptr) << payload;
+        ASSERT_EQ(m.AttachList.Count(), 1U) << payload;
+        EXPECT_EQ(m.AttachList.Items(0)->GetFileName(), "smime.p7m");
+        EXPECT_EQ(VerifyExitStatus(s), 2);
+    }
 }
 
 TEST(SecureMessage, SignedWithoutItsSignatureIsNotCheckedNotSilent)

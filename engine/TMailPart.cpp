@@ -423,9 +423,12 @@ std::string TMailPart::GetFileName() const
     }
     // A name without a dot gets its type's extension; so does one whose
     // only dot the length limit cut away, or read again (after a rebuild,
-    // or from the saved message) it would gain one and change.
+    // or from the saved message) it would gain one and change. Not the
+    // ".bin" of a type that says nothing of the content: "AUTHORS" or
+    // "Makefile" would be saved under a name their sender never gave.
     std::string safe = SafeFileName(name);
-    if (safe.find('.') == std::string::npos && type >= 0)
+    if (safe.find('.') == std::string::npos && type >= 0
+        && !IEquals(typeValue, "application/octet-stream"))
         safe = SafeFileName(safe + ExtensionForContentType(typeValue));
     return safe;
 }

@@ -77,6 +77,14 @@ TEST(PartTree, FileNameSources)
         p->Header = {row.field};
         EXPECT_EQ(p->GetFileName(), row.name) << row.field;
     }
+    // A sender's name without a dot gains its type's extension, but not
+    // the ".bin" of a type that says nothing (TNEF's AUTHORS, a Makefile).
+    p->Header = {"Content-Type: application/octet-stream; name=Makefile"};
+    EXPECT_EQ(p->GetFileName(), "Makefile");
+    p->Header = {"Content-Type: Application/Octet-Stream", "Content-Disposition: attachment; filename=AUTHORS"};
+    EXPECT_EQ(p->GetFileName(), "AUTHORS");
+    p->Header = {"Content-Type: application/octet-stream"};
+    EXPECT_EQ(p->GetFileName(), "application_octet-stream.bin"); // a made-up name keeps it
     p->Header = {"Content-Type: application/pdf", "X-Corvanta-Attachment: \"\"; embedded=no"};
     EXPECT_EQ(p->GetFileName(), "application_pdf.pdf"); // not "__.pdf"
     p->Header = {"Content-Type: application/pdf; name=\"x/\"", "Content-Disposition: attachment; filename=\"y\\z.pdf\""};

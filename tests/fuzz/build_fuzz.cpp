@@ -42,7 +42,9 @@ std::string ExpectedName(std::string_view given)
         return SafeFileName(type + ExtensionForContentType(type));
     if (name.find('.') != std::string::npos)
         return name;
-    return SafeFileName(name + ExtensionForContentType(ContentTypeForFile(BaseName(given))));
+    if (type == "application/octet-stream") // ".bin" would say nothing
+        return name;
+    return SafeFileName(name + ExtensionForContentType(type));
 }
 
 using File = std::tuple<bool, std::string, std::string>; // embedded, name, bytes

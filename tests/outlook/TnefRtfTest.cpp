@@ -154,7 +154,7 @@ TEST(Tnef, WinmailInAnEmlAddsItsFilesAndKeepsItself)
     testutil::TempDir dir;
     TMailMessage2000 m;
     LoadMessageFile(m, dir.Write("a.eml", WithWinmail(TwoFiles(), "See the files.")));
-    EXPECT_EQ(Names(m), (std::vector<std::string>{"winmail.dat=" + std::to_string(TwoFiles().size()), "NOTES.bin=10",
+    EXPECT_EQ(Names(m), (std::vector<std::string>{"winmail.dat=" + std::to_string(TwoFiles().size()), "NOTES=10",
                                                    "Long name – ünïcode.txt=11"}));
     EXPECT_EQ(Decoded(m.TextPart), "See the files.");
     // Written out as the viewer does and read again, the files stay.

@@ -1014,10 +1014,8 @@ std::size_t SerializedSize(const TMailPart& part) { return kPreamble.size() + Pa
 
 void SerializeParts(const TMailPart& part, std::string& body)
 {
-    std::size_t size = kPreamble.size();
-    WriteParts(part, [&size](std::string_view s) { size += s.size(); });
     body.clear();
-    body.reserve(size);
+    body.reserve(SerializedSize(part));
     body += kPreamble;
     WriteParts(part, [&body](std::string_view s) { body.append(s); });
 }

@@ -1,7 +1,5 @@
 #include "HeaderText.h"
 
-#include <algorithm>
-
 #include "Codecs.h"
 #include "EngineText.h"
 #include "HeaderLine.h"

@@ -272,25 +272,6 @@ bool IsArmourLine(std::string_view line, std::string_view armour)
 
 } // namespace
 
-std::string CanonicalLineEnds(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size() + text.size() / 32);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r') {
-            out += kCrLf;
-            if (i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-        } else if (c == '\n') {
-            out += kCrLf;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 bool IsSignatureType(std::string_view contentType)
 {
     const std::string type = AsciiLowerCase(TrimBlanks(contentType));

@@ -5,6 +5,7 @@
 // changes any of them; and unwraps inline PGP signed text. Plain C++ over
 // the engine's header and codec functions; no GnuPG here.
 #include "MessageSecurity.h"
+#include "TextUtils.h"
 
 #include <cstddef>
 #include <string>
@@ -30,11 +31,6 @@ struct TSecureLayer {
     std::string_view signedBytes; // Signed: the first part, header and all, CR LF kept
     std::string payload;          // the signature or the encrypted data, transfer encoding undone
 };
-
-// Every line break made CR LF (a lone CR or LF alike), as the engine reads
-// files and as signed MIME text is canonically written; a last line without
-// a break gets none.
-[[nodiscard]] std::string CanonicalLineEnds(std::string_view text);
 
 // The first signed or encrypted layer of a message in canonical text: the
 // message itself, or the first part of a multipart (a mailing list's footer

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) || defined(__x86_64__)
 #include <emmintrin.h>
 #endif
 
@@ -218,4 +218,88 @@ bool operator==(const TTextList& a, const TStringList& b)
         if (a[i] != b[i])
             return false;
     return true;
+}
+
+// Every line break becomes CR LF, whatever it was before. Zero bytes are
+// data like any other. A last line without a break gets none: adding one
+// would change the content of the message's last part. Text that is
+// already clean is used as it is.
+// Where the text is known to hold only CR LF pairs up to: 64 bytes at a
+// time, a CR must have an LF after it and an LF a CR before it. The rest is
+// searched byte by byte.
+// from is where an earlier call stopped (the text before it is known clean).
+std::size_t CleanLineEndsUpTo(std::string_view text, std::size_t from)
+{
+    std::size_t i = from;
+#if defined(__x86_64__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    std::uint64_t carry = i > 0 && text[i - 1] == '\r' ? 1 : 0; // a CR in the last byte before the block
+    for (; i + 65 <= text.size(); i += 64) {
+        std::uint64_t crs = 0;
+        std::uint64_t lfs = 0;
+        for (int k = 0; k < 4; ++k) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i + 16 * k));
+            crs |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)))} << (16 * k);
+            lfs |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)))} << (16 * k);
+        }
+        // The byte after the block stands in for the LF after its last byte.
+        const std::uint64_t next = text[i + 64] == '\n' ? 1ULL << 63 : 0;
+        if ((lfs & ~((crs << 1) | carry)) != 0 || (crs & ~((lfs >> 1) | next)) != 0)
+            break;
+        carry = crs >> 63;
+    }
+#endif
+    return i;
+}
+
+// clean: how much of the text is known to hold only CR LF pairs already.
+// inserted, when given, receives where in the result each byte the change
+// added stands (the CR before a lone LF, the LF after a lone CR), in order.
+void NormaliseLineEnds(std::string& text, std::size_t clean, std::vector<std::size_t>* inserted)
+{
+    // Most files already end every line in CR LF: find the first line break
+    // that is not a CR LF pair before copying anything.
+    std::size_t first = text.size();
+    clean = CleanLineEndsUpTo(text, clean);
+    for (std::size_t i = clean; (i = text.find('\n', i)) != std::string::npos; ++i)
+        if (i == 0 || text[i - 1] != '\r') {
+            first = i;
+            break;
+        }
+    for (std::size_t i = clean; (i = text.find('\r', i)) != std::string::npos && i < first; ++i)
+        if (i + 1 >= text.size() || text[i + 1] != '\n') {
+            first = i;
+            break;
+        }
+    if (first == text.size())
+        return;
+    std::string out;
+    out.reserve(text.size() + text.size() / 16 + 2);
+    out.append(text, 0, first);
+    std::size_t i = first;
+    while (i < text.size()) {
+        std::size_t j = i;
+        while (j < text.size() && text[j] != '\r' && text[j] != '\n')
+            ++j;
+        out.append(text, i, j - i);
+        if (j < text.size())
+            out += "\r\n"; // a last line without a break stays without one
+        if (j < text.size() && text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n') {
+            j += 2;
+        } else if (j < text.size()) {
+            if (inserted)
+                inserted->push_back(out.size() - (text[j] == '\n' ? 2 : 1));
+            ++j;
+        }
+        i = j;
+    }
+    text.swap(out);
+}
+
+std::string CanonicalLineEnds(std::string_view text)
+{
+    std::string out(text);
+    NormaliseLineEnds(out);
+    return out;
 }

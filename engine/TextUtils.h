@@ -105,6 +105,18 @@ private:
     bool m_wide = false;
 };
 
+// Every line break (CR LF, LF or CR) made CR LF, in place; text that holds
+// only CR LF pairs is left as it is, without a copy. clean: how much of the
+// text is known to be so already. inserted, when given, receives where in
+// the result each byte the change added stands (the CR before a lone LF,
+// the LF after a lone CR), in order. A last line without a break gets none.
+void NormaliseLineEnds(std::string& text, std::size_t clean = 0, std::vector<std::size_t>* inserted = nullptr);
+// How far from from the text is known to hold only CR LF pairs (checked 64
+// bytes at a time; the rest is for NormaliseLineEnds to search).
+[[nodiscard]] std::size_t CleanLineEndsUpTo(std::string_view text, std::size_t from = 0);
+// The same as a new text.
+[[nodiscard]] std::string CanonicalLineEnds(std::string_view text);
+
 // A text split into lines (at CR LF, LF or CR) that keeps the text in one
 // piece: a long body is one allocation, not one per line.
 class TLineList {

@@ -102,6 +102,26 @@ std::string Generated(const fs::path& dir, std::size_t megabytes)
     return path.string();
 }
 
+// An HTML body of nothing but "=" beside an attachment: where each "="
+// started a new read of the rest, 80 KB took 13 s.
+std::string GeneratedEquals(const fs::path& dir, std::size_t kilobytes)
+{
+    using namespace msgwriter;
+    Props p;
+    p.Unicode(0x001A, "IPM.Note");
+    p.Unicode(0x0037, "HTML of equals signs");
+    p.Binary(0x1013, std::string(kilobytes * 1024, '='));
+    std::vector<Attachment> attachments(1);
+    attachments[0].props.Long(0x3705, 1);
+    attachments[0].props.Unicode(0x3707, "a.png");
+    attachments[0].props.Unicode(0x3712, "a.png");
+    attachments[0].props.Binary(0x3701, "PNG");
+    const std::string file = WriteCompoundFile(Message(p, {{"Reader", "reader@example.com", 1}}, attachments), 12);
+    const fs::path path = dir / ("equals-" + std::to_string(kilobytes) + "kb.msg");
+    std::ofstream(path, std::ios::binary) << file;
+    return path.string();
+}
+
 void Row(const std::string& name, const std::string& msg, const fs::path& dir, int runs)
 {
     // The same message as an .eml: what the reader makes of the .msg.
@@ -138,6 +158,8 @@ int main(int argc, char** argv)
         Row(f.filename().string(), f.string(), dir, runs);
     for (std::size_t mb : {5, 10, 20})
         Row("generated " + std::to_string(mb) + " MB, 4 attachments", Generated(dir, mb), dir, runs);
+    for (std::size_t kb : {256, 1024})
+        Row("HTML of " + std::to_string(kb) + " KB of \"=\"", GeneratedEquals(dir, kb), dir, runs);
     fs::remove_all(dir);
     std::printf("ratio: .msg load / .eml load of the same message; memory: peak resident bytes of a load per byte "
                 "of the file\n");

@@ -56,7 +56,7 @@ TCompoundFile::TCompoundFile(std::string_view bytes) : m_bytes(bytes)
     const std::size_t sector = std::size_t{1} << m_sectorShift;
     // Sector n starts at (n + 1) sectors; a last sector cut short still
     // counts, and its reads stop at the file's end.
-    m_sectorCount = bytes.size() > sector ? (bytes.size() - sector + sector - 1) / sector : 0;
+    m_sectorCount = bytes.size() > sector ? (bytes.size() - 1) / sector : 0;
     // A stream holds at most what the file holds; damage may make several
     // streams share sectors, so reading may give somewhat more, never more
     // than this.
@@ -196,7 +196,14 @@ std::string TCompoundFile::ReadChain(const std::vector<std::uint32_t>& table, st
     const std::size_t unit = std::size_t{1} << (mini ? m_miniShift : m_sectorShift);
     const std::string_view source = mini ? std::string_view(m_miniStream) : m_bytes;
     const std::size_t steps = static_cast<std::size_t>((size + unit - 1) / unit);
-    out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(size, m_budget)));
+    // Room for what the chain holds, not for what the entry claims: a
+    // damaged size would reserve the file's size for every stream.
+    // (Counted no further than the reading below may go.)
+    const std::uint64_t most = std::min<std::uint64_t>(steps, m_budget / unit + 1);
+    std::uint64_t sectors = 0;
+    for (std::uint32_t c = start; c < table.size() && sectors < most; c = table[c])
+        ++sectors;
+    out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>({size, m_budget, std::max<std::uint64_t>(sectors, 1) * unit})));
     std::uint32_t s = start;
     for (std::size_t i = 0; i < steps && out.size() < size; ++i) {
         const std::size_t at = (static_cast<std::size_t>(s) + (mini ? 0 : 1)) * unit;

@@ -6,9 +6,11 @@
 #include "TextUtils.h"
 #include "Utf16.h"
 
+#include <algorithm>
 #include <bit>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <unordered_set>
 
 namespace {
@@ -20,37 +22,6 @@ bool IsBlankUtf8(std::string_view s)
             return false;
     return true;
 }
-
-// Lone CR or LF become CR LF, as the parser expects of a message.
-std::string CrLf(std::string_view text)
-{
-    // Most texts have CR LF throughout already.
-    bool clean = true;
-    for (std::size_t i = 0; i < text.size() && clean; ++i)
-        if (text[i] == '\n')
-            clean = i > 0 && text[i - 1] == '\r';
-        else if (text[i] == '\r')
-            clean = i + 1 < text.size() && text[i + 1] == '\n';
-    if (clean)
-        return std::string(text);
-    std::string out;
-    out.reserve(text.size() + text.size() / 32);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r') {
-            out += "\r\n";
-            if (i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-        } else if (c == '\n') {
-            out += "\r\n";
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-std::string Lower(std::string_view s) { return AsciiLowerCase(s); }
 
 } // namespace
 
@@ -127,7 +98,7 @@ double DoubleOf(const TMapiValue* v)
 
 void ReadClassFields(const TMapiProps& p, TOutlookItem& item)
 {
-    const std::string cls = Lower(item.messageClass);
+    const std::string cls = AsciiLowerCase(item.messageClass);
     if (cls.starts_with("ipm.appointment") || cls.starts_with("ipm.schedule.meeting")) {
         AddField(item, "Item", cls.starts_with("ipm.appointment") ? "Appointment" : "Meeting");
         AddField(item, "Location", p.NamedString(kPsetidAppointment, 0x8208));
@@ -220,17 +191,23 @@ void ReadItemProperties(const TMapiProps& p, TOutlookItem& item)
     const TMapiValue* rtf = p.Find(kPrRtfCompressed);
     if (rtf && rtf->type != kPtBinary)
         rtf = nullptr;
+    std::optional<std::string> whole; // decompressed once, when first needed
+    auto rtfText = [&]() -> const std::string& {
+        if (!whole)
+            whole = DecompressRtf(rtf->data);
+        return *whole;
+    };
     if (item.html.empty() && rtf && RtfHasHtml(DecompressRtf(rtf->data, 1024))) {
-        item.html = RtfToHtml(DecompressRtf(rtf->data));
+        item.html = RtfToHtml(rtfText());
         if (IsBlankUtf8(item.html))
             item.html.clear();
     }
-    item.text = CrLf(p.String(kPrBody));
+    item.text = CanonicalLineEnds(p.String(kPrBody));
     if (IsBlankUtf8(item.text))
         item.text.clear();
     if (item.text.empty() && item.html.empty() && rtf)
-        item.text = RtfToText(DecompressRtf(rtf->data));
-    if (item.subject.empty() && Lower(item.messageClass).starts_with("ipm.contact"))
+        item.text = RtfToText(rtfText());
+    if (item.subject.empty() && AsciiLowerCase(item.messageClass).starts_with("ipm.contact"))
         item.subject = p.String(kPrDisplayName);
     ReadClassFields(p, item);
 }
@@ -242,7 +219,7 @@ void ReadAttachmentProperties(const TMapiProps& p, TOutlookAttachment& a)
         a.fileName = TrimBlanks(p.String(kPrAttachFilename));
     if (a.fileName.empty())
         a.fileName = TrimBlanks(p.String(kPrDisplayName));
-    a.mimeType = Lower(TrimBlanks(p.String(kPrAttachMimeTag)));
+    a.mimeType = AsciiLowerCase(TrimBlanks(p.String(kPrAttachMimeTag)));
     a.contentId = TrimBlanks(p.String(kPrAttachContentId));
     if (a.contentId.size() >= 2 && a.contentId.front() == '<' && a.contentId.back() == '>')
         a.contentId = a.contentId.substr(1, a.contentId.size() - 2);
@@ -428,8 +405,6 @@ std::string MailboxList(const TOutlookItem& item, int type)
     return list;
 }
 
-// The received header's fields that still hold: the ones describing the
-// original MIME structure go, since the parts are written anew.
 // Which fields the received header fills (with something after the colon,
 // on the field's first line or a folded one).
 struct THeaderFields {
@@ -440,7 +415,7 @@ struct THeaderFields {
 // original MIME structure go, since the parts are written anew.
 std::string TransportFields(std::string_view headers, THeaderFields& has)
 {
-    const std::string text = CrLf(headers);
+    const std::string text = CanonicalLineEnds(headers);
     std::string out;
     std::string name; // of the field being read; empty: one left out
     auto mark = [&has](const std::string& field, std::string_view value) {
@@ -475,7 +450,7 @@ std::string TransportFields(std::string_view headers, THeaderFields& has)
         name.clear();
         if (colon == std::string_view::npos || colon == 0)
             continue;
-        std::string field = Lower(TrimBlanks(line.substr(0, colon)));
+        std::string field = AsciiLowerCase(TrimBlanks(line.substr(0, colon)));
         if (field.starts_with("content-") || field == "mime-version")
             continue;
         name = std::move(field);
@@ -569,7 +544,7 @@ std::string PreambleText(const TOutlookItem& item)
     if (!item.damage.empty())
         out += "[" + item.damage + "]\r\n\r\n";
     for (const auto& [label, value] : item.fields)
-        out += label + ": " + CrLf(value) + "\r\n";
+        out += label + ": " + CanonicalLineEnds(value) + "\r\n";
     if (!item.fields.empty())
         out += "\r\n";
     return out;
@@ -596,7 +571,7 @@ std::string HtmlWithPreamble(const TOutlookItem& item)
     if (pre.empty())
         return item.html;
     // After the body's opening tag, or at the start when it has none.
-    const std::string lower = Lower(item.html.substr(0, std::min<std::size_t>(item.html.size(), 1 << 16)));
+    const std::string lower = AsciiLowerCase(item.html.substr(0, std::min<std::size_t>(item.html.size(), 1 << 16)));
     std::size_t at = lower.find("<body");
     if (at != std::string::npos)
         at = lower.find('>', at);
@@ -622,7 +597,10 @@ void AppendAttachment(const TOutlookAttachment& a, int depth, bool inlined, cons
 std::unordered_set<std::string_view> AttributeValues(std::string_view html)
 {
     std::unordered_set<std::string_view> values;
-    for (std::size_t at = html.find('='); at != std::string_view::npos; at = html.find('=', at + 1)) {
+    // Each search goes on after the value just read: from every "=" of a
+    // run of them (or inside a quote never closed) the rest of the text
+    // would be read again.
+    for (std::size_t at = html.find('='); at != std::string_view::npos;) {
         std::size_t start = at + 1;
         std::size_t end;
         if (start < html.size() && (html[start] == '"' || html[start] == '\'')) {
@@ -635,6 +613,7 @@ std::unordered_set<std::string_view> AttributeValues(std::string_view html)
             end = html.size();
         if (end > start)
             values.insert(html.substr(start, end - start));
+        at = html.find('=', std::max(at + 1, end));
     }
     return values;
 }
@@ -684,7 +663,7 @@ void AppendItem(const TOutlookItem& item, int depth, std::string& out)
     out += "MIME-Version: 1.0\r\n";
     if (!item.mimeEntity.empty()) {
         // Byte for byte as signed; only lone line ends are made CR LF.
-        out += CrLf(item.mimeEntity);
+        out += CanonicalLineEnds(item.mimeEntity);
         return;
     }
 

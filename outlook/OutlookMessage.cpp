@@ -80,12 +80,16 @@ std::size_t UnpackTnefAttachments(TMailMessage2000& message)
     std::size_t added = 0;
     for (TMailPart* p : streams) {
         p->Decode();
-        if (!IsTnef(p->Decoded))
-            continue;
         TOutlookItem item;
         try {
-            item = ReadTnefItem(p->Decoded);
+            if (IsTnef(p->Decoded))
+                item = ReadTnefItem(p->Decoded);
         } catch (const EMailError&) {
+        }
+        // The stream's bytes stay in its body: the decoded copy is not kept
+        // for every winmail.dat that gave nothing.
+        if (item.attachments.empty() && !(needsBody && HasBody(item))) {
+            p->ForgetDecoded();
             continue;
         }
         std::vector<std::string> parts;
@@ -97,8 +101,6 @@ std::size_t UnpackTnefAttachments(TMailMessage2000& message)
         }
         for (const TOutlookAttachment& a : item.attachments)
             parts.push_back(OutlookAttachmentToMime(a));
-        if (parts.empty())
-            continue;
         added += item.attachments.size();
 
         if (p == &message) {
@@ -122,8 +124,10 @@ std::size_t UnpackTnefAttachments(TMailMessage2000& message)
         }
         TMailPart* parent = p->ParentPart;
         int at = parent ? parent->SubPartList.IndexOf(p) : -1;
-        if (at < 0)
+        if (at < 0) {
+            p->ForgetDecoded();
             continue;
+        }
         for (std::size_t i = 0; i < parts.size(); ++i) {
             TMailPart* q = message.CreatePart();
             q->ParseText(parts[i], true);

@@ -37,40 +37,48 @@ std::string DecompressRtf(std::string_view stored, std::size_t most)
         return {};
     // Each control byte and its eight items expand at most 17 times.
     const std::size_t limit = std::min<std::size_t>({rawSize, data.size() * 9, most});
-    std::string out;
-    out.reserve(limit);
+    // Written in place: a byte at a time through append, the decoder ran
+    // at half the speed.
+    std::string out(limit, '\0');
+    char* const o = out.data();
+    std::size_t n = 0;
     unsigned char dict[4096];
     std::memcpy(dict, kPrebuf.data(), kPrebuf.size());
     std::memset(dict + kPrebuf.size(), 0, sizeof dict - kPrebuf.size());
     std::size_t write = kPrebuf.size();
     std::size_t in = 0;
-    while (in < data.size() && out.size() < limit) {
+    while (in < data.size() && n < limit) {
         const auto control = static_cast<unsigned char>(data[in++]);
-        for (int bit = 0; bit < 8 && in < data.size() && out.size() < limit; ++bit) {
+        for (int bit = 0; bit < 8 && in < data.size() && n < limit; ++bit) {
             if ((control & (1 << bit)) == 0) {
                 const char c = data[in++];
-                out += c;
+                o[n++] = c;
                 dict[write] = static_cast<unsigned char>(c);
                 write = (write + 1) & 0xFFF;
                 continue;
             }
-            if (in + 1 >= data.size())
+            if (in + 1 >= data.size()) {
+                out.resize(n);
                 return out;
+            }
             const unsigned ref = (static_cast<unsigned char>(data[in]) << 8) | static_cast<unsigned char>(data[in + 1]);
             in += 2;
             std::size_t offset = ref >> 4;
-            const std::size_t length = (ref & 0xF) + 2;
-            if (offset == write)
+            const std::size_t length = std::min<std::size_t>((ref & 0xF) + 2, limit - n);
+            if (offset == write) {
+                out.resize(n);
                 return out; // the end marker
-            for (std::size_t k = 0; k < length && out.size() < limit; ++k) {
+            }
+            for (std::size_t k = 0; k < length; ++k) {
                 const unsigned char c = dict[offset];
-                out += static_cast<char>(c);
+                o[n++] = static_cast<char>(c);
                 dict[write] = c;
                 write = (write + 1) & 0xFFF;
                 offset = (offset + 1) & 0xFFF;
             }
         }
     }
+    out.resize(n);
     return out;
 }
 
@@ -83,7 +91,7 @@ int CharsetCodePage(int charset)
     case 0:
         return 1252;
     case 2:
-        return 0; // symbol: left as it is
+        return 0; // symbol: read as Windows-1252, the page's text stays UTF-8
     case 77:
         return 10000;
     case 128:
@@ -223,7 +231,7 @@ private:
     {
         if (m_pending.empty())
             return;
-        m_out += m_pendingCodePage == 0 ? std::string(m_pending) : CodePageToUtf8(m_pendingCodePage, m_pending);
+        m_out += CodePageToUtf8(m_pendingCodePage, m_pending);
         m_pending.clear();
     }
 

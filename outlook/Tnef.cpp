@@ -1,5 +1,6 @@
 #include "Tnef.h"
 
+#include "MailDate.h"
 #include "OutlookError.h"
 #include "TextUtils.h"
 #include "Utf16.h"
@@ -169,17 +170,10 @@ std::optional<std::int64_t> DateOf(std::string_view d)
         return std::nullopt;
     const int year = ReadLe16(d, 0), month = ReadLe16(d, 2), day = ReadLe16(d, 4);
     const int hour = ReadLe16(d, 6), minute = ReadLe16(d, 8), second = ReadLe16(d, 10);
-    if (year < 1601 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59
+    if (year < 1601 || year > 9999 || !IsValidCalendarDate(year, month, day) || hour > 23 || minute > 59
         || second > 60)
         return std::nullopt;
-    // Days from the civil date (proleptic Gregorian).
-    const int y = year - (month <= 2 ? 1 : 0);
-    const int era = y / 400;
-    const int yoe = y - era * 400;
-    const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    const std::int64_t days = static_cast<std::int64_t>(era) * 146097 + doe - 719468;
-    return days * 86400 + hour * 3600 + minute * 60 + second;
+    return DateTimeToUnixSeconds(EncodeDateTime(year, month, day, hour, minute, second));
 }
 
 std::string ZeroEnded(std::string_view s)

@@ -98,7 +98,11 @@ TEST(CompoundFile, DamageGivesShortStreamsNeverAHang)
         Put32(huge, 1024 + 128 + 0x78, 0xFFFFFF00u);
         Put32(huge, 1024 + 256 + 0x74, 5000);
         const TCompoundFile f(huge);
-        EXPECT_LE(f.Read(f.Find(f.Root(), "a")).size(), huge.size());
+        const std::string a = f.Read(f.Find(f.Root(), "a"));
+        EXPECT_LE(a.size(), huge.size());
+        // Room for what its chain holds, not for what it claims: otherwise
+        // every such stream of a file takes twice the file.
+        EXPECT_LE(a.capacity(), 4096u);
         EXPECT_EQ(f.Read(f.Find(f.Root(), "b")), "");
         EXPECT_TRUE(f.Damaged());
     }

@@ -223,6 +223,9 @@ TEST(Rtf, HtmlInsideRtfAndRtfAsText)
                         "Line one\\par\\tab indented {\\pict 0123abc} end\\line \\{braces\\}\\par}"),
               "Line one\r\n\tindented  end\r\n{braces}\r\n");
     EXPECT_FALSE(RtfHasHtml("{\\rtf1 plain}"));
+    // A symbol font's bytes are text in UTF-8 too, never bytes that are
+    // none (the page would be declared UTF-8 and show boxes).
+    EXPECT_EQ(RtfToText("{\\rtf1{\\fonttbl{\\f1\\fcharset2 Symbol;}}\\f1 a\\'b7b}"), "a\u00B7b\r\n");
     // Unbalanced and deeply nested input ends with what it had.
     EXPECT_EQ(RtfToText(std::string(100000, '{') + "deep" + std::string(3, '}')), "deep\r\n");
     EXPECT_EQ(RtfToText("}}}\\'"), "");

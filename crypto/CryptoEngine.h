@@ -10,8 +10,6 @@
 #include <vector>
 
 struct TCryptoResult {
-    // The engine could not run at all (GnuPG missing, say): error says why.
-    bool unavailable = false;
     std::vector<TSignature> signatures; // verdicts, without fromAddress
     std::string plain;                  // what was inside: the decrypted or signed content
     bool decrypted = false;

@@ -170,21 +170,11 @@ std::vector<TSignature> Signatures(gpgme_ctx_t ctx, TSecureProtocol protocol)
 
 class TGnuPGEngine : public TCryptoEngine {
 public:
+    // Nothing is asked of the system here: the loader makes an engine for
+    // every message, and most are neither signed nor encrypted.
     TGnuPGEngine(std::string gpgPath, std::string gpgsmPath)
         : m_gpgPath(std::move(gpgPath)), m_gpgsmPath(std::move(gpgsmPath))
     {
-        for (const char* wrapper : {CORVANTA_GPGSM_OFFLINE, CORVANTA_GPGSM_OFFLINE_BUILT}) {
-            std::error_code ec;
-            if (std::filesystem::is_regular_file(wrapper, ec) && ::access(wrapper, X_OK) == 0) {
-                m_gpgsmOffline = wrapper;
-                break;
-            }
-        }
-        static std::once_flag once;
-        std::call_once(once, [] {
-            gpgme_check_version(nullptr);
-            gpgme_set_locale(nullptr, LC_CTYPE, std::setlocale(LC_CTYPE, nullptr));
-        });
     }
 
     TCryptoResult VerifyDetached(TSecureProtocol protocol, std::string_view signedBytes,
@@ -278,14 +268,35 @@ private:
     }
 
     // A context for the protocol, offline, or why there is none.
+    // GPGME set up once per process, the offline wrapper found once per
+    // engine, at the first check.
+    void Ready()
+    {
+        if (m_ready)
+            return;
+        m_ready = true;
+        for (const char* wrapper : {CORVANTA_GPGSM_OFFLINE, CORVANTA_GPGSM_OFFLINE_BUILT}) {
+            std::error_code ec;
+            if (std::filesystem::is_regular_file(wrapper, ec) && ::access(wrapper, X_OK) == 0) {
+                m_gpgsmOffline = wrapper;
+                break;
+            }
+        }
+        static std::once_flag once;
+        std::call_once(once, [] {
+            gpgme_check_version(nullptr);
+            gpgme_set_locale(nullptr, LC_CTYPE, std::setlocale(LC_CTYPE, nullptr));
+        });
+    }
+
     bool Open(TSecureProtocol protocol, TContext& c, TCryptoResult& r)
     {
+        Ready();
         const gpgme_protocol_t p = Gpgme(protocol);
         const std::string& path = protocol == TSecureProtocol::SMime ? m_gpgsmPath : m_gpgPath;
         const char* program = protocol == TSecureProtocol::SMime ? "gpgsm" : "gpg";
         const bool present = path.empty() ? gpgme_engine_check_version(p) == 0 : ::access(path.c_str(), X_OK) == 0;
         if (!present) {
-            r.unavailable = true;
             r.error = std::string("GnuPG's ") + program + " is not installed (package "
                       + (protocol == TSecureProtocol::SMime ? "gpgsm" : "gnupg") + ")";
             return false;
@@ -294,15 +305,13 @@ private:
         std::string programPath = path;
         if (protocol == TSecureProtocol::SMime && path.empty()) {
             if (m_gpgsmOffline.empty()) {
-                r.unavailable = true;
-                r.error = "corvanta-gpgsm-offline, which keeps gpgsm off the network, is not installed";
+                    r.error = "corvanta-gpgsm-offline, which keeps gpgsm off the network, is not installed";
                 return false;
             }
             programPath = m_gpgsmOffline;
         }
         if (gpgme_new(&c.ctx) != 0 || gpgme_set_protocol(c.ctx, p) != 0
             || (!programPath.empty() && gpgme_ctx_set_engine_info(c.ctx, p, programPath.c_str(), nullptr) != 0)) {
-            r.unavailable = true;
             r.error = std::string("GnuPG's ") + program + " could not be started";
             return false;
         }
@@ -313,6 +322,7 @@ private:
     std::string m_gpgPath;
     std::string m_gpgsmPath;
     std::string m_gpgsmOffline;
+    bool m_ready = false;
 };
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "TMailMessage2000.h"
 #include "TextUtils.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -76,6 +77,105 @@ bool MayHoldClearSigned(TMailPart& part)
     return HoldsClearSigned(part.Body());
 }
 
+// Whether two part trees hold the same: the same types, in the same shape,
+// with the same decoded leaves.
+bool SameContent(TMailPart& a, TMailPart& b, int depth)
+{
+    if (depth > TMailPart::kMaxNesting || a.GetContentType() != b.GetContentType()
+        || a.SubPartList.Count() != b.SubPartList.Count())
+        return false;
+    if (a.SubPartList.Empty()) {
+        a.Decode();
+        b.Decode();
+        return a.Decoded == b.Decoded;
+    }
+    for (std::size_t i = 0; i < a.SubPartList.Count(); ++i)
+        if (!SameContent(*a.SubPartList.Items(i), *b.SubPartList.Items(i), depth + 1))
+            return false;
+    return true;
+}
+
+bool Within(const TMailPart* part, const TMailPart* tree)
+{
+    for (; part; part = part->ParentPart)
+        if (part == tree)
+            return true;
+    return false;
+}
+
+// Whether the message holds content outside what was checked (a footer, a
+// part beside the signed one): a leaf with something in it that is neither
+// inside checked nor one of the signatures.
+bool HoldsMoreThan(TMailPart& message, const TMailPart* checked)
+{
+    std::vector<TMailPart*> stack{&message};
+    while (!stack.empty()) {
+        TMailPart* p = stack.back();
+        stack.pop_back();
+        if (Within(p, checked))
+            continue;
+        if (p->SubPartList.Empty()) {
+            if (IsSignatureType(p->GetContentType()))
+                continue;
+            p->Decode();
+            if (p->Decoded.find_first_not_of(" \t\r\n") != std::string::npos)
+                return true;
+            continue;
+        }
+        for (TMailPart* child : p->SubPartList)
+            stack.push_back(child);
+    }
+    return false;
+}
+
+// The signed content of the message's multipart/signed as the engine read
+// it (the one the window shows): on the path of first parts, as the stored
+// text is searched, the part that is not the signature.
+TMailPart* ShownSignedContent(TMailMessage2000& message)
+{
+    TMailPart* part = &message;
+    for (int depth = 0; part && depth < 9; ++depth) {
+        const std::string type = part->GetContentType();
+        if (type == "multipart/signed") {
+            for (TMailPart* child : part->SubPartList)
+                if (!IsSignatureType(child->GetContentType()))
+                    return child;
+            return nullptr;
+        }
+        if (!type.starts_with("multipart/") || part->SubPartList.Empty())
+            return nullptr;
+        part = part->SubPartList.Items(0);
+    }
+    return nullptr;
+}
+
+// A detached signature holds for what is shown only when the engine reads
+// the signed bytes as the very content it shows: a message that can be read
+// two ways (two Content-Type fields, say) could otherwise show other text
+// under a good verdict. And what is shown beside the signed content makes
+// the verdict one for part of the message.
+void CheckShownIsSigned(TMailMessage2000& message, std::string signedBytes, std::vector<TSignature>& verdicts)
+{
+    TMailPart* shown = ShownSignedContent(message);
+    TMailMessage2000 read;
+    read.ParseText(signedBytes, true);
+    if (!shown || !SameContent(*shown, read, 0)) {
+        for (TSignature& s : verdicts) {
+            if (s.verdict == TSignatureVerdict::NotChecked)
+                continue; // it says why already
+            TSignature unchecked;
+            unchecked.protocol = s.protocol;
+            s = std::move(unchecked);
+            s.verdict = TSignatureVerdict::NotChecked;
+            s.detail = "the message can be read in more than one way, and what is shown may not be what was signed";
+        }
+        return;
+    }
+    const bool more = HoldsMoreThan(message, shown);
+    for (TSignature& s : verdicts)
+        s.partial = s.partial || more;
+}
+
 } // namespace
 
 bool MayBeSecure(const TMailMessage2000& message)
@@ -95,7 +195,9 @@ bool MayBeSecure(const TMailMessage2000& message)
 TMessageSecurity ReadSecurity(TMailMessage2000& message, std::string text, TCryptoEngine& engine)
 {
     TMessageSecurity security;
-    bool opened = false;
+    bool opened = false; // a layer's content took its place in the text
+    std::string signedBytes; // of the detached signature checked, if any
+    std::size_t signedFrom = 0;
     for (int layers = 0;; ++layers) {
         const TSecureLayer layer = FindSecureLayer(text);
         if (layer.kind == TLayerKind::None && layers == 0) {
@@ -110,7 +212,6 @@ TMessageSecurity ReadSecurity(TMailMessage2000& message, std::string text, TCryp
         }
         if (layer.kind == TLayerKind::None)
             break;
-        opened = true;
         if (layers == kMaxLayers) {
             TSignature s;
             s.verdict = TSignatureVerdict::NotChecked;
@@ -121,8 +222,10 @@ TMessageSecurity ReadSecurity(TMailMessage2000& message, std::string text, TCryp
             break;
         }
         if (layer.kind == TLayerKind::Signed) {
+            signedFrom = security.signatures.size();
             AddSignatures(security, engine.VerifyDetached(layer.protocol, layer.signedBytes, layer.payload),
                           layer.protocol, layer.partial);
+            signedBytes = layer.signedBytes;
             break;
         }
         TCryptoResult result;
@@ -157,9 +260,18 @@ TMessageSecurity ReadSecurity(TMailMessage2000& message, std::string text, TCryp
                 AddSignatures(security, result, layer.protocol, layer.partial);
         }
         text = SpliceContent(text, layer, CanonicalLineEnds(result.plain));
+        opened = true;
     }
+    // Parsed again only when content took a layer's place: a parse of the
+    // text would lose what the file's load kept (binary parts' bytes).
     if (opened)
-        message.ParseText(text, true);
+        message.ParseText(std::move(text), true);
+    if (signedFrom < security.signatures.size() && !signedBytes.empty()) {
+        std::vector<TSignature> verdicts(security.signatures.begin() + static_cast<std::ptrdiff_t>(signedFrom),
+                                         security.signatures.end());
+        CheckShownIsSigned(message, std::move(signedBytes), verdicts);
+        std::copy(verdicts.begin(), verdicts.end(), security.signatures.begin() + static_cast<std::ptrdiff_t>(signedFrom));
+    }
     const std::string from = message.GetFromAddress();
     for (TSignature& s : security.signatures)
         CompareWithFrom(s, from);
@@ -190,8 +302,13 @@ void ReadInlineSignature(TMailMessage2000& message, TCryptoEngine& engine, TMess
     if (!clear.found)
         return;
     const std::string_view whole = text->Decoded;
+    // Text beside the armour, or other text the window shows (an HTML
+    // alternative, a second part), is no part of what was signed.
+    const std::vector<TMailPart*> shownParts = ShownTextParts(message);
     const bool outside = whole.substr(0, clear.begin).find_first_not_of(" \t\r\n") != std::string_view::npos
-                         || whole.substr(clear.end).find_first_not_of(" \t\r\n") != std::string_view::npos;
+                         || whole.substr(clear.end).find_first_not_of(" \t\r\n") != std::string_view::npos
+                         || (message.HtmlPart && message.HtmlPart != text)
+                         || std::any_of(shownParts.begin(), shownParts.end(), [text](TMailPart* p) { return p != text; });
     const std::size_t first = security.signatures.size();
     if (clear.complete) {
         AddSignatures(security,

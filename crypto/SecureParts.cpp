@@ -74,11 +74,17 @@ TPartHeader ReadHeader(std::string_view text, std::size_t start, std::size_t end
 {
     TPartHeader h;
     std::string field; // the field being unfolded
-    auto finish = [&h, &field]() {
-        if (IStartsWith(field, "content-type:")) {
-            h.contentTypeLine = field;
-            h.type = AsciiLowerCase(TrimBlanks(GetHeaderMainValue(field)));
-        } else if (IStartsWith(field, "content-transfer-encoding:")) {
+    // The first of a field counts, as it does for the engine: read another
+    // way, a second Content-Type would make what is checked other than
+    // what is shown.
+    bool typeSeen = false, encodingSeen = false;
+    auto finish = [&]() {
+        if (!typeSeen && IStartsWith(field, "content-type:")) {
+            typeSeen = true;
+            h.contentTypeLine = WithParamSeparators(field);
+            h.type = AsciiLowerCase(TrimBlanks(GetHeaderMainValue(h.contentTypeLine)));
+        } else if (!encodingSeen && IStartsWith(field, "content-transfer-encoding:")) {
+            encodingSeen = true;
             h.encoding = AsciiLowerCase(TrimBlanks(GetHeaderMainValue(field)));
         }
         field.clear();
@@ -191,13 +197,22 @@ TSecureLayer Find(std::string_view text, TRange range, int depth, bool partial)
         if (parts.size() < 2)
             return layer;
         const std::string protocol = AsciiLowerCase(TrimBlanks(GetHeaderParam(h.contentTypeLine, "protocol")));
-        const TPartHeader second = ReadHeader(text, parts[1].start, parts[1].end);
-        layer.payload = Decoded(text.substr(second.bodyStart, parts[1].end - second.bodyStart), second.encoding);
+        // The signature is the part of a signature's type, wherever it
+        // stands (some mailers put it first), as the engine shows the other.
+        std::size_t content = 0;
+        if (h.type == "multipart/signed") {
+            const TPartHeader first = ReadHeader(text, parts[0].start, parts[0].end);
+            if (IsSignatureType(first.type) || (!protocol.empty() && first.type == protocol))
+                content = 1;
+        }
+        const TRange sig = parts[1 - content];
+        const TPartHeader second = ReadHeader(text, sig.start, sig.end);
+        layer.payload = Decoded(text.substr(second.bodyStart, sig.end - second.bodyStart), second.encoding);
         if (h.type == "multipart/signed") {
             layer.kind = TLayerKind::Signed;
             layer.protocol = IsPkcs7Signature(protocol) || IsPkcs7Signature(second.type) ? TSecureProtocol::SMime
                                                                                            : TSecureProtocol::OpenPGP;
-            layer.signedBytes = text.substr(parts[0].start, parts[0].end - parts[0].start);
+            layer.signedBytes = text.substr(parts[content].start, parts[content].end - parts[content].start);
         } else {
             layer.kind = TLayerKind::Encrypted;
             layer.protocol = TSecureProtocol::OpenPGP;

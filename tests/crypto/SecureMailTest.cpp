@@ -7,6 +7,7 @@
 #include "SecureMessage.h"
 #include "SecureParts.h"
 #include "TMailMessage2000.h"
+#include "../engine/TestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -204,6 +205,90 @@ TEST(SecureMessage, WhatComesOutWithoutASignatureIsNeverShown)
         EXPECT_EQ(m.AttachList.Items(0)->GetFileName(), "smime.p7m");
         EXPECT_EQ(VerifyExitStatus(s), 2);
     }
+}
+
+TEST(SecureMessage, AGoodVerdictIsOnlyForWhatIsShown)
+{
+    TStandIn engine; // every signature it is shown is good
+    auto verdict = [&engine](const std::string& shown, const std::string& stored) {
+        TMailMessage2000 m;
+        std::string text = shown;
+        m.ParseText(text, true);
+        return ReadSecurity(m, stored, engine).signatures.at(0);
+    };
+    // The engine reads the first Content-Type, and so does the search for
+    // the signed part: a second one beneath a plain text makes no signed
+    // message of it.
+    EXPECT_EQ(FindSecureLayer("Content-Type: text/plain\r\n" + kSigned).kind, TLayerKind::None);
+    // A file that changed between the two reads (or one the two readers
+    // could read two ways) shows other text than was checked: not checked.
+    std::string other = kSigned;
+    other.replace(other.find("signed text"), 11, "other words");
+    const TSignature changed = verdict(other, kSigned);
+    EXPECT_EQ(changed.verdict, TSignatureVerdict::NotChecked);
+    EXPECT_NE(changed.detail.find("more than one way"), std::string::npos);
+    EXPECT_EQ(verdict(kSigned, kSigned).verdict, TSignatureVerdict::Good);
+    EXPECT_FALSE(verdict(kSigned, kSigned).partial);
+    // A third part beside the signed text and its signature is shown too,
+    // unsigned: the verdict is for part of the message.
+    std::string third = kSigned;
+    third.insert(third.rfind("--b--"), "--b\r\nContent-Type: text/plain\r\n\r\nAdded later\r\n");
+    const TSignature extra = verdict(third, third);
+    EXPECT_EQ(extra.verdict, TSignatureVerdict::Good);
+    EXPECT_TRUE(extra.partial);
+    // The signature first: the signed part is the other one.
+    const std::string first = "Content-Type: multipart/signed; protocol=\"application/pgp-signature\"; boundary=b\r\n\r\n"
+                              "--b\r\nContent-Type: application/pgp-signature\r\n\r\nSIG\r\n"
+                              "--b\r\nContent-Type: text/plain\r\n\r\nsigned text\r\n--b--\r\n";
+    const TSecureLayer layer = FindSecureLayer(first);
+    EXPECT_EQ(layer.signedBytes, "Content-Type: text/plain\r\n\r\nsigned text");
+    EXPECT_EQ(layer.payload, "SIG");
+    EXPECT_EQ(verdict(first, first).verdict, TSignatureVerdict::Good);
+}
+
+TEST(SecureMessage, InlineSignedTextBesideOtherShownTextIsPartlySigned)
+{
+    const std::string clear = "-----BEGIN PGP SIGNED MESSAGE-----\r\nHash: SHA256\r\n\r\nsigned words\r\n"
+                              "-----BEGIN PGP SIGNATURE-----\r\n\r\nAAAA\r\n-----END PGP SIGNATURE-----\r\n";
+    auto partial = [&clear](const std::string& shape) {
+        TStandIn engine;
+        TMailMessage2000 m;
+        std::string text = shape.empty() ? "Content-Type: text/plain\r\n\r\n" + clear : shape;
+        m.ParseText(text, true);
+        TMessageSecurity s;
+        ReadInlineSignature(m, engine, s);
+        return s.signatures.at(0).partial;
+    };
+    EXPECT_FALSE(partial(""));
+    EXPECT_TRUE(partial("Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Type: text/plain\r\n\r\n" + clear
+                        + "\r\n--m\r\nContent-Type: text/plain\r\n\r\nnot signed at all\r\n--m--\r\n"));
+}
+
+TEST(SecureMessage, ASignedFileKeepsItsBinaryPartsAsLoaded)
+{
+    // A file with LF line ends: the load keeps a binary part's bytes as
+    // they are; checking the signature must not parse the message again
+    // from the text with CR LF.
+    const std::string lf = "From: Ann <ann@example.org>\n"
+                           "Content-Type: multipart/signed; protocol=\"application/pgp-signature\"; boundary=b\n\n"
+                           "--b\nContent-Type: multipart/mixed; boundary=m\n\n"
+                           "--m\nContent-Type: text/plain\n\ntext\n"
+                           "--m\nContent-Type: application/octet-stream; name=a.bin\nContent-Transfer-Encoding: binary\n\n"
+                           "AB\nCD\n--m--\n\n--b\nContent-Type: application/pgp-signature\n\nSIG\n--b--\n";
+    testutil::TempDir dir;
+    TMailMessage2000 m;
+    m.LoadFromFile(dir.Write("lf.eml", lf));
+    TStandIn engine;
+    (void)ReadSecurity(m, CanonicalLineEnds(lf), engine);
+    m.RebuildStructure(0);
+    m.ScanParts();
+    TMailPart* file = nullptr;
+    for (TMailPart* a : m.AttachList)
+        if (a->GetFileName() == "a.bin")
+            file = a;
+    ASSERT_NE(file, nullptr);
+    file->Decode();
+    EXPECT_EQ(file->Decoded, "AB\nCD");
 }
 
 TEST(SecureMessage, SignedWithoutItsSignatureIsNotCheckedNotSilent)

@@ -177,6 +177,10 @@ inner = b"Subject: The real subject\r\n" + pgp_signed(TEXT_PART)
 write("pgp-encrypted.eml", head("...") + pgp_encrypted(inner, "alice@example.org"))
 write("pgp-encrypted-combined.eml", head("Secret") + pgp_encrypted(
     crlf("Content-Type: text/plain; charset=utf-8\n\nThe secret text.\n"), "alice@example.org", sign=True))
+# Encrypted and not signed: anyone may encrypt to Alice, so it says nothing
+# of who sent it.
+write("pgp-encrypted-unsigned.eml", head("Unsigned secret") + pgp_encrypted(
+    crlf("Content-Type: text/plain\n\nAnyone could have sent this.\n"), "alice@example.org"))
 # Carol's public key only in the home that makes it: the reader has neither half.
 write("pgp-wrong-recipient.eml", head("Not for you") + pgp_encrypted(
     crlf("Content-Type: text/plain\n\nNot for you.\n"), "carol@example.net", home=OTHER))

@@ -30,7 +30,7 @@ TSecurityBar::TLook SecurityLook(const TMessageSecurity& security)
         return TSecurityBar::TLook::Notice;
     const TSignature* deciding = DecidingSignature(security);
     if (!deciding)
-        return TSecurityBar::TLook::Good; // decrypted, and not signed
+        return TSecurityBar::TLook::Notice; // decrypted, not signed: anyone may encrypt to you
     if (IsWarning(deciding->verdict))
         return TSecurityBar::TLook::Warning;
     if (deciding->verdict == TSignatureVerdict::Good && !deciding->addressDiffers && !deciding->partial)

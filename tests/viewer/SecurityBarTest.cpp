@@ -48,6 +48,8 @@ private slots:
         QTest::newRow("other sender") << "pgp-other-from.eml" << int(L::Notice) << "is not the From address";
         QTest::newRow("no key") << "pgp-wrong-recipient.eml" << int(L::Notice) << "to keys that are not here";
         QTest::newRow("encrypted") << "pgp-encrypted.eml" << int(L::Good) << "decrypted with your key";
+        // Anyone may encrypt to the reader: not green without a signature.
+        QTest::newRow("encrypted, unsigned") << "pgp-encrypted-unsigned.eml" << int(L::Notice) << "decrypted with your key";
         QTest::newRow("s/mime") << "smime-good.eml" << int(L::Good) << "certificate is trusted";
     }
     void barShowsEachCase()
